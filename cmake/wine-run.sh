@@ -1,0 +1,19 @@
+#!/bin/sh
+# Runs a cross-built test executable under Wine: wine-run.sh ARCH(32|64) PREFIX EXE [ARGS...]
+# Creates the Wine prefix on first use (serialised, ctest may run tests in parallel).
+set -e
+arch=$1; prefix=$2; shift 2
+[ -z "$ZB_WINEPREFIX" ] || prefix="$ZB_WINEPREFIX"
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+[ -n "$DISPLAY" ] || export DISPLAY=:99
+if [ "$arch" = 64 ]; then loader=/usr/lib/wine/wine64; else loader=/usr/lib/wine/wine; fi
+mkdir -p "$prefix"
+(
+  flock 9
+  if [ ! -f "$prefix/.zb-ready" ]; then
+    "$loader" wineboot -i >/dev/null 2>&1 || true
+    /usr/lib/wine/wineserver -w 2>/dev/null || wineserver -w 2>/dev/null || true
+    touch "$prefix/.zb-ready"
+  fi
+) 9>"$prefix.lock"
+exec "$loader" "$@"

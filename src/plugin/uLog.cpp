@@ -1,0 +1,5 @@
+#include "plugin/uLog.h"
+
+void LogInit(const std::string &DllPath) { (void)DllPath; }
+
+void Log(const std::string &Msg) { (void)Msg; }

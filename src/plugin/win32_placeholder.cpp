@@ -1,0 +1,1 @@
+int zb_placeholder_win32 = 0;

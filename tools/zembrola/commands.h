@@ -1,0 +1,24 @@
+// Subcommand registry of the zembrola command-line tool.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A failure the user caused or must fix (missing file, bad argument): reported as one line.
+class CliError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+using CommandRegistrar = std::function<void(CLI::App &)>;
+
+std::vector<CommandRegistrar> &CommandRegistry();
+
+// Put one of these at namespace scope in a cmd_*.cpp to add its subcommands.
+struct RegisterCommands {
+  explicit RegisterCommands(CommandRegistrar r) { CommandRegistry().push_back(std::move(r)); }
+};
