@@ -1,1 +1,0 @@
-int zb_placeholder_win32 = 0;
