@@ -1,0 +1,49 @@
+// CPU spectral analysis: radix-2 FFT in 64-bit floating point, periodic Hann window,
+// FFT shift, averaged PSD and waterfall rows. Results depend only on the arguments;
+// the only state kept between calls is caches of twiddle and window tables.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "plugin/uGlobals.h"
+
+struct TComplex64 {
+  double Re = 0.0;
+  double Im = 0.0;
+};
+using TComplex64Array = std::vector<TComplex64>;
+
+// Power floor of the spectra (linear), that is -120 dB.
+inline constexpr double PSD_POWER_FLOOR = 1e-12;
+
+// Smallest power of two >= N; 1 for N <= 1. Defined for N <= 2^30.
+int32_t NextPow2(int32_t N);
+
+// Bit-reversal permutation in place (power-of-two length).
+void BitReverse(TComplex64Array &Data);
+
+// Forward transform in place, kernel e^(-2*pi*i*n*k/N), unnormalised.
+// The length must be a power of two; lengths 0 and 1 are left unchanged.
+void FFT(TComplex64Array &Data);
+
+// Swaps the two halves, so that bin 0 moves to index N/2.
+void FFTShift(TComplex64Array &Data);
+
+// Multiplies both components by the periodic Hann window 0.5 * (1 - cos(2*pi*i/N)).
+void ApplyHannWindow(TComplex64Array &Data);
+
+// Averaged periodogram of AvgSegments consecutive NFFT blocks from the start of Samples
+// (at least 1, at most as many as fit). Freqs in Hz relative to the centre (index NFFT/2 is
+// 0 Hz), PSD_dB the unnormalised windowed power in dB, floor -120 dB. Both empty when there
+// are fewer than NFFT samples. NFFT must be a power of two >= 2.
+void ComputePSD(const TComplexArray &Samples, double SampleRate, int32_t NFFT, int32_t AvgSegments,
+                TFloatArray &Freqs, TFloatArray &PSD_dB);
+
+// Short-time spectra (dB, NFFT values per row, lowest frequency first) at a hop of
+// (1 - Overlap) * NFFT samples, optionally max-held over Decimation consecutive rows,
+// keeping the newest MaxRows rows (MaxRows <= 0: no limit). Rows.size() is the capacity:
+// Rows[0 .. RowCount-1] are filled, oldest first. With fewer than NFFT samples RowCount is 0
+// and Rows is untouched. SampleRate does not influence the rows.
+void ComputeWaterfallRows(const TComplexArray &Samples, double SampleRate, int32_t NFFT, double Overlap,
+                          int32_t MaxRows, TRowBuffer &Rows, int32_t &RowCount, int32_t Decimation);
