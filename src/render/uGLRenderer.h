@@ -1,0 +1,131 @@
+// TGLRenderer: draws one complete viewer frame into the current OpenGL context through the
+// entry-point table of uWinGL (header, PSD plot and grid, waterfall image, signal overlays,
+// time axis, status line) and answers coordinate questions for mouse picking.
+// Portable: no window-system calls; the caller makes the context current and swaps buffers.
+#pragma once
+
+#include "plugin/uGlobals.h"
+#include "render/uWinGL.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+// One annotated signal: a marker at its frequency, labelled "#<Index> <Modulation>".
+struct TSignalOverlay {
+  double FreqHz = 0.0;       // absolute frequency, Hz (centre frequency plus the signal's offset)
+  int32_t Index = 0;         // the signal's number, shown in its label
+  std::string Modulation;    // shown in its label
+  bool InHopperGroup = false; // member of a hopper group: marker without label
+};
+using TSignalOverlayArray = std::vector<TSignalOverlay>;
+
+// One frequency-hopper group: a bracket over its band and a summary label.
+struct THopperGroupOverlay {
+  double FLoHz = 0.0; // lowest hop frequency, Hz
+  double FHiHz = 0.0; // highest hop frequency, Hz
+  int32_t Count = 0;  // number of hops (member signals)
+};
+using THopperGroupOverlayArray = std::vector<THopperGroupOverlay>;
+
+inline constexpr int32_t MAX_OVERLAY_LABELS = 250; // most signal labels per frame
+inline constexpr int32_t DASHLEN = 6;              // play-position line: dash, pixels
+inline constexpr int32_t GAPLEN = 4;               // play-position line: gap, pixels
+
+// Everything one frame shows, for callers that prefer one record to fourteen arguments.
+struct TFrameInputs {
+  TFloatArray Freqs;  // PSD bin frequencies, Hz, ascending
+  TFloatArray PSD_DB; // PSD levels, dB, same length as Freqs
+  double MinDb = 0.0, MaxDb = 0.0;
+  double FreqLo = 0.0, FreqHi = 0.0; // plot span, Hz
+  double CenterFreqHz = 0.0, SampleRateHz = 0.0;
+  double PlayPosSec = 0.0, FileDurSec = 0.0, WfLenSec = 0.0;
+  TSignalOverlayArray Signals;
+  THopperGroupOverlayArray HopperGroups;
+  std::string StatusText;
+};
+
+// Integer rectangle in renderer pixels, origin bottom-left, y up.
+struct TPixelRect {
+  int32_t Left = 0, Bottom = 0, Width = 0, Height = 0;
+};
+
+class TGLRenderer {
+public:
+  // Sets the margins; the layout is computed by the first Resize.
+  TGLRenderer();
+  // Deletes the waterfall texture (without effect when no context is current any more).
+  virtual ~TGLRenderer();
+  TGLRenderer(const TGLRenderer &) = delete;
+  TGLRenderer &operator=(const TGLRenderer &) = delete;
+
+  // Drawable size in pixels; 0 or less becomes 1. Recomputes the layout.
+  void Resize(int32_t AWidth, int32_t AHeight);
+
+  // Converts the display rows (newest first, Rows[r][c] dB of bin c) to colours and uploads
+  // them as the waterfall texture: row 0 along the top edge, bin 0 at the left. Rows that
+  // are missing or shorter than NFFT keep their previous texels. RowCount <= 0 or NFFT <= 0
+  // changes nothing. Needs the renderer's context current.
+  void UpdateWaterfallTexture(std::span<const TSingleArray> Rows, int32_t RowCount, int32_t NFFT, float MinDb,
+                              float MaxDb);
+
+  // Draws one frame (no buffer swap). Returns at once when glViewport is not loaded.
+  void Render(const TFloatArray &Freqs, const TFloatArray &PSD_DB, double MinDb, double MaxDb, double FreqLo,
+              double FreqHi, double CenterFreqHz, double SampleRateHz, double PlayPosSec, double FileDurSec,
+              double WfLenSec, const TSignalOverlayArray &Signals, const THopperGroupOverlayArray &HopperGroups,
+              const std::string &StatusText);
+  void Render(const TFrameInputs &In);
+
+  // Frequency (Hz) under window x, from the span of the latest frame; 0 while the plot has no width.
+  double GetFreqAtWindowX(int32_t WinX) const;
+  // Whether a point in window client coordinates (y down) lies on the PSD plot or the waterfall.
+  bool IsWindowXYInPlot(int32_t WinX, int32_t WinY) const;
+  // Hz spanned by PixelTol pixels horizontally; 0 while the plot has no width.
+  double GetFreqTolHz(int32_t PixelTol) const;
+
+  // Read-only views of the state, for diagnostics and tests.
+  int32_t Width() const { return FWidth; }
+  int32_t Height() const { return FHeight; }
+  TPixelRect PsdRect() const { return {FPsdLeft, FPsdBottom, FPsdWidth, FPsdHeight}; }
+  TPixelRect WfRect() const { return {FWfLeft, FWfBottom, FWfWidth, FWfHeight}; }
+  GLuint WaterfallTex() const { return FWaterfallTex; }
+  int32_t TexWidth() const { return FTexWidth; }
+  int32_t TexHeight() const { return FTexHeight; }
+  // RGB staging bytes; each texture row starts at a multiple of 4 bytes (the default unpack
+  // alignment), so rows of 3 * TexWidth bytes are padded when TexWidth is not a multiple of 4.
+  const std::vector<uint8_t> &TexData() const { return FTexData; }
+  int32_t TexRowStride() const { return TexStride(FTexWidth); }
+
+private:
+  void CalcLayout();
+  void DrawPSDRegion(const TFloatArray &Freqs, const TFloatArray &PSD_DB, double MinDb, double MaxDb,
+                     double FreqLo, double FreqHi);
+  void DrawGrid(int32_t ALeft, int32_t ABottom, int32_t AWidth, int32_t AHeight, double XMin, double XMax,
+                double YMin, double YMax);
+  void DrawWaterfallRegion();
+  void DrawSignalOverlays(const TSignalOverlayArray &Signals, const THopperGroupOverlayArray &HopperGroups,
+                          double FreqLo, double FreqHi);
+  void DrawWaterfallTimeAxis(double PlayPosSec, double FileDurSec, double WfLenSec);
+  void DrawDashedHLine(int32_t Y, int32_t X1, int32_t X2, float R, float G, float B);
+  void DrawTextAt(int32_t X, int32_t Y, const std::string &S, float R, float G, float B);
+  void DrawChar(int32_t X, int32_t Y, unsigned char Ch, float R, float G, float B);
+  void FillRect(float X1, float Y1, float X2, float Y2);
+  static int32_t TexStride(int32_t W) { return (W * 3 + 3) / 4 * 4; }
+
+  int32_t FWidth = 0;
+  int32_t FHeight = 0;
+  GLuint FWaterfallTex = 0;
+  int32_t FTexWidth = 0;
+  int32_t FTexHeight = 0;
+  std::vector<uint8_t> FTexData;
+  int32_t FPsdLeft = 0, FPsdBottom = 0, FPsdWidth = 0, FPsdHeight = 0;
+  int32_t FWfLeft = 0, FWfBottom = 0, FWfWidth = 0, FWfHeight = 0;
+  int32_t FMarginLeft = 60;
+  int32_t FMarginRight = 8;
+  int32_t FMarginTop = 54;
+  int32_t FMarginBottom = 20;
+  int32_t FGap = 22;       // vertical space between waterfall and PSD
+  int32_t FTimeAxisW = 52; // room for the time-axis labels left of the plots
+  double FLastFreqLo = 0.0, FLastFreqHi = 0.0;
+};
