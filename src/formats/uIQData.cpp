@@ -1,0 +1,128 @@
+// Raw encodings: counts and segment reads, one open/seek/read/close per call.
+#include "formats/uIQData.h"
+
+#include "formats/uFileStream.h"
+
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+std::string LowerExt(const std::string &FileName) {
+  const size_t Sep = FileName.find_last_of("/\\:");
+  const size_t NameStart = Sep == std::string::npos ? 0 : Sep + 1;
+  const size_t Dot = FileName.find_last_of('.');
+  if (Dot == std::string::npos || Dot < NameStart)
+    return {};
+  std::string E = FileName.substr(Dot);
+  for (char &C : E)
+    if (C >= 'A' && C <= 'Z')
+      C = static_cast<char>(C - 'A' + 'a');
+  return E;
+}
+
+int64_t SamplesIn(int64_t FileSize, int64_t HeaderBytes, int32_t BPS) {
+  int64_t DataSize = FileSize - HeaderBytes;
+  if (DataSize < 0)
+    DataSize = 0;
+  return DataSize / BPS;
+}
+
+} // namespace
+
+std::string LowerFileExt(const std::string &FileName) {
+  return LowerExt(FileName);
+}
+
+TIQFormat DetectFormat(const std::string &FileName) {
+  const std::string E = LowerExt(FileName);
+  if (E == ".cf32")
+    return iqfFloat32;
+  if (E == ".cs16")
+    return iqfInt16;
+  return iqfInt8;
+}
+
+int32_t BytesPerSample(TIQFormat Fmt) {
+  switch (Fmt) {
+  case iqfInt8:
+    return 2;
+  case iqfInt16:
+    return 4;
+  case iqfFloat32:
+    return 8;
+  }
+  return 2;
+}
+
+int64_t GetTotalSamples(const std::string &FileName, TIQFormat Fmt, int64_t HeaderBytes) {
+  if (!FileExists(FileName))
+    return 0;
+  TFCloseFile F(FileName);
+  return SamplesIn(F.Size(), HeaderBytes, BytesPerSample(Fmt));
+}
+
+TComplexArray LoadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t StartSample,
+                            int32_t MaxSamples, int64_t HeaderBytes) {
+  TComplexArray Result;
+  if (!FileExists(FileName))
+    return Result;
+  if (StartSample < 0)
+    StartSample = 0;
+  const int32_t BPS = BytesPerSample(Fmt);
+  TFCloseFile F(FileName);
+  // The size is taken now, so a file that has grown since it was opened yields the newer
+  // samples.
+  const int64_t TotalSamp = SamplesIn(F.Size(), HeaderBytes, BPS);
+  if (StartSample >= TotalSamp)
+    return Result;
+  int64_t Count = MaxSamples;
+  if (StartSample + Count > TotalSamp)
+    Count = TotalSamp - StartSample;
+  if (Count <= 0)
+    return Result;
+  F.Seek((HeaderBytes > 0 ? HeaderBytes : 0) + static_cast<int64_t>(BPS) * StartSample);
+
+  // On the 32-bit build a very large request would overflow the buffer size.
+  if (static_cast<uint64_t>(Count) > static_cast<uint64_t>(SIZE_MAX / 16))
+    throw std::runtime_error("LoadIQSegment: request of " + std::to_string(Count) + " samples is too large");
+  const size_t N = static_cast<size_t>(Count);
+  Result.resize(N);
+  switch (Fmt) {
+  case iqfInt16: {
+    std::vector<uint8_t> Buf(N * 4);
+    F.ReadExact(Buf.data(), Buf.size());
+    for (size_t I = 0; I < N; ++I) {
+      const uint8_t *P = Buf.data() + I * 4;
+      const int16_t Re = static_cast<int16_t>(static_cast<uint16_t>(P[0] | (P[1] << 8)));
+      const int16_t Im = static_cast<int16_t>(static_cast<uint16_t>(P[2] | (P[3] << 8)));
+      Result[I].Re = static_cast<float>(Re) * 3.0517578125e-05f;
+      Result[I].Im = static_cast<float>(Im) * 3.0517578125e-05f;
+    }
+    break;
+  }
+  case iqfFloat32: {
+    std::vector<uint8_t> Buf(N * 8);
+    F.ReadExact(Buf.data(), Buf.size());
+    for (size_t I = 0; I < N; ++I) {
+      const uint8_t *P = Buf.data() + I * 8;
+      const uint32_t A = uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24;
+      const uint32_t B = uint32_t(P[4]) | uint32_t(P[5]) << 8 | uint32_t(P[6]) << 16 | uint32_t(P[7]) << 24;
+      std::memcpy(&Result[I].Re, &A, 4);
+      std::memcpy(&Result[I].Im, &B, 4);
+    }
+    break;
+  }
+  default: {
+    std::vector<uint8_t> Buf(N * 2);
+    F.ReadExact(Buf.data(), Buf.size());
+    for (size_t I = 0; I < N; ++I) {
+      Result[I].Re = static_cast<float>(static_cast<int8_t>(Buf[I * 2])) * 0.0078125f;
+      Result[I].Im = static_cast<float>(static_cast<int8_t>(Buf[I * 2 + 1])) * 0.0078125f;
+    }
+    break;
+  }
+  }
+  return Result;
+}

@@ -1,0 +1,95 @@
+// Recording formats: detection, VITA-49 and WAV decoders, and TIQSource, the one object
+// through which the viewer and the thumbnail painter read samples.
+#pragma once
+
+#include "formats/uFileStream.h"
+#include "formats/uIQData.h"
+#include "plugin/uGlobals.h"
+
+#include <cstdint>
+#include <string>
+
+// Kind of recording.
+enum TIQKind : uint8_t {
+  iqkInt8 = 0,    // raw signed 8-bit, read on demand
+  iqkInt16 = 1,   // raw signed 16-bit LE, read on demand
+  iqkFloat32 = 2, // raw float32 LE, read on demand
+  iqkSdrIq = 3,   // 28-byte header, then int16 LE, read on demand
+  iqkVita49 = 4,  // VITA-49 packet stream, decoded whole when opened
+  iqkWav = 5,     // RIFF/WAVE with at least two channels, decoded whole when opened
+};
+
+struct TIQFormatInfo {
+  TIQKind Kind = iqkInt8;
+  std::string Name;              // display name for the status line
+  int64_t HeaderBytes = 0;       // bytes before the first raw sample (28 for .sdriq)
+  double DetectedSampleRate = 0; // Hz, from the file itself; 0 when none
+  bool HasDetectedSampleRate = false;
+};
+
+// Display names.
+inline constexpr const char *IQ_NAME_FLOAT32 = "HackRF/raw (float32 interleaved, .cf32)";
+inline constexpr const char *IQ_NAME_INT16 = "HackRF/raw (int16 interleaved, .cs16)";
+inline constexpr const char *IQ_NAME_INT8 = "HackRF/raw (int8 interleaved)";
+inline constexpr const char *IQ_NAME_SDRIQ = "SDRAngel (.sdriq, int16 LE, 28-byte header)";
+inline constexpr const char *IQ_NAME_VITA_BE = "VITA-49/VRT (int16 BE)";
+inline constexpr const char *IQ_NAME_VITA_LE = "VITA-49/VRT (int16 LE)";
+inline constexpr const char *IQ_NAME_WAV = "RIFF/WAVE (2-channel I/Q)";
+
+// Enumeration name of a kind ("iqkInt16"), for tools and diagnostics.
+const char *IQKindName(TIQKind Kind);
+
+// Raw encoding of a kind: int16 for iqkInt16/iqkSdrIq, float for iqkFloat32, else int8.
+TIQFormat KindToFmt(TIQKind Kind);
+
+// Decides the format from the sidecar hint, the RIFF signature, the .sdriq extension, the
+// VITA-49 packet heuristic and the extension. Reads at most 4096 bytes of the recording.
+// A missing file is not an error; one that exists but cannot be read throws.
+TIQFormatInfo DetectIQFormat(const std::string &FileName);
+TIQFormatInfo ExtFallback(const std::string &FileName);
+TIQFormatInfo SdrIqInfo(const std::string &FileName);
+TIQFormatInfo VitaInfo(const TByteArray &Head, int32_t HeadLen);
+
+// VITA-49 word readers; Big = most significant byte first. Callers check the bounds.
+uint32_t V49U32(const TByteArray &Buf, int64_t Off, bool Big);
+int64_t V49I64(const TByteArray &Buf, int64_t Off, bool Big);
+int16_t V49I16(const TByteArray &Buf, int64_t Off, bool Big);
+// Byte order of a VRT stream from its first header word; true for big-endian.
+bool V49DetectByteOrder(const TByteArray &Buf, int64_t Len);
+// Sample rate from a context packet whose CIF0 word stands at FieldOff; N valid bytes.
+bool V49ContextSampleRate(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &SampleRate);
+// Whether the head of a file of NTotal bytes looks like a VRT packet stream.
+bool V49LooksLikeVRT(const TByteArray &Head, int32_t HeadLen, int64_t NTotal);
+// Header words before a packet's payload (header, stream id, class id, timestamps).
+int32_t V49HeaderWords(uint32_t W0);
+
+// Whole-file decoders; throw EFileStreamError when the file cannot be opened or read.
+void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate);
+void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate);
+
+// One opened recording. Raw kinds are read from the file on every request; VITA-49 and
+// WAV are decoded once here and served from memory. Holds no file handle between calls.
+class TIQSource {
+public:
+  // Detects the format and decodes VITA-49/WAV. Throws EFileStreamError when a file that
+  // exists cannot be opened or read.
+  explicit TIQSource(const std::string &AFileName);
+
+  const std::string &GetFileName() const { return FFileName; }
+  const TIQFormatInfo &GetFormatInfo() const { return FInfo; }
+  const std::string &GetFormatName() const { return FInfo.Name; }
+  double GetDetectedSampleRate() const { return FInfo.DetectedSampleRate; }
+  bool GetHasDetectedSampleRate() const { return FInfo.HasDetectedSampleRate; }
+  int64_t TotalSamples() const { return FTotalSamples; }
+
+  // Up to MaxSamples samples from StartSample; fewer at the end, empty when nothing lies
+  // there. For decoded recordings a negative MaxSamples reaches to the end.
+  TComplexArray LoadSegment(int64_t StartSample, int32_t MaxSamples) const;
+
+private:
+  std::string FFileName;
+  TIQFormatInfo FInfo;
+  TComplexArray FDecoded;
+  bool FHasDecoded = false;
+  int64_t FTotalSamples = 0;
+};

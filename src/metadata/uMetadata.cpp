@@ -1,0 +1,272 @@
+// Sidecar parser. Plain substring scans per line; malformed values give 0, -1, false or
+// empty strings, never an error.
+#include "metadata/uMetadata.h"
+
+#include "formats/uFileStream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+bool IsBlankChar(char C) {
+  return static_cast<unsigned char>(C) <= 32;
+}
+
+// Lines end with LF, CR LF or CR. A UTF-8 byte-order mark at the start is dropped.
+std::vector<std::string> ReadLines(const std::string &FileName) {
+  const TByteArray Buf = ReadWholeFile(FileName);
+  size_t I = 0;
+  if (Buf.size() >= 3 && Buf[0] == 0xEF && Buf[1] == 0xBB && Buf[2] == 0xBF)
+    I = 3;
+  std::vector<std::string> Lines;
+  std::string Cur;
+  bool Pending = false;
+  for (; I < Buf.size(); ++I) {
+    const char C = static_cast<char>(Buf[I]);
+    if (C == '\r' || C == '\n') {
+      Lines.push_back(std::move(Cur));
+      Cur.clear();
+      Pending = false;
+      if (C == '\r' && I + 1 < Buf.size() && Buf[I + 1] == '\n')
+        ++I;
+    } else {
+      Cur.push_back(C);
+      Pending = true;
+    }
+  }
+  if (Pending)
+    Lines.push_back(std::move(Cur));
+  return Lines;
+}
+
+bool StartsWith(const std::string &S, const char *Prefix) {
+  return S.rfind(Prefix, 0) == 0;
+}
+
+void ParseHeaderLine(const std::string &Line, TIQMetadata &M) {
+  const size_t Eq = Line.find('=');
+  if (Eq == std::string::npos)
+    return;
+  const std::string Key = TrimBlank(Line.substr(0, Eq));
+  const std::string Value = TrimBlank(Line.substr(Eq + 1));
+  if (Key == "sample_rate_hz") {
+    M.SampleRateHz = ParseFloat(Value);
+    M.HasSampleRate = M.SampleRateHz > 0;
+  } else if (Key == "center_freq_hz") {
+    M.CenterFreqHz = ParseFloat(Value);
+    M.HasCenterFreq = true;
+  }
+}
+
+TSignalInfo ParseSignalLine(const std::string &Line) {
+  TSignalInfo S;
+  S.Index = ExtractIndex(Line);
+  S.Modulation = ExtractToken(Line, "modulation=");
+  S.Name = ExtractToken(Line, "name=");
+  S.RepeatStr = ExtractToken(Line, "repeat=");
+  S.PauseStr = ExtractToken(Line, "pause=");
+  S.DelayStr = ExtractToken(Line, "delay=");
+  S.DurationStr = ExtractToken(Line, "duration=");
+  S.LoopMode = IsTruthy(ExtractToken(Line, "loop_mode="));
+  S.OffsetHz = ParseFloat(ExtractToken(Line, "offset_hz="));
+  S.Amplitude = ParseFloat(ExtractToken(Line, "amplitude="));
+
+  const std::string CommentKey = "comment=";
+  const int32_t CPos = FindToken(Line, CommentKey, 1);
+  if (CPos > 0) {
+    const int32_t Start = CPos + static_cast<int32_t>(CommentKey.size());
+    const int32_t End = FindDoubleSpace(Line, Start);
+    S.Comment =
+        TrimBlank(End > 0 ? ExtractBetween(Line, Start, End) : Line.substr(static_cast<size_t>(Start - 1)));
+  }
+  const std::string ParamsKey = "params=";
+  const int32_t PPos = FindToken(Line, ParamsKey, 1);
+  if (PPos > 0)
+    S.ParamStr = Line.substr(static_cast<size_t>(PPos - 1) + ParamsKey.size());
+  return S;
+}
+
+} // namespace
+
+std::string TrimBlank(const std::string &S) {
+  size_t B = 0, E = S.size();
+  while (B < E && IsBlankChar(S[B]))
+    ++B;
+  while (E > B && IsBlankChar(S[E - 1]))
+    --E;
+  return S.substr(B, E - B);
+}
+
+std::string SidecarPath(const std::string &IQPath) {
+  // The extension belongs to the last path component only: a dot in a folder name is
+  // not an extension.
+  const size_t Sep = IQPath.find_last_of("/\\:");
+  const size_t NameStart = Sep == std::string::npos ? 0 : Sep + 1;
+  const size_t Dot = IQPath.find_last_of('.');
+  if (Dot == std::string::npos || Dot < NameStart)
+    return IQPath + ".txt";
+  return IQPath.substr(0, Dot) + ".txt";
+}
+
+double ParseFloat(const std::string &S) {
+  const std::string T = TrimBlank(S);
+  if (T.empty())
+    return 0;
+  // Only sign, digits, '.', and an exponent: strtod alone would also take hex, inf, nan
+  // and a locale's decimal comma.
+  size_t I = 0;
+  if (T[I] == '+' || T[I] == '-')
+    ++I;
+  size_t Digits = 0;
+  while (I < T.size() && T[I] >= '0' && T[I] <= '9') {
+    ++I;
+    ++Digits;
+  }
+  if (I < T.size() && T[I] == '.') {
+    ++I;
+    while (I < T.size() && T[I] >= '0' && T[I] <= '9') {
+      ++I;
+      ++Digits;
+    }
+  }
+  if (Digits == 0)
+    return 0;
+  if (I < T.size() && (T[I] == 'e' || T[I] == 'E')) {
+    ++I;
+    if (I < T.size() && (T[I] == '+' || T[I] == '-'))
+      ++I;
+    size_t ExpDigits = 0;
+    while (I < T.size() && T[I] >= '0' && T[I] <= '9') {
+      ++I;
+      ++ExpDigits;
+    }
+    if (ExpDigits == 0)
+      return 0;
+  }
+  if (I != T.size())
+    return 0;
+  // strtod honours the C locale's decimal point; the tools and the plug-in never change
+  // LC_NUMERIC, so "." is the separator here.
+  char *End = nullptr;
+  const double V = std::strtod(T.c_str(), &End);
+  if (End != T.c_str() + T.size() || !std::isfinite(V))
+    return 0;
+  return V;
+}
+
+int32_t FindToken(const std::string &S, const std::string &Token, int32_t StartPos) {
+  if (StartPos < 1)
+    StartPos = 1;
+  if (Token.empty() || static_cast<size_t>(StartPos - 1) > S.size())
+    return 0;
+  const size_t P = S.find(Token, static_cast<size_t>(StartPos - 1));
+  return P == std::string::npos ? 0 : static_cast<int32_t>(P + 1);
+}
+
+std::string ExtractBetween(const std::string &S, int32_t AStart, int32_t AEnd) {
+  if (AStart < 1 || AStart >= AEnd || static_cast<size_t>(AStart) > S.size() + 1)
+    return {};
+  const size_t From = static_cast<size_t>(AStart - 1);
+  const size_t To = std::min(static_cast<size_t>(AEnd - 1), S.size());
+  return From < To ? S.substr(From, To - From) : std::string();
+}
+
+std::string ExtractToken(const std::string &S, const std::string &Key) {
+  const int32_t P = FindToken(S, Key, 1);
+  if (P == 0)
+    return {};
+  const int32_t Start = P + static_cast<int32_t>(Key.size());
+  const int32_t Blank = FindToken(S, " ", Start);
+  if (Blank == 0)
+    return static_cast<size_t>(Start - 1) < S.size() ? S.substr(static_cast<size_t>(Start - 1))
+                                                     : std::string();
+  return ExtractBetween(S, Start, Blank);
+}
+
+int32_t FindDoubleSpace(const std::string &S, int32_t StartPos) {
+  if (StartPos < 1)
+    StartPos = 1;
+  for (size_t J = static_cast<size_t>(StartPos - 1); J + 1 < S.size(); ++J)
+    if (S[J] == ' ' && S[J + 1] == ' ')
+      return static_cast<int32_t>(J + 1);
+  return 0;
+}
+
+int32_t ExtractIndex(const std::string &S) {
+  const size_t Open = S.find('[');
+  if (Open == std::string::npos)
+    return -1;
+  const size_t Close = S.find(']', Open + 1);
+  if (Close == std::string::npos)
+    return -1;
+  const std::string T = S.substr(Open + 1, Close - Open - 1);
+  // A plain decimal integer that fits in 32 bits, optional sign; nothing else around it.
+  size_t I = 0;
+  bool Neg = false;
+  if (I < T.size() && (T[I] == '+' || T[I] == '-')) {
+    Neg = T[I] == '-';
+    ++I;
+  }
+  if (I == T.size())
+    return -1;
+  int64_t V = 0;
+  for (; I < T.size(); ++I) {
+    if (T[I] < '0' || T[I] > '9')
+      return -1;
+    V = V * 10 + (T[I] - '0');
+    if (V > 2147483648LL)
+      return -1;
+  }
+  if (Neg)
+    V = -V;
+  if (V > 2147483647LL)
+    return -1;
+  return static_cast<int32_t>(V);
+}
+
+bool IsTruthy(const std::string &S) {
+  std::string T = TrimBlank(S);
+  for (char &C : T)
+    if (C >= 'A' && C <= 'Z')
+      C = static_cast<char>(C - 'A' + 'a');
+  return T == "true" || T == "1" || T == "yes";
+}
+
+TIQMetadata LoadMetadata(const std::string &IQPath) {
+  TIQMetadata M;
+  const std::string Path = SidecarPath(IQPath);
+  if (!FileExists(Path))
+    return M;
+  bool InSignals = false;
+  for (const std::string &Raw : ReadLines(Path)) {
+    const std::string Line = TrimBlank(Raw);
+    if (Line.empty())
+      continue;
+    if (Line == "signals=") {
+      InSignals = true;
+    } else if (InSignals) {
+      if (Line.find("modulation=") != std::string::npos) {
+        M.Signals.push_back(ParseSignalLine(Line));
+        M.SignalCount = static_cast<int32_t>(M.Signals.size());
+      }
+    } else {
+      ParseHeaderLine(Line, M);
+    }
+  }
+  return M;
+}
+
+std::string ReadFormatHint(const std::string &IQPath) {
+  const std::string Path = SidecarPath(IQPath);
+  if (!FileExists(Path))
+    return {};
+  for (const std::string &Raw : ReadLines(Path)) {
+    const std::string Line = TrimBlank(Raw);
+    if (StartsWith(Line, "output_format="))
+      return TrimBlank(Line.substr(14));
+  }
+  return {};
+}

@@ -1,0 +1,55 @@
+// Sidecar text file of a recording (same name, extension .txt): sample rate, centre
+// frequency, the generated signals, and the recording-format hint.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TSignalInfo {
+  int32_t Index = -1;      // number in square brackets on the line; -1 when none
+  std::string Name;        // name=
+  std::string Comment;     // comment= up to a double blank, trimmed
+  std::string Modulation;  // modulation=
+  double OffsetHz = 0;     // offset_hz=, from the centre frequency
+  double Amplitude = 0;    // amplitude=
+  bool LoopMode = false;   // loop_mode=
+  std::string RepeatStr;   // repeat=, as text
+  std::string PauseStr;    // pause=, as text
+  std::string DelayStr;    // delay=, as text
+  std::string DurationStr; // duration=, as text
+  std::string ParamStr;    // everything after params= to the end of the line
+};
+
+struct TIQMetadata {
+  double SampleRateHz = 0;
+  double CenterFreqHz = 0;
+  bool HasSampleRate = false; // the last sample_rate_hz line gave a value > 0
+  bool HasCenterFreq = false; // any center_freq_hz line was read
+  std::vector<TSignalInfo> Signals;
+  int32_t SignalCount = 0;
+};
+
+// Sidecar path of a recording: the file name's extension replaced by (or, without one,
+// extended with) ".txt".
+std::string SidecarPath(const std::string &IQPath);
+
+// Parsed sidecar, or the initial record when there is none. Throws EFileStreamError when
+// the sidecar exists but cannot be read.
+TIQMetadata LoadMetadata(const std::string &IQPath);
+
+// Trimmed value of the first "output_format=" line; empty when none.
+std::string ReadFormatHint(const std::string &IQPath);
+
+// Whole trimmed text as a decimal number with '.', optional sign and exponent; else 0.
+double ParseFloat(const std::string &S);
+
+// Line helpers. Positions count from 1; 0 means not found.
+int32_t FindToken(const std::string &S, const std::string &Token, int32_t StartPos);
+std::string ExtractBetween(const std::string &S, int32_t AStart, int32_t AEnd);
+std::string ExtractToken(const std::string &S, const std::string &Key);
+int32_t FindDoubleSpace(const std::string &S, int32_t StartPos);
+int32_t ExtractIndex(const std::string &S);
+bool IsTruthy(const std::string &S);
+// Characters with codes 0 to 32 removed at both ends.
+std::string TrimBlank(const std::string &S);
