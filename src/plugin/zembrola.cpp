@@ -1,12 +1,115 @@
+// The plug-in's exports: what the file manager calls.
 #include <windows.h>
 
+#include "plugin/uGlobals.h"
+#include "plugin/uLog.h"
+#include "plugin/win32_uPath.h"
 #include "thumbnail/win32_uThumbnail.h"
-extern "C" {
-void WINAPI ListSetDefaultParams(void *) {}
-HBITMAP WINAPI ListGetPreviewBitmap(char *F, int W, int H, char *, int) { return PreviewBitmapA(F, W, H); }
-HBITMAP WINAPI ListGetPreviewBitmapW(WCHAR *F, int W, int H, char *, int) { return PreviewBitmapW(F, W, H); }
-void WINAPI ListCloseWindow(HWND) {}
-HWND WINAPI ListLoad(HWND, char *, int) { return nullptr; }
-HWND WINAPI ListLoadW(HWND, WCHAR *, int) { return nullptr; }
-int WINAPI ListGetDetectString(char *, int) { return 0; }
+#include "viewer/win32_uViewerForm.h"
+
+#include <cstring>
+#include <exception>
+#include <string>
+#include <typeinfo>
+
+namespace {
+constexpr char WLX_DETECT_STRING[] =
+    "EXT=\"IQ\" | EXT=\"RAW\" | EXT=\"CF32\" | EXT=\"CS8\" | EXT=\"CS16\" | EXT=\"SDRIQ\"";
+static_assert(sizeof(WLX_DETECT_STRING) - 1 == 72);
+} // namespace
+
+wchar_t GDllPath[261] = {};
+
+BOOL WINAPI DllMain(HINSTANCE Inst, DWORD Reason, LPVOID) {
+  if (Reason == DLL_PROCESS_ATTACH) {
+    DisableThreadLibraryCalls(Inst);
+    // Only the module path and the (inert) log here: anything heavier waits for the first
+    // export call, outside the loader lock.
+    GetModuleFileNameW(Inst, GDllPath, 260);
+    LogInit(TcPathToString(GDllPath));
+    Log("DLL loaded (begin block)");
+  } else if (Reason == DLL_PROCESS_DETACH) {
+    GProcessDetach = true;
+  }
+  return TRUE;
 }
+
+extern "C" {
+
+void WINAPI ListSetDefaultParams(void *dps) { (void)dps; }
+
+HBITMAP WINAPI ListGetPreviewBitmap(char *FileToLoad, int Width, int Height, char *, int) {
+  return PreviewBitmapA(FileToLoad, Width, Height);
+}
+
+HBITMAP WINAPI ListGetPreviewBitmapW(WCHAR *FileToLoad, int Width, int Height, char *, int) {
+  return PreviewBitmapW(FileToLoad, Width, Height);
+}
+
+HWND WINAPI ListLoadW(HWND ParentWin, WCHAR *FileToLoad, int ShowFlags) {
+  (void)ShowFlags;
+  HWND Result = nullptr;
+  try {
+    const std::string FN = TcPathToString(FileToLoad);
+    const bool exists = FileExistsAnsi(FN);
+    LogFmt("ListLoadW: FN=[%s] Exists=%s", FN, exists ? "True" : "False");
+    if (!exists) {
+      Log("ListLoadW: file not found");
+      return nullptr;
+    }
+    auto *Form = new TViewerForm(ParentWin, FN);
+    LogFmt("ListLoadW: TViewerForm created RootWnd=%d", Form->RootWnd());
+    if (Form->RootWnd() == nullptr) {
+      delete Form;
+      Log("ListLoadW: RootWnd=0");
+      return nullptr;
+    }
+    if (!SetPropW(Form->RootWnd(), PROP_FORM, Form)) {
+      // Without the binding the host could never close it: give up now instead of leaking.
+      delete Form;
+      Log("ListLoadW: SetProp failed");
+      return nullptr;
+    }
+    Result = Form->RootWnd();
+    LogFmt("ListLoadW: OK HWND=%d", Result);
+  } catch (const std::exception &e) {
+    LogFmt("ListLoadW EXCEPTION %s: %s", typeid(e).name(), e.what());
+    Result = nullptr;
+  } catch (...) {
+    LogFmt("ListLoadW EXCEPTION %s: %s", "unknown", "");
+    Result = nullptr;
+  }
+  return Result;
+}
+
+HWND WINAPI ListLoad(HWND ParentWin, char *FileToLoad, int ShowFlags) {
+  try {
+    std::wstring W = AnsiToWide(FileToLoad);
+    return ListLoadW(ParentWin, W.data(), ShowFlags);
+  } catch (...) {
+    // Only the conversion can fail here (allocation); ListLoadW catches its own.
+    return nullptr;
+  }
+}
+
+void WINAPI ListCloseWindow(HWND ListWin) {
+  Log("ListCloseWindow");
+  if (GProcessDetach)
+    return;
+  auto *Form = static_cast<TViewerForm *>(GetPropW(ListWin, PROP_FORM));
+  if (Form == nullptr)
+    return;
+  RemovePropW(ListWin, PROP_FORM);
+  delete Form; // the destructor never throws
+}
+
+int WINAPI ListGetDetectString(char *DetectString, int MaxLen) {
+  if (DetectString != nullptr && MaxLen > 0) {
+    const size_t n = std::min(static_cast<size_t>(MaxLen - 1), sizeof(WLX_DETECT_STRING) - 1);
+    std::memcpy(DetectString, WLX_DETECT_STRING, n);
+    DetectString[n] = '\0';
+  }
+  return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,300 @@
+#include "viewer/win32_uViewerForm.h"
+
+#include "plugin/uLog.h"
+#include "plugin/win32_uHandles.h"
+#include "plugin/win32_uModule.h"
+#include "viewer/uFormRegistry.h"
+
+#include <commctrl.h>
+
+#include <exception>
+
+bool GClassesRegistered = false;
+
+namespace {
+
+TWindowHandle Key(HWND w) { return reinterpret_cast<TWindowHandle>(w); }
+
+std::wstring Widen(const std::string &s) {
+  std::wstring w;
+  if (s.empty())
+    return w;
+  const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  w.resize(static_cast<size_t>(n));
+  MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+
+// Until the settings dialog exists the dialog class only needs default handling.
+LRESULT CALLBACK DlgWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+  return DefWindowProcW(Wnd, Msg, WParam, LParam);
+}
+
+HWND Child(HWND parent, const wchar_t *cls, const wchar_t *text, DWORD style, int x, int y, int w, int h,
+           WORD id) {
+  return CreateWindowExW(0, cls, text, style, x, y, w, h, parent,
+                         reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), ThisModule(), nullptr);
+}
+
+} // namespace
+
+TViewerForm::TViewerForm(HWND AParent, const std::string &AFileName) : FParentWnd(AParent), FFileName(AFileName) {
+  try {
+    EnsureWindowClasses();
+    Log("Create: EnsureWindowClasses done");
+    CreateWindows();
+    LogFmt("Create: CreateWindows done RootWnd=%d GLWnd=%d", FRootWnd, FGLWnd);
+    RegisterForm(Key(FRootWnd), this);
+    InitGL();
+    LogFmt("Create: InitGL done FGLRC=%d FGLDC=%d", FGLRC, FGLDC);
+    Log("Create: calling RenderFrame");
+    RenderFrame();
+    Log("Create: done");
+  } catch (...) {
+    Destroy();
+    throw;
+  }
+}
+
+TViewerForm::~TViewerForm() { Destroy(); }
+
+void TViewerForm::Destroy() noexcept {
+  StopPlay();
+  if (FSeekTimerID != 0) {
+    KillTimer(FRootWnd, TIMER_SEEK);
+    FSeekTimerID = 0;
+  }
+  DoneGL();
+  if (FTooltipWnd) {
+    DestroyWindow(FTooltipWnd);
+    FTooltipWnd = nullptr;
+  }
+  UnregisterForm(Key(FRootWnd));
+  DestroyWindows();
+}
+
+void TViewerForm::StopPlay() {
+  if (FPlayTimerID != 0) {
+    KillTimer(FRootWnd, TIMER_PLAY);
+    FPlayTimerID = 0;
+  }
+  FPlaying = false;
+}
+
+void TViewerForm::EnsureWindowClasses() {
+  if (GClassesRegistered)
+    return;
+  Log("EnsureWindowClasses: registering");
+  struct ClassDef {
+    const wchar_t *Name;
+    UINT Style;
+    HBRUSH Background;
+    WNDPROC Proc;
+    const char *LogLine;
+  };
+  // The root class keeps its background brush for the life of the process, like the class.
+  const ClassDef defs[] = {
+      {ROOT_WC, CS_HREDRAW | CS_VREDRAW, CreateSolidBrush(CLR_BG), RootWndProc,
+       "EnsureWindowClasses: ROOT_WC atom=%d err=%d"},
+      {GL_WC, CS_OWNDC | CS_HREDRAW | CS_VREDRAW, nullptr, GLWndProc, "EnsureWindowClasses: GL_WC atom=%d err=%d"},
+      {DLG_WC, 0, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)), DlgWndProc,
+       "EnsureWindowClasses: DLG_WC atom=%d err=%d"},
+  };
+  for (const ClassDef &d : defs) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.style = d.Style;
+    wc.lpfnWndProc = d.Proc;
+    wc.hInstance = ThisModule();
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = d.Background;
+    wc.lpszClassName = d.Name;
+    const ATOM atom = RegisterClassExW(&wc);
+    LogFmt(d.LogLine, atom, GetLastError());
+  }
+  // Set even after a failed registration: a retry would fail the same way.
+  GClassesRegistered = true;
+  Log("EnsureWindowClasses: done");
+}
+
+void TViewerForm::CreateWindows() {
+  TActCtxActivation actctx;
+  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&icc);
+
+  RECT r{};
+  GetClientRect(FParentWnd, &r);
+  const int W = r.right - r.left, H = r.bottom - r.top;
+  const int TB = FToolbarHeight, SL = FSliderHeight, ST = FStatusHeight;
+  const DWORD btn = WS_CHILD | WS_VISIBLE;
+
+  FRootWnd = CreateWindowExW(0, ROOT_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, W,
+                             H, FParentWnd, nullptr, ThisModule(), nullptr);
+  FBtnPlay = Child(FRootWnd, L"BUTTON", L"\u25B6 Play", btn, 4, 4, 80, TB - 8, IDC_BTN_PLAY);
+  FBtnStep = Child(FRootWnd, L"BUTTON", L"\u23ED Schritt", btn, 88, 4, 80, TB - 8, IDC_BTN_STEP);
+  FBtnReset = Child(FRootWnd, L"BUTTON", L"\u21BA Reset", btn, 172, 4, 80, TB - 8, IDC_BTN_RESET);
+  FBtnOverlay = Child(FRootWnd, L"BUTTON", L"Overlay: An", btn, 256, 4, 110, TB - 8, IDC_BTN_OVERLAY);
+  FBtnSettings = Child(FRootWnd, L"BUTTON", L"\u2699 Settings", btn, 370, 4, 90, TB - 8, IDC_BTN_SETTINGS);
+  FBtnLegend = Child(FRootWnd, L"BUTTON", L"\u2630 Legende", btn, 464, 4, 90, TB - 8, IDC_BTN_LEGEND);
+  FGLWnd = Child(FRootWnd, GL_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, TB, r.right,
+                 r.bottom - TB - SL - ST, 0);
+  FSliderWnd = Child(FRootWnd, TRACKBAR_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | TBS_NOTICKS, 0, r.bottom - SL - ST,
+                     r.right, SL, IDC_SLIDER);
+  SendMessageW(FSliderWnd, TBM_SETRANGE, TRUE, MAKELPARAM(0, 10000));
+  SendMessageW(FSliderWnd, TBM_SETPOS, TRUE, 0);
+  FStatusWnd = Child(FRootWnd, L"STATIC", L"Loading...", WS_CHILD | WS_VISIBLE, 4, r.bottom - ST,
+                     r.right - 8 - FREQ_STATUS_W, ST, IDC_STATUS);
+  FFreqWnd = Child(FRootWnd, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_RIGHT, r.right - 4 - FREQ_STATUS_W,
+                   r.bottom - ST, FREQ_STATUS_W, ST, 0);
+}
+
+void TViewerForm::DestroyWindows() {
+  if (FRootWnd && IsWindow(FRootWnd))
+    DestroyWindow(FRootWnd);
+  FRootWnd = nullptr;
+}
+
+void TViewerForm::InitGL() {}
+
+void TViewerForm::DoneGL() {}
+
+void TViewerForm::RenderFrame() {}
+
+void TViewerForm::HandleResize() {}
+
+void TViewerForm::HandlePaint() {
+  RenderFrame();
+  ValidateRect(FRootWnd, nullptr);
+}
+
+void TViewerForm::UpdateStatusText(const std::string &S) { SetWindowTextW(FStatusWnd, Widen(S).c_str()); }
+
+void TViewerForm::HandleCommand(WORD ID) {
+  LogFmt("HandleCommand: ID=%d", ID);
+  switch (ID) {
+  case IDC_BTN_OVERLAY:
+    FOverlayVisible = !FOverlayVisible;
+    SetWindowTextW(FBtnOverlay, FOverlayVisible ? L"Overlay: An" : L"Overlay: Aus");
+    RenderFrame();
+    break;
+  default:
+    // Playback, settings and legend commands arrive with their features.
+    break;
+  }
+}
+
+double GetDpiScaleFor(HWND Wnd) {
+  int dpi = 0;
+  {
+    unique_hdc_window dc(Wnd);
+    if (dc.get())
+      dpi = GetDeviceCaps(dc.get(), LOGPIXELSX);
+  }
+  if (dpi <= 0)
+    dpi = 96;
+  return dpi / 96.0;
+}
+
+namespace {
+
+LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+  TViewerForm *Form = FindForm(Key(Wnd));
+  switch (Msg) {
+  case WM_DESTROY:
+    if (Form)
+      UnregisterForm(Key(Wnd));
+    break;
+  case WM_SIZE:
+    if (Form)
+      Form->HandleResize();
+    break;
+  case WM_PAINT:
+    if (!Form)
+      break;
+    {
+      unique_hdc_paint dc(Wnd);
+      unique_hbrush brush(CreateSolidBrush(CLR_TOOLBAR));
+      RECT strip{0, 0, 4000, Form->FToolbarHeight};
+      FillRect(dc.get(), &strip, brush.get());
+    }
+    Form->HandlePaint();
+    return 0;
+  case WM_ERASEBKGND:
+    return 1;
+  case WM_KEYDOWN:
+    if (WParam == VK_ESCAPE) {
+      // The host closes the lister on Escape; it only sees keys sent to its own window.
+      PostMessageA(GetParent(Wnd), WM_KEYDOWN, WParam, LParam);
+      return 0;
+    }
+    break;
+  case WM_COMMAND:
+    if (Form)
+      Form->HandleCommand(LOWORD(WParam));
+    break;
+  case WM_TIMER:
+    if (Form) {
+      if (WParam == TIMER_PLAY)
+        Form->HandleTimer();
+      else if (WParam == TIMER_SEEK)
+        Form->HandleSeekTimer();
+    }
+    break;
+  case WM_HSCROLL:
+    if (Form && reinterpret_cast<HWND>(LParam) == Form->FSliderWnd)
+      Form->HandleSliderChange(LOWORD(WParam));
+    break;
+  default:
+    break;
+  }
+  return DefWindowProcW(Wnd, Msg, WParam, LParam);
+}
+
+LRESULT GLWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+  switch (Msg) {
+  case WM_ERASEBKGND:
+    return 1;
+  case WM_KEYDOWN:
+    if (WParam == VK_ESCAPE) {
+      PostMessageA(GetParent(GetParent(Wnd)), WM_KEYDOWN, WParam, LParam);
+      return 0;
+    }
+    break;
+  case WM_MOUSEMOVE:
+    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd))))
+      Form->HandleGLMouseMove(static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam)));
+    return 0;
+  case WM_MOUSELEAVE:
+    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd))))
+      Form->HandleGLMouseLeave();
+    return 0;
+  default:
+    break;
+  }
+  return DefWindowProcW(Wnd, Msg, WParam, LParam);
+}
+
+} // namespace
+
+// Nothing may unwind into the host's message loop.
+LRESULT CALLBACK RootWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+  try {
+    return RootWndProcImpl(Wnd, Msg, WParam, LParam);
+  } catch (const std::exception &e) {
+    LogFmt("RootWndProc EXCEPTION: %s", e.what());
+  } catch (...) {
+    Log("RootWndProc EXCEPTION");
+  }
+  return 0;
+}
+
+LRESULT CALLBACK GLWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+  try {
+    return GLWndProcImpl(Wnd, Msg, WParam, LParam);
+  } catch (const std::exception &e) {
+    LogFmt("GLWndProc EXCEPTION: %s", e.what());
+  } catch (...) {
+    Log("GLWndProc EXCEPTION");
+  }
+  return 0;
+}

@@ -1,0 +1,267 @@
+// End-to-end: the plug-in DLL driven as the file manager drives it.
+#include "support/win32_TestHost.h"
+
+#include <commctrl.h>
+#include <shlwapi.h>
+
+#include <cstring>
+#include <memory>
+
+using namespace testhost;
+
+namespace {
+
+constexpr const char *kDetect = "EXT=\"IQ\" | EXT=\"RAW\" | EXT=\"CF32\" | EXT=\"CS8\" | EXT=\"CS16\" | EXT=\"SDRIQ\"";
+
+class PluginTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { plugin = std::make_unique<Plugin>(); }
+  static void TearDownTestSuite() { plugin.reset(); }
+  void SetUp() override { ASSERT_NE(plugin->Module, nullptr) << "cannot load the plug-in beside the test"; }
+
+  static std::wstring Recording() {
+    std::vector<char> bytes(4096);
+    for (size_t i = 0; i < bytes.size(); ++i)
+      bytes[i] = static_cast<char>((i * 37) & 0xFF);
+    return TempFile(L"zb_e2e.cs16", bytes);
+  }
+
+  static std::unique_ptr<Plugin> plugin;
+};
+std::unique_ptr<Plugin> PluginTest::plugin;
+
+} // namespace
+
+TEST_F(PluginTest, ExportsCarryTheirOrdinals) {
+  const char *names[] = {"ListSetDefaultParams", "ListGetPreviewBitmap", "ListGetPreviewBitmapW", "ListCloseWindow",
+                         "ListLoad",             "ListLoadW",            "ListGetDetectString"};
+  for (int ord = 1; ord <= 7; ++ord) {
+    FARPROC byName = GetProcAddress(plugin->Module, names[ord - 1]);
+    FARPROC byOrdinal = GetProcAddress(plugin->Module, MAKEINTRESOURCEA(ord));
+    EXPECT_NE(byName, nullptr) << names[ord - 1];
+    EXPECT_EQ(byName, byOrdinal) << names[ord - 1];
+  }
+  EXPECT_EQ(GetProcAddress(plugin->Module, MAKEINTRESOURCEA(8)), nullptr);
+}
+
+TEST_F(PluginTest, DetectStringIsCutToTheBuffer) {
+  char buf[128];
+  std::memset(buf, 'x', sizeof(buf));
+  EXPECT_EQ(plugin->Detect(buf, sizeof(buf)), 0);
+  EXPECT_STREQ(buf, kDetect);
+  EXPECT_EQ(std::strlen(buf), 72u);
+
+  std::memset(buf, 'x', sizeof(buf));
+  plugin->Detect(buf, 10);
+  EXPECT_EQ(std::string(buf), std::string(kDetect, 9));
+  EXPECT_EQ(buf[10], 'x') << "wrote past MaxLen";
+
+  std::memset(buf, 'x', sizeof(buf));
+  plugin->Detect(buf, 73);
+  EXPECT_STREQ(buf, kDetect);
+
+  buf[0] = 'x';
+  plugin->Detect(buf, 0); // nothing may be written for an empty buffer
+  EXPECT_EQ(buf[0], 'x');
+  plugin->SetDefaults(nullptr); // accepted and ignored
+}
+
+TEST_F(PluginTest, LoadRefusesMissingEmptyNilAndOverlongNames) {
+  HostWindow host(640, 480);
+  EXPECT_EQ(plugin->LoadW(host.Wnd, L"C:\\no\\such\\file.cs16", 0), nullptr);
+  EXPECT_EQ(plugin->LoadW(host.Wnd, L"", 0), nullptr);
+  EXPECT_EQ(plugin->LoadW(host.Wnd, nullptr, 0), nullptr);
+  EXPECT_EQ(plugin->Load(host.Wnd, "", 0), nullptr);
+  EXPECT_EQ(plugin->Load(host.Wnd, nullptr, 0), nullptr);
+  std::wstring longName = L"C:\\" + std::wstring(300, L'a') + L".cs16";
+  EXPECT_EQ(plugin->LoadW(host.Wnd, longName.c_str(), 0), nullptr);
+  // A folder is not a recording.
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  EXPECT_EQ(plugin->LoadW(host.Wnd, dir, 0), nullptr);
+  EXPECT_EQ(GetWindow(host.Wnd, GW_CHILD), nullptr) << "a refused load left a window behind";
+}
+
+TEST_F(PluginTest, WindowTreeMatchesTheLayoutFor640x480) {
+  HostWindow host(640, 480);
+  const std::wstring file = Recording();
+  HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  ASSERT_NE(root, nullptr);
+  HostWindow::Pump();
+  EXPECT_EQ(GetParent(root), host.Wnd);
+  EXPECT_NE(GetPropW(root, L"ZembrolaForm"), nullptr);
+  EXPECT_EQ(ClassName(root), L"ZembrolaRoot");
+  RECT rr = RectInParent(root);
+  EXPECT_EQ(rr.right - rr.left, 640);
+  EXPECT_EQ(rr.bottom - rr.top, 480);
+
+  struct Expect {
+    const wchar_t *Class;
+    const wchar_t *Text;
+    int Id, X, Y, W, H;
+  };
+  const Expect table[] = {
+      {L"Button", L"\u25B6 Play", 1001, 4, 4, 80, 24},
+      {L"Button", L"\u23ED Schritt", 1007, 88, 4, 80, 24},
+      {L"Button", L"\u21BA Reset", 1002, 172, 4, 80, 24},
+      {L"Button", L"Overlay: An", 1006, 256, 4, 110, 24},
+      {L"Button", L"\u2699 Settings", 1003, 370, 4, 90, 24},
+      {L"Button", L"\u2630 Legende", 1008, 464, 4, 90, 24},
+      {L"ZembrolaGLWnd", L"", 0, 0, 32, 640, 400},
+      {L"msctls_trackbar32", L"", 1004, 0, 432, 640, 26},
+      {L"Static", nullptr, 1005, 4, 458, 482, 22},
+      {L"Static", L"", 0, 486, 458, 150, 22},
+  };
+  HWND child = GetWindow(root, GW_CHILD);
+  std::vector<HWND> children;
+  for (; child; child = GetWindow(child, GW_HWNDNEXT))
+    children.push_back(child);
+  // Z order is creation order for siblings created without an insert-after.
+  ASSERT_GE(children.size(), std::size(table));
+  for (size_t i = 0; i < std::size(table); ++i) {
+    const Expect &e = table[i];
+    HWND w = children[i];
+    SCOPED_TRACE(testing::Message() << "child " << i);
+    EXPECT_EQ(_wcsicmp(ClassName(w).c_str(), e.Class), 0);
+    if (e.Text) {
+      EXPECT_EQ(WindowText(w), e.Text);
+    }
+    EXPECT_EQ(GetDlgCtrlID(w), e.Id);
+    RECT r = RectInParent(w);
+    EXPECT_EQ(r.left, e.X);
+    EXPECT_EQ(r.top, e.Y);
+    EXPECT_EQ(r.right - r.left, e.W);
+    EXPECT_EQ(r.bottom - r.top, e.H);
+    EXPECT_TRUE(IsWindowVisible(w));
+  }
+  HWND slider = GetDlgItem(root, 1004);
+  EXPECT_EQ(SendMessageW(slider, TBM_GETRANGEMIN, 0, 0), 0);
+  EXPECT_EQ(SendMessageW(slider, TBM_GETRANGEMAX, 0, 0), 10000);
+  EXPECT_EQ(SendMessageW(slider, TBM_GETPOS, 0, 0), 0);
+  EXPECT_TRUE(GetWindowLongW(slider, GWL_STYLE) & TBS_NOTICKS);
+  EXPECT_TRUE(GetWindowLongW(children[9], GWL_STYLE) & SS_RIGHT);
+  plugin->Close(root);
+}
+
+TEST_F(PluginTest, ControlsAreCommonControlsVersion6) {
+  HostWindow host(640, 480);
+  const std::wstring file = Recording();
+  HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  ASSERT_NE(root, nullptr);
+  // The slider's class belongs to the comctl32 that created it; ask that module its version.
+  auto slider_module = reinterpret_cast<HMODULE>(GetClassLongPtrW(GetDlgItem(root, 1004), GCLP_HMODULE));
+  ASSERT_NE(slider_module, nullptr);
+  {
+    wchar_t b[MAX_PATH];
+    GetModuleFileNameW(slider_module, b, MAX_PATH);
+    wprintf(L"slider module %ls\n", b);
+    auto bm = reinterpret_cast<HMODULE>(GetClassLongPtrW(GetDlgItem(root, 1001), GCLP_HMODULE));
+    GetModuleFileNameW(bm, b, MAX_PATH);
+    wprintf(L"button module %ls\n", b);
+    wchar_t cls[256]; GetClassNameW(GetDlgItem(root, 1004), cls, 256); wprintf(L"cls %ls\n", cls);
+  }
+  using DllGetVersion_t = HRESULT(CALLBACK *)(DLLVERSIONINFO *);
+  auto get_version =
+      reinterpret_cast<DllGetVersion_t>(reinterpret_cast<void *>(GetProcAddress(slider_module, "DllGetVersion")));
+  ASSERT_NE(get_version, nullptr);
+  DLLVERSIONINFO dvi{};
+  dvi.cbSize = sizeof(dvi);
+  ASSERT_EQ(get_version(&dvi), S_OK);
+  EXPECT_EQ(dvi.dwMajorVersion, 6u);
+  // Version 6 also brings its own buttons (user32's would be version 5 styling).
+  auto button_module = reinterpret_cast<HMODULE>(GetClassLongPtrW(GetDlgItem(root, 1001), GCLP_HMODULE));
+  EXPECT_EQ(button_module, slider_module);
+  plugin->Close(root);
+}
+
+TEST_F(PluginTest, EscapeReachesTheHostFromRootAndDrawingWindow) {
+  HostWindow host(640, 480);
+  const std::wstring file = Recording();
+  HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  ASSERT_NE(root, nullptr);
+  HWND gl = FindWindowExW(root, nullptr, L"ZembrolaGLWnd", nullptr);
+  ASSERT_NE(gl, nullptr);
+  EXPECT_EQ(SendMessageW(root, WM_KEYDOWN, VK_ESCAPE, 0x00010001), 0);
+  HostWindow::Pump();
+  ASSERT_EQ(host.KeysDown.size(), 1u);
+  EXPECT_EQ(host.KeysDown[0], static_cast<WPARAM>(VK_ESCAPE));
+  EXPECT_EQ(SendMessageW(gl, WM_KEYDOWN, VK_ESCAPE, 0x00010001), 0);
+  HostWindow::Pump();
+  ASSERT_EQ(host.KeysDown.size(), 2u);
+  // Other keys stay inside the viewer.
+  SendMessageW(root, WM_KEYDOWN, 'A', 0);
+  SendMessageW(gl, WM_KEYDOWN, 'A', 0);
+  HostWindow::Pump();
+  EXPECT_EQ(host.KeysDown.size(), 2u);
+  plugin->Close(root);
+}
+
+TEST_F(PluginTest, OverlayButtonTogglesItsText) {
+  HostWindow host(640, 480);
+  const std::wstring file = Recording();
+  HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  ASSERT_NE(root, nullptr);
+  HWND btn = GetDlgItem(root, 1006);
+  SendMessageW(btn, BM_CLICK, 0, 0);
+  EXPECT_EQ(WindowText(btn), L"Overlay: Aus");
+  SendMessageW(btn, BM_CLICK, 0, 0);
+  EXPECT_EQ(WindowText(btn), L"Overlay: An");
+  plugin->Close(root);
+}
+
+TEST_F(PluginTest, CloseDestroysTheTreeOnce) {
+  HostWindow host(640, 480);
+  const std::wstring file = Recording();
+  HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  ASSERT_NE(root, nullptr);
+  HWND gl = FindWindowExW(root, nullptr, L"ZembrolaGLWnd", nullptr);
+  plugin->Close(root);
+  EXPECT_FALSE(IsWindow(root));
+  EXPECT_FALSE(IsWindow(gl));
+  plugin->Close(root); // the second call finds nothing to do
+  plugin->Close(host.Wnd); // a window without a viewer
+  EXPECT_TRUE(IsWindow(host.Wnd));
+}
+
+TEST_F(PluginTest, AnsiAndWideLoadAgree) {
+  HostWindow host(640, 480);
+  const std::wstring file = Recording();
+  char ansi[MAX_PATH];
+  WideCharToMultiByte(CP_ACP, 0, file.c_str(), -1, ansi, MAX_PATH, nullptr, nullptr);
+  HWND a = plugin->Load(host.Wnd, ansi, 0);
+  HWND w = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(ClassName(a), ClassName(w));
+  plugin->Close(a);
+  plugin->Close(w);
+}
+
+TEST_F(PluginTest, ThirtyThreeViewersAtOnce) {
+  HostWindow host(640, 480);
+  const std::wstring file = Recording();
+  std::vector<HWND> roots;
+  for (int i = 0; i < 33; ++i) {
+    HWND r = plugin->LoadW(host.Wnd, file.c_str(), 0);
+    ASSERT_NE(r, nullptr) << i;
+    roots.push_back(r);
+  }
+  // The 33rd is not registered: its buttons reach no viewer.
+  HWND btn33 = GetDlgItem(roots[32], 1006);
+  SendMessageW(btn33, BM_CLICK, 0, 0);
+  EXPECT_EQ(WindowText(btn33), L"Overlay: An");
+  HWND btn1 = GetDlgItem(roots[0], 1006);
+  SendMessageW(btn1, BM_CLICK, 0, 0);
+  EXPECT_EQ(WindowText(btn1), L"Overlay: Aus");
+  for (HWND r : roots) {
+    plugin->Close(r);
+    EXPECT_FALSE(IsWindow(r));
+  }
+  // All slots are free again.
+  HWND again = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  ASSERT_NE(again, nullptr);
+  HWND btn = GetDlgItem(again, 1006);
+  SendMessageW(btn, BM_CLICK, 0, 0);
+  EXPECT_EQ(WindowText(btn), L"Overlay: Aus");
+  plugin->Close(again);
+}

@@ -1,0 +1,153 @@
+// What the file manager does, for the end-to-end tests: load the plug-in, host its windows.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace testhost {
+
+inline std::wstring ExeDir() {
+  wchar_t buf[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
+  std::wstring p(buf, n);
+  return p.substr(0, p.find_last_of(L"\\/") + 1);
+}
+
+inline std::wstring PluginPath() {
+  return ExeDir() + (sizeof(void *) == 8 ? L"zembrola.wlx64" : L"zembrola.wlx");
+}
+
+struct Plugin {
+  using ListLoadW_t = HWND(WINAPI *)(HWND, const wchar_t *, int);
+  using ListLoad_t = HWND(WINAPI *)(HWND, const char *, int);
+  using ListCloseWindow_t = void(WINAPI *)(HWND);
+  using ListGetDetectString_t = int(WINAPI *)(char *, int);
+  using ListSetDefaultParams_t = void(WINAPI *)(void *);
+  using ListGetPreviewBitmapW_t = HBITMAP(WINAPI *)(const wchar_t *, int, int, char *, int);
+  using ListGetPreviewBitmap_t = HBITMAP(WINAPI *)(const char *, int, int, char *, int);
+
+  HMODULE Module = nullptr;
+  ListLoadW_t LoadW = nullptr;
+  ListLoad_t Load = nullptr;
+  ListCloseWindow_t Close = nullptr;
+  ListGetDetectString_t Detect = nullptr;
+  ListSetDefaultParams_t SetDefaults = nullptr;
+  ListGetPreviewBitmapW_t PreviewW = nullptr;
+  ListGetPreviewBitmap_t Preview = nullptr;
+
+  Plugin() {
+    Module = LoadLibraryW(PluginPath().c_str());
+    if (!Module)
+      return;
+    LoadW = reinterpret_cast<ListLoadW_t>(reinterpret_cast<void *>(GetProcAddress(Module, "ListLoadW")));
+    Load = reinterpret_cast<ListLoad_t>(reinterpret_cast<void *>(GetProcAddress(Module, "ListLoad")));
+    Close = reinterpret_cast<ListCloseWindow_t>(reinterpret_cast<void *>(GetProcAddress(Module, "ListCloseWindow")));
+    Detect = reinterpret_cast<ListGetDetectString_t>(
+        reinterpret_cast<void *>(GetProcAddress(Module, "ListGetDetectString")));
+    SetDefaults = reinterpret_cast<ListSetDefaultParams_t>(
+        reinterpret_cast<void *>(GetProcAddress(Module, "ListSetDefaultParams")));
+    PreviewW = reinterpret_cast<ListGetPreviewBitmapW_t>(
+        reinterpret_cast<void *>(GetProcAddress(Module, "ListGetPreviewBitmapW")));
+    Preview = reinterpret_cast<ListGetPreviewBitmap_t>(
+        reinterpret_cast<void *>(GetProcAddress(Module, "ListGetPreviewBitmap")));
+  }
+  Plugin(const Plugin &) = delete;
+  Plugin &operator=(const Plugin &) = delete;
+  ~Plugin() {
+    if (Module)
+      FreeLibrary(Module);
+  }
+};
+
+// A top-level window that records the keys posted to it, like the host's lister window.
+class HostWindow {
+public:
+  HostWindow(int clientW, int clientH) {
+    static const bool registered = [] {
+      WNDCLASSEXW wc{};
+      wc.cbSize = sizeof(wc);
+      wc.lpfnWndProc = Proc;
+      wc.hInstance = GetModuleHandleW(nullptr);
+      wc.lpszClassName = L"ZembrolaTestHost";
+      wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+      return RegisterClassExW(&wc) != 0;
+    }();
+    (void)registered;
+    RECT r{0, 0, clientW, clientH};
+    AdjustWindowRectEx(&r, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    Wnd = CreateWindowExW(0, L"ZembrolaTestHost", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
+                          r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    Pump();
+  }
+  HostWindow(const HostWindow &) = delete;
+  HostWindow &operator=(const HostWindow &) = delete;
+  ~HostWindow() {
+    if (IsWindow(Wnd))
+      DestroyWindow(Wnd);
+  }
+
+  HWND Wnd = nullptr;
+  std::vector<WPARAM> KeysDown;
+
+  static void Pump(int rounds = 3) {
+    for (int i = 0; i < rounds; ++i) {
+      MSG m;
+      while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+      }
+      Sleep(1);
+    }
+  }
+
+private:
+  static LRESULT CALLBACK Proc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+      auto *cs = reinterpret_cast<CREATESTRUCTW *>(lp);
+      SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    }
+    auto *self = reinterpret_cast<HostWindow *>(GetWindowLongPtrW(w, GWLP_USERDATA));
+    if (msg == WM_KEYDOWN && self)
+      self->KeysDown.push_back(wp);
+    return DefWindowProcW(w, msg, wp, lp);
+  }
+};
+
+inline std::wstring TempFile(const wchar_t *name, const std::vector<char> &content) {
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  std::wstring path = std::wstring(dir) + name;
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    if (!content.empty())
+      WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(h);
+  }
+  return path;
+}
+
+inline RECT RectInParent(HWND w) {
+  RECT r{};
+  GetWindowRect(w, &r);
+  MapWindowPoints(HWND_DESKTOP, GetParent(w), reinterpret_cast<POINT *>(&r), 2);
+  return r;
+}
+
+inline std::wstring WindowText(HWND w) {
+  wchar_t buf[256];
+  int n = GetWindowTextW(w, buf, 256);
+  return std::wstring(buf, static_cast<size_t>(n));
+}
+
+inline std::wstring ClassName(HWND w) {
+  wchar_t buf[256];
+  int n = GetClassNameW(w, buf, 256);
+  return std::wstring(buf, static_cast<size_t>(n));
+}
+
+} // namespace testhost
