@@ -14,9 +14,9 @@
 
 // One annotated signal: a marker at its frequency, labelled "#<Index> <Modulation>".
 struct TSignalOverlay {
-  double FreqHz = 0.0;       // absolute frequency, Hz (centre frequency plus the signal's offset)
-  int32_t Index = 0;         // the signal's number, shown in its label
-  std::string Modulation;    // shown in its label
+  double FreqHz = 0.0;        // absolute frequency, Hz (centre frequency plus the signal's offset)
+  int32_t Index = 0;          // the signal's number, shown in its label
+  std::string Modulation;     // shown in its label
   bool InHopperGroup = false; // member of a hopper group: marker without label
 };
 using TSignalOverlayArray = std::vector<TSignalOverlay>;
@@ -73,8 +73,8 @@ public:
   // Draws one frame (no buffer swap). Returns at once when glViewport is not loaded.
   void Render(const TFloatArray &Freqs, const TFloatArray &PSD_DB, double MinDb, double MaxDb, double FreqLo,
               double FreqHi, double CenterFreqHz, double SampleRateHz, double PlayPosSec, double FileDurSec,
-              double WfLenSec, const TSignalOverlayArray &Signals, const THopperGroupOverlayArray &HopperGroups,
-              const std::string &StatusText);
+              double WfLenSec, const TSignalOverlayArray &Signals,
+              const THopperGroupOverlayArray &HopperGroups, const std::string &StatusText);
   void Render(const TFrameInputs &In);
 
   // Frequency (Hz) under window x, from the span of the latest frame; 0 while the plot has no width.

@@ -88,6 +88,8 @@ inline constexpr int GL_ENTRY_COUNT = 25;
 extern const char *const GLEntryNames[GL_ENTRY_COUNT];
 // The table viewed as an array of untyped slots, for the loaders (same order as GLEntryNames).
 void SetGLEntry(TGLEntryPoints &Table, int Index, void *Proc);
+// Whether every entry the renderer draws with is loaded (all but the two WGL entries).
+bool GLDrawingEntriesLoaded(const TGLEntryPoints &Table);
 
 // Process-wide table, shared by every viewer and the renderer; never reset once loaded.
 extern TGLEntryPoints GL;

@@ -1,0 +1,534 @@
+// TGLRenderer: layout, frame order, PSD trace, grid, waterfall texture, overlays, time axis, text.
+#include "render/uGLRenderer.h"
+
+#include "plugin/uLog.h"
+#include "render/uColormap.h"
+#include "render/uFont.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+// Nearest integer, halves to even; NaN gives 0 and out-of-range values saturate, so odd
+// inputs (huge spans, infinities) never reach an undefined float-to-int conversion.
+int32_t RoundI(double V) {
+  if (std::isnan(V))
+    return 0;
+  const double R = std::nearbyint(V);
+  if (R <= static_cast<double>(std::numeric_limits<int32_t>::min()))
+    return std::numeric_limits<int32_t>::min();
+  if (R >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+    return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(R);
+}
+
+int32_t ClampI(int64_t V) {
+  return static_cast<int32_t>(
+      std::clamp<int64_t>(V, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+}
+
+// Pixel width of a string in the built-in font.
+int64_t TextW(const std::string &S) {
+  return static_cast<int64_t>(S.size()) * FONT_W;
+}
+
+// Upper bound on the lines of one grid or axis loop: far more than any window can show, but it
+// stops a loop whose step no longer advances the value (huge values with a tiny step).
+constexpr int MAX_LOOP_LINES = 4096;
+
+void Line(float X1, float Y1, float X2, float Y2) {
+  GL.glBegin(GL_LINES);
+  GL.glVertex2f(X1, Y1);
+  GL.glVertex2f(X2, Y2);
+  GL.glEnd();
+}
+
+void EnableBlend() {
+  GL.glEnable(GL_BLEND);
+  GL.glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+std::string FormatPattern(const char *Fmt, auto... Args) {
+  const int N = std::snprintf(nullptr, 0, Fmt, Args...);
+  if (N <= 0)
+    return {};
+  std::string S(static_cast<size_t>(N) + 1, '\0');
+  std::snprintf(S.data(), S.size(), Fmt, Args...);
+  S.resize(static_cast<size_t>(N));
+  return S;
+}
+
+} // namespace
+
+TGLRenderer::TGLRenderer() = default;
+
+TGLRenderer::~TGLRenderer() {
+  // Normally no context is current any more here and the texture dies with the context.
+  if (FWaterfallTex != 0 && GL.glDeleteTextures)
+    GL.glDeleteTextures(1, &FWaterfallTex);
+}
+
+void TGLRenderer::Resize(int32_t AWidth, int32_t AHeight) {
+  FWidth = AWidth <= 0 ? 1 : AWidth;
+  FHeight = AHeight <= 0 ? 1 : AHeight;
+  CalcLayout();
+}
+
+void TGLRenderer::CalcLayout() {
+  FPsdLeft = FWfLeft = FMarginLeft + FTimeAxisW;
+  FPsdWidth = FWfWidth = FWidth - FMarginLeft - FTimeAxisW - FMarginRight;
+  const int32_t Usable = FHeight - FMarginTop - FMarginBottom - FGap;
+  const int32_t Half = std::max(Usable, 20) / 2;
+  FPsdHeight = FWfHeight = Half;
+  FPsdBottom = FHeight - FMarginTop - Half;
+  FWfBottom = FMarginBottom;
+}
+
+void TGLRenderer::FillRect(float X1, float Y1, float X2, float Y2) {
+  GL.glBegin(GL_QUADS);
+  GL.glVertex2f(X1, Y1);
+  GL.glVertex2f(X2, Y1);
+  GL.glVertex2f(X2, Y2);
+  GL.glVertex2f(X1, Y2);
+  GL.glEnd();
+}
+
+void TGLRenderer::Render(const TFrameInputs &In) {
+  Render(In.Freqs, In.PSD_DB, In.MinDb, In.MaxDb, In.FreqLo, In.FreqHi, In.CenterFreqHz, In.SampleRateHz,
+         In.PlayPosSec, In.FileDurSec, In.WfLenSec, In.Signals, In.HopperGroups, In.StatusText);
+}
+
+void TGLRenderer::Render(const TFloatArray &Freqs, const TFloatArray &PSD_DB, double MinDb, double MaxDb,
+                         double FreqLo, double FreqHi, double CenterFreqHz, double SampleRateHz,
+                         double PlayPosSec, double FileDurSec, double WfLenSec,
+                         const TSignalOverlayArray &Signals, const THopperGroupOverlayArray &HopperGroups,
+                         const std::string &StatusText) {
+  FLastFreqLo = FreqLo;
+  FLastFreqHi = FreqHi;
+  // A library that lacks any drawing entry would crash mid-frame; draw nothing instead.
+  if (!GL.glViewport || !GLDrawingEntriesLoaded(GL))
+    return;
+
+  GL.glViewport(0, 0, FWidth, FHeight);
+  GL.glClearColor(0.118f, 0.118f, 0.18f, 1.0f);
+  GL.glClear(GL_COLOR_BUFFER_BIT);
+  GL.glMatrixMode(GL_PROJECTION);
+  GL.glLoadIdentity();
+  GL.glOrtho(0.0, FWidth, 0.0, FHeight, -1.0, 1.0);
+  GL.glMatrixMode(GL_MODELVIEW);
+  GL.glLoadIdentity();
+
+  if (CenterFreqHz != 0.0 || SampleRateHz > 0.0) {
+    const std::string HeaderStr = "Center frequency: " + Fmtf(CenterFreqHz / 1000000.0, 3) +
+                                  " MHz    BW: " + Fmtf(SampleRateHz / 1000000.0, 3) + " MHz";
+    const int64_t W = TextW(HeaderStr);
+    const int32_t X = ClampI((FPsdWidth - W) / 2 + FPsdLeft);
+    EnableBlend();
+    GL.glColor4f(0.09f, 0.09f, 0.14f, 0.8f);
+    FillRect(static_cast<float>(X - 6), static_cast<float>(FHeight - FONT_H - 5),
+             static_cast<float>(X + W + 6), static_cast<float>(FHeight - 3));
+    GL.glDisable(GL_BLEND);
+    DrawTextAt(X, FHeight - FONT_H - 4, HeaderStr, 0.96f, 0.82f, 0.36f);
+  }
+
+  GL.glColor3f(0.094f, 0.094f, 0.145f);
+  FillRect(static_cast<float>(FPsdLeft), static_cast<float>(FPsdBottom),
+           static_cast<float>(FPsdLeft + FPsdWidth), static_cast<float>(FPsdBottom + FPsdHeight));
+  FillRect(static_cast<float>(FWfLeft), static_cast<float>(FWfBottom), static_cast<float>(FWfLeft + FWfWidth),
+           static_cast<float>(FWfBottom + FWfHeight));
+
+  if (!Signals.empty() || !HopperGroups.empty())
+    DrawSignalOverlays(Signals, HopperGroups, FreqLo, FreqHi);
+  if (!Freqs.empty() && !PSD_DB.empty())
+    DrawPSDRegion(Freqs, PSD_DB, MinDb, MaxDb, FreqLo, FreqHi);
+  DrawWaterfallRegion();
+  DrawWaterfallTimeAxis(PlayPosSec, FileDurSec, WfLenSec);
+  DrawGrid(FPsdLeft, FPsdBottom, FPsdWidth, FPsdHeight, FreqLo / 1000000.0, FreqHi / 1000000.0, MinDb, MaxDb);
+  if (!StatusText.empty())
+    DrawTextAt(4, 4, StatusText, 0.804f, 0.839f, 0.957f);
+  GL.glFlush();
+}
+
+void TGLRenderer::DrawPSDRegion(const TFloatArray &Freqs, const TFloatArray &PSD_DB, double MinDb,
+                                double MaxDb, double FreqLo, double FreqHi) {
+  const size_t N = Freqs.size();
+  if (N < 2 || PSD_DB.size() != N)
+    return;
+  const double Fr = FreqHi - FreqLo;
+  const double Dr = MaxDb - MinDb;
+  if (!(Fr > 0.0) || !(Dr > 0.0))
+    return;
+
+  EnableBlend();
+  GL.glEnable(GL_LINE_SMOOTH);
+  GL.glLineWidth(1.5f);
+  GL.glEnable(GL_SCISSOR_TEST);
+  GL.glScissor(FPsdLeft, FPsdBottom, FPsdWidth, FPsdHeight);
+  GL.glBegin(GL_LINE_STRIP);
+  for (size_t i = 0; i < N; ++i) {
+    const double X = FPsdLeft + (Freqs[i] - FreqLo) / Fr * FPsdWidth;
+    const double Y = FPsdBottom + (PSD_DB[i] - MinDb) / Dr * FPsdHeight;
+    const float T = static_cast<float>(std::clamp((PSD_DB[i] - MinDb) / Dr, 0.0, 1.0));
+    float R, G, B;
+    ColormapViridisGL(T, R, G, B);
+    GL.glColor4f(R, G, B, 0.9f);
+    GL.glVertex2f(static_cast<float>(X), static_cast<float>(Y));
+  }
+  GL.glEnd();
+  GL.glDisable(GL_SCISSOR_TEST);
+  GL.glDisable(GL_LINE_SMOOTH);
+  GL.glDisable(GL_BLEND);
+}
+
+namespace {
+// Grid step rounding: whole numbers above 1, tenths above 0.1, else hundredths (frequencies)
+// or unrounded (levels).
+double RoundGridStep(double Step, double Range, bool Hundredths) {
+  if (Step <= 0.0)
+    Step = 1.0;
+  if (Step > 1.0)
+    Step = std::nearbyint(Step);
+  else if (Step > 0.1)
+    Step = std::nearbyint(Step * 10.0) / 10.0;
+  else if (Hundredths)
+    Step = std::nearbyint(Step * 100.0) / 100.0;
+  if (Step <= 0.0)
+    Step = Range * 0.25;
+  return Step;
+}
+} // namespace
+
+void TGLRenderer::DrawGrid(int32_t ALeft, int32_t ABottom, int32_t AWidth, int32_t AHeight, double XMin,
+                           double XMax, double YMin, double YMax) {
+  const float LabR = 0.804f, LabG = 0.839f, LabB = 0.957f;
+  EnableBlend();
+  GL.glLineWidth(1.0f);
+  // The labels set their own colour, so every line sets the grid colour again.
+  auto GridColour = [] { GL.glColor4f(0.192f, 0.196f, 0.267f, 0.4f); };
+  GridColour();
+
+  // An empty or inverted span would divide by zero; such a grid has no lines, only the frame.
+  const double XRange = XMax - XMin;
+  if (XRange > 0.0 && std::isfinite(XRange)) {
+    const int32_t N = std::max(AWidth / 80, 2);
+    const double Step = RoundGridStep(XRange / N, XRange, true);
+    double V = std::ceil(XMin / Step) * Step;
+    for (int k = 0; V <= XMax && k < MAX_LOOP_LINES; ++k) {
+      const int32_t Px = ClampI(int64_t{ALeft} + RoundI((V - XMin) / XRange * AWidth));
+      GridColour();
+      Line(static_cast<float>(Px), static_cast<float>(ABottom), static_cast<float>(Px),
+           static_cast<float>(ABottom + AHeight));
+      Line(static_cast<float>(Px), static_cast<float>(ABottom), static_cast<float>(Px),
+           static_cast<float>(ABottom - 4));
+      const double A = std::fabs(V);
+      const std::string Lab = A < 0.001 ? "0" : A >= 1000.0 ? Fmtf(V, 0) : A >= 1.0 ? Fmtf(V, 1) : Fmtf(V, 2);
+      DrawTextAt(ClampI(Px - TextW(Lab) / 2), ABottom - FONT_H - 4, Lab, LabR, LabG, LabB);
+      const double Next = V + Step;
+      if (Next == V)
+        break;
+      V = Next;
+    }
+  }
+
+  const double YRange = YMax - YMin;
+  if (YRange > 0.0 && std::isfinite(YRange)) {
+    const int32_t N = std::max(AHeight / 40, 2);
+    const double Step = RoundGridStep(YRange / N, YRange, false);
+    double V = std::ceil(YMin / Step) * Step;
+    for (int k = 0; V <= YMax && k < MAX_LOOP_LINES; ++k) {
+      const int32_t Py = ClampI(int64_t{ABottom} + RoundI((V - YMin) / YRange * AHeight));
+      GridColour();
+      Line(static_cast<float>(ALeft), static_cast<float>(Py), static_cast<float>(ALeft + AWidth),
+           static_cast<float>(Py));
+      const std::string Lab = std::fabs(V) < 0.001 ? "0" : Fmtf(V, 0);
+      DrawTextAt(ClampI(ALeft - TextW(Lab) - 4), Py - 6, Lab, LabR, LabG, LabB);
+      const double Next = V + Step;
+      if (Next == V)
+        break;
+      V = Next;
+    }
+  }
+
+  GL.glColor4f(0.271f, 0.278f, 0.353f, 1.0f);
+  const float L = static_cast<float>(ALeft), B = static_cast<float>(ABottom);
+  const float R = static_cast<float>(ALeft + AWidth), T = static_cast<float>(ABottom + AHeight);
+  GL.glBegin(GL_LINE_STRIP);
+  GL.glVertex2f(L, B);
+  GL.glVertex2f(R, B);
+  GL.glVertex2f(R, T);
+  GL.glVertex2f(L, T);
+  GL.glVertex2f(L, B);
+  GL.glEnd();
+  GL.glDisable(GL_BLEND);
+}
+
+void TGLRenderer::UpdateWaterfallTexture(std::span<const TSingleArray> Rows, int32_t RowCount, int32_t NFFT,
+                                         float MinDb, float MaxDb) {
+  if (RowCount <= 0 || NFFT <= 0)
+    return;
+  // The staging rows start at multiples of 4 bytes because glTexImage2D reads with the default
+  // unpack alignment of 4: tightly packed rows would skew the image and make the driver read
+  // past the end of the buffer whenever 3 * NFFT is not a multiple of 4.
+  const int64_t Stride = (int64_t{NFFT} * 3 + 3) / 4 * 4;
+  const bool NeedNewTex = FWaterfallTex == 0 || NFFT != FTexWidth || RowCount != FTexHeight;
+  FTexWidth = NFFT;
+  FTexHeight = RowCount;
+  FTexData.resize(static_cast<size_t>(Stride * RowCount), 0);
+
+  // A caller handing fewer rows than RowCount gets the missing ones treated like short rows.
+  const int32_t Available =
+      static_cast<int32_t>(std::min<size_t>(Rows.size(), static_cast<size_t>(RowCount)));
+  for (int32_t r = 0; r < Available; ++r) {
+    const TSingleArray &Row = Rows[static_cast<size_t>(r)];
+    if (Row.size() < static_cast<size_t>(NFFT))
+      continue;
+    uint8_t *P = FTexData.data() + static_cast<size_t>(r) * static_cast<size_t>(Stride);
+    for (int32_t c = 0; c < NFFT; ++c) {
+      const TRGB C = MapDbToColor(Row[static_cast<size_t>(c)], MinDb, MaxDb);
+      *P++ = C.R;
+      *P++ = C.G;
+      *P++ = C.B;
+    }
+  }
+
+  if (!GLDrawingEntriesLoaded(GL))
+    return;
+  if (NeedNewTex) {
+    if (FWaterfallTex != 0)
+      GL.glDeleteTextures(1, &FWaterfallTex);
+    FWaterfallTex = 0;
+    GL.glGenTextures(1, &FWaterfallTex);
+    GL.glBindTexture(GL_TEXTURE_2D, FWaterfallTex);
+    GL.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    GL.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  } else {
+    GL.glBindTexture(GL_TEXTURE_2D, FWaterfallTex);
+  }
+  GL.glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(GL_RGB), FTexWidth, FTexHeight, 0, GL_RGB,
+                  GL_UNSIGNED_BYTE, FTexData.data());
+}
+
+void TGLRenderer::DrawWaterfallRegion() {
+  if (FWaterfallTex == 0)
+    return;
+  GL.glEnable(GL_TEXTURE_2D);
+  GL.glBindTexture(GL_TEXTURE_2D, FWaterfallTex);
+  GL.glColor3f(1.0f, 1.0f, 1.0f);
+  const float L = static_cast<float>(FWfLeft), B = static_cast<float>(FWfBottom);
+  const float R = static_cast<float>(FWfLeft + FWfWidth), T = static_cast<float>(FWfBottom + FWfHeight);
+  GL.glBegin(GL_QUADS);
+  GL.glTexCoord2f(0.0f, 1.0f);
+  GL.glVertex2f(L, B);
+  GL.glTexCoord2f(1.0f, 1.0f);
+  GL.glVertex2f(R, B);
+  GL.glTexCoord2f(1.0f, 0.0f);
+  GL.glVertex2f(R, T);
+  GL.glTexCoord2f(0.0f, 0.0f);
+  GL.glVertex2f(L, T);
+  GL.glEnd();
+  GL.glDisable(GL_TEXTURE_2D);
+}
+
+void TGLRenderer::DrawSignalOverlays(const TSignalOverlayArray &Signals,
+                                     const THopperGroupOverlayArray &HopperGroups, double FreqLo,
+                                     double FreqHi) {
+  const double Fr = FreqHi - FreqLo;
+  if (!(Fr > 0.0))
+    return;
+  const int32_t PsdTop = FPsdBottom + FPsdHeight;
+  auto FreqToX = [&](double F) { return ClampI(int64_t{FPsdLeft} + RoundI((F - FreqLo) / Fr * FPsdWidth)); };
+
+  EnableBlend();
+  GL.glLineWidth(1.0f);
+  int32_t LabelsDrawn = 0;
+  for (const TSignalOverlay &S : Signals) {
+    if (!(S.FreqHz >= FreqLo && S.FreqHz <= FreqHi))
+      continue;
+    const int32_t Px = FreqToX(S.FreqHz);
+    GL.glColor4f(1.0f, 0.8f, 0.2f, 0.75f);
+    Line(static_cast<float>(Px), static_cast<float>(FWfBottom), static_cast<float>(Px),
+         static_cast<float>(PsdTop));
+    Line(static_cast<float>(Px - 4), static_cast<float>(PsdTop), static_cast<float>(Px + 4),
+         static_cast<float>(PsdTop));
+    if (!S.InHopperGroup && LabelsDrawn < MAX_OVERLAY_LABELS) {
+      const std::string Text = FormatPattern("#%d %s", static_cast<int>(S.Index), S.Modulation.c_str());
+      const int32_t Y = (LabelsDrawn % 2 == 0) ? PsdTop + 4 : PsdTop + 4 + FONT_H + 4;
+      DrawTextAt(ClampI(Px - TextW(Text) / 2), Y, Text, 1.0f, 0.8f, 0.2f);
+      ++LabelsDrawn;
+    }
+  }
+
+  for (const THopperGroupOverlay &H : HopperGroups) {
+    if (H.FHiHz < FreqLo || H.FLoHz > FreqHi || std::isnan(H.FLoHz) || std::isnan(H.FHiHz))
+      continue;
+    const int32_t PxLo = FreqToX(std::max(H.FLoHz, FreqLo));
+    const int32_t PxHi = FreqToX(std::min(H.FHiHz, FreqHi));
+    const int32_t BarY = PsdTop + 2 + FONT_H + 4;
+    GL.glColor4f(0.9f, 0.9f, 0.95f, 0.9f);
+    GL.glBegin(GL_LINE_STRIP);
+    GL.glVertex2f(static_cast<float>(PxLo), static_cast<float>(PsdTop + 2));
+    GL.glVertex2f(static_cast<float>(PxLo), static_cast<float>(BarY));
+    GL.glVertex2f(static_cast<float>(PxHi), static_cast<float>(BarY));
+    GL.glVertex2f(static_cast<float>(PxHi), static_cast<float>(PsdTop + 2));
+    GL.glEnd();
+    const std::string Text = FormatPattern("Hopper (%dx) %.4f-%.4f MHz", static_cast<int>(H.Count),
+                                           H.FLoHz / 1000000.0, H.FHiHz / 1000000.0);
+    const int64_t Mid = (int64_t{PxLo} + PxHi) / 2;
+    DrawTextAt(ClampI(Mid - TextW(Text) / 2), BarY + 2, Text, 0.847f, 0.875f, 0.941f);
+  }
+  GL.glDisable(GL_BLEND);
+}
+
+void TGLRenderer::DrawWaterfallTimeAxis(double PlayPosSec, double FileDurSec, double WfLenSec) {
+  if (!(WfLenSec > 0.0) || FWfHeight <= 0)
+    return;
+  double EffWin = WfLenSec;
+  if (FileDurSec > 0.0 && FileDurSec < EffWin)
+    EffWin = FileDurSec;
+  const double Half = EffWin * 0.5;
+
+  double Bot, Top, Rel;
+  if (FileDurSec <= EffWin || PlayPosSec < Half) {
+    Bot = 0.0;
+    Top = EffWin;
+    Rel = PlayPosSec / EffWin;
+  } else if (PlayPosSec <= FileDurSec - Half) {
+    Bot = PlayPosSec - Half;
+    Top = PlayPosSec + Half;
+    Rel = 0.5;
+  } else {
+    Bot = std::max(FileDurSec - EffWin, 0.0);
+    Top = std::min(Bot + EffWin, FileDurSec);
+    Rel = Top > Bot ? (PlayPosSec - Bot) / (Top - Bot) : 0.0;
+  }
+  Rel = std::isnan(Rel) ? 0.0 : std::clamp(Rel, 0.0, 1.0);
+  const double LineY = FWfBottom + Rel * FWfHeight;
+  const double Span = Top - Bot;
+
+  if (Span > 0.0 && std::isfinite(Span)) {
+    const int32_t N = std::max(FWfHeight / 30, 2);
+    double Step = Span / N;
+    if (Step < 0.1)
+      Step = 0.1;
+    if (Step >= 2.0)
+      Step = std::nearbyint(Step);
+    else if (Step >= 0.5)
+      Step = std::nearbyint(Step * 2.0) * 0.5;
+    else
+      Step = std::nearbyint(Step * 10.0) / 10.0;
+    if (Step <= 0.0)
+      Step = 1.0;
+    double V = std::ceil(Bot / Step) * Step;
+    for (int k = 0; V <= Top + 0.001 && k < MAX_LOOP_LINES; ++k) {
+      const int32_t Py = ClampI(int64_t{FWfBottom} + RoundI((V - Bot) / Span * FWfHeight));
+      if (Py >= FWfBottom && Py <= FWfBottom + FWfHeight) {
+        GL.glColor3f(0.5f, 0.55f, 0.65f);
+        GL.glLineWidth(1.0f);
+        Line(static_cast<float>(FWfLeft), static_cast<float>(Py), static_cast<float>(FWfLeft - 4),
+             static_cast<float>(Py));
+        const std::string Lab = std::fabs(V) < 0.05 ? "0s" : Fmtf(V, 1) + "s";
+        DrawTextAt(ClampI(FWfLeft - 4 - TextW(Lab)), Py - 6, Lab, 0.6f, 0.65f, 0.75f);
+      }
+      const double Next = V + Step;
+      if (Next == V)
+        break;
+      V = Next;
+    }
+  }
+
+  GL.glColor3f(0.27f, 0.28f, 0.35f);
+  GL.glLineWidth(1.0f);
+  Line(static_cast<float>(FWfLeft), static_cast<float>(FWfBottom), static_cast<float>(FWfLeft),
+       static_cast<float>(FWfBottom + FWfHeight));
+
+  DrawDashedHLine(RoundI(LineY), FWfLeft, FWfLeft + FWfWidth, 0.98f, 0.73f, 0.24f);
+
+  const std::string Text = "t=" + Fmtf(PlayPosSec, 2) + "s";
+  EnableBlend();
+  GL.glColor4f(0.08f, 0.08f, 0.12f, 0.75f);
+  FillRect(static_cast<float>(FWfLeft + 4), static_cast<float>(LineY + 1),
+           static_cast<float>(FWfLeft + 6 + TextW(Text)), static_cast<float>(LineY + FONT_H + 2));
+  GL.glDisable(GL_BLEND);
+  DrawTextAt(FWfLeft + 5, RoundI(LineY) + 2, Text, 0.98f, 0.73f, 0.24f);
+}
+
+void TGLRenderer::DrawDashedHLine(int32_t Y, int32_t X1, int32_t X2, float R, float G, float B) {
+  GL.glColor3f(R, G, B);
+  GL.glLineWidth(1.5f);
+  GL.glBegin(GL_LINES);
+  for (int64_t X = X1; X < X2; X += DASHLEN + GAPLEN) {
+    GL.glVertex2f(static_cast<float>(X), static_cast<float>(Y));
+    GL.glVertex2f(static_cast<float>(std::min<int64_t>(X + DASHLEN, X2)), static_cast<float>(Y));
+  }
+  GL.glEnd();
+}
+
+void TGLRenderer::DrawTextAt(int32_t X, int32_t Y, const std::string &S, float R, float G, float B) {
+  int64_t Cx = X;
+  for (const char Ch : S) {
+    if (Cx > std::numeric_limits<int32_t>::max())
+      break;
+    DrawChar(static_cast<int32_t>(Cx), Y, static_cast<unsigned char>(Ch), R, G, B);
+    Cx += FONT_W;
+  }
+}
+
+void TGLRenderer::DrawChar(int32_t X, int32_t Y, unsigned char Ch, float R, float G, float B) {
+  const uint8_t *Rows = FontGlyph(Ch);
+  if (!Rows)
+    return;
+  GL.glColor3f(R, G, B);
+  // One begin/end pair per glyph; a run of set bits in a row becomes one quad, which covers
+  // exactly the pixels the single-pixel quads would.
+  bool Begun = false;
+  for (int32_t Row = 0; Row < CHAR_H; ++Row) {
+    const uint8_t Bits = Rows[CHAR_H - 1 - Row];
+    int32_t Col = 0;
+    while (Col < CW) {
+      if (!(Bits & (0x10 >> Col))) {
+        ++Col;
+        continue;
+      }
+      int32_t End = Col;
+      while (End < CW && (Bits & (0x10 >> End)))
+        ++End;
+      if (!Begun) {
+        GL.glBegin(GL_QUADS);
+        Begun = true;
+      }
+      const float X1 = static_cast<float>(int64_t{X} + Col), X2 = static_cast<float>(int64_t{X} + End);
+      const float Y1 = static_cast<float>(int64_t{Y} + Row), Y2 = Y1 + 1.0f;
+      GL.glVertex2f(X1, Y1);
+      GL.glVertex2f(X2, Y1);
+      GL.glVertex2f(X2, Y2);
+      GL.glVertex2f(X1, Y2);
+      Col = End;
+    }
+  }
+  if (Begun)
+    GL.glEnd();
+}
+
+double TGLRenderer::GetFreqAtWindowX(int32_t WinX) const {
+  if (FPsdWidth <= 0)
+    return 0.0;
+  return FLastFreqLo + (static_cast<double>(WinX) - FPsdLeft) / FPsdWidth * (FLastFreqHi - FLastFreqLo);
+}
+
+bool TGLRenderer::IsWindowXYInPlot(int32_t WinX, int32_t WinY) const {
+  const int64_t GlY = int64_t{FHeight} - WinY;
+  if (WinX < FPsdLeft || int64_t{WinX} > int64_t{FPsdLeft} + FPsdWidth)
+    return false;
+  if (GlY >= FPsdBottom && GlY <= int64_t{FPsdBottom} + FPsdHeight)
+    return true;
+  return GlY >= FWfBottom && GlY <= int64_t{FWfBottom} + FWfHeight;
+}
+
+double TGLRenderer::GetFreqTolHz(int32_t PixelTol) const {
+  if (FPsdWidth <= 0)
+    return 0.0;
+  return (FLastFreqHi - FLastFreqLo) * PixelTol / FPsdWidth;
+}
