@@ -2,7 +2,6 @@
 #include "support/win32_TestHost.h"
 
 #include <commctrl.h>
-#include <shlwapi.h>
 
 #include <cstring>
 #include <memory>
@@ -148,29 +147,24 @@ TEST_F(PluginTest, ControlsAreCommonControlsVersion6) {
   const std::wstring file = Recording();
   HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
   ASSERT_NE(root, nullptr);
-  // The slider's class belongs to the comctl32 that created it; ask that module its version.
-  auto slider_module = reinterpret_cast<HMODULE>(GetClassLongPtrW(GetDlgItem(root, 1004), GCLP_HMODULE));
+  // A control's window procedure lives in the comctl32 that made it; ask that module its version.
+  auto module_of = [](HWND w) {
+    HMODULE m = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(GetWindowLongPtrW(w, GWLP_WNDPROC)), &m);
+    return m;
+  };
+  HMODULE slider_module = module_of(GetDlgItem(root, 1004));
   ASSERT_NE(slider_module, nullptr);
-  {
-    wchar_t b[MAX_PATH];
-    GetModuleFileNameW(slider_module, b, MAX_PATH);
-    wprintf(L"slider module %ls\n", b);
-    auto bm = reinterpret_cast<HMODULE>(GetClassLongPtrW(GetDlgItem(root, 1001), GCLP_HMODULE));
-    GetModuleFileNameW(bm, b, MAX_PATH);
-    wprintf(L"button module %ls\n", b);
-    wchar_t cls[256]; GetClassNameW(GetDlgItem(root, 1004), cls, 256); wprintf(L"cls %ls\n", cls);
-  }
-  using DllGetVersion_t = HRESULT(CALLBACK *)(DLLVERSIONINFO *);
-  auto get_version =
-      reinterpret_cast<DllGetVersion_t>(reinterpret_cast<void *>(GetProcAddress(slider_module, "DllGetVersion")));
-  ASSERT_NE(get_version, nullptr);
-  DLLVERSIONINFO dvi{};
-  dvi.cbSize = sizeof(dvi);
-  ASSERT_EQ(get_version(&dvi), S_OK);
-  EXPECT_EQ(dvi.dwMajorVersion, 6u);
-  // Version 6 also brings its own buttons (user32's would be version 5 styling).
-  auto button_module = reinterpret_cast<HMODULE>(GetClassLongPtrW(GetDlgItem(root, 1001), GCLP_HMODULE));
-  EXPECT_EQ(button_module, slider_module);
+  // Version 6 is the side-by-side assembly; the version-5 library sits in the system folder.
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(slider_module, path, MAX_PATH);
+  std::wstring lower(path);
+  for (auto &c : lower)
+    c = towlower(c);
+  EXPECT_NE(lower.find(L"microsoft.windows.common-controls_6595b64144ccf1df_6."), std::wstring::npos) << path;
+  // Version 6 brings its own buttons; without it they would come from user32.
+  EXPECT_EQ(module_of(GetDlgItem(root, 1001)), slider_module);
   plugin->Close(root);
 }
 
