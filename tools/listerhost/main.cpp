@@ -1,2 +1,253 @@
+// listerhost: does what the file manager does with a lister plug-in, for demos and headless runs.
+//
+//   listerhost [--plugin DLL] [--size WxH] FILE [--screenshot OUT.png --after-ms N]
+//   listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp
 #include <windows.h>
-int wmain() { return 1; }
+
+#include "png_write.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+using ListLoadW_t = HWND(WINAPI *)(HWND, const wchar_t *, int);
+using ListCloseWindow_t = void(WINAPI *)(HWND);
+using ListGetDetectString_t = int(WINAPI *)(char *, int);
+using ListGetPreviewBitmapW_t = HBITMAP(WINAPI *)(const wchar_t *, int, int, char *, int);
+
+struct Options {
+  std::wstring Plugin, File, Screenshot, ThumbOut;
+  int Width = 800, Height = 640, AfterMs = 1500, ThumbW = 0, ThumbH = 0;
+};
+
+struct Host {
+  ListLoadW_t LoadW = nullptr;
+  ListCloseWindow_t Close = nullptr;
+  HWND Wnd = nullptr;
+  HWND Lister = nullptr;
+  std::wstring Screenshot;
+  bool ScreenshotOk = false;
+};
+Host G;
+
+template <typename F> F Proc(HMODULE m, const char *name) {
+  return reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(m, name)));
+}
+
+bool ParseSize(const wchar_t *s, int &w, int &h) { return std::swscanf(s, L"%dx%d", &w, &h) == 2 && w > 0 && h > 0; }
+
+std::wstring DefaultPlugin() {
+  wchar_t buf[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
+  std::wstring p(buf, n);
+  return p.substr(0, p.find_last_of(L"\\/") + 1) + (sizeof(void *) == 8 ? L"zembrola.wlx64" : L"zembrola.wlx");
+}
+
+// Screen pixels of the window's client area: what a person sees, OpenGL output included.
+bool CaptureClient(HWND wnd, const std::wstring &path) {
+  RECT rc;
+  GetClientRect(wnd, &rc);
+  POINT org{0, 0};
+  ClientToScreen(wnd, &org);
+  const int w = rc.right, h = rc.bottom;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h; // top-down
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  void *bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = false;
+  if (dib) {
+    HGDIOBJ old = SelectObject(mem, dib);
+    BitBlt(mem, 0, 0, w, h, screen, org.x, org.y, SRCCOPY | CAPTUREBLT);
+    GdiFlush();
+    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+    const auto *src = static_cast<const uint8_t *>(bits);
+    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
+      rgb[i * 3 + 0] = src[i * 4 + 2];
+      rgb[i * 3 + 1] = src[i * 4 + 1];
+      rgb[i * 3 + 2] = src[i * 4 + 0];
+    }
+    ok = WritePngRgb(path, w, h, rgb);
+    SelectObject(mem, old);
+    DeleteObject(dib);
+  }
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+void CloseLister() {
+  if (G.Lister) {
+    G.Close(G.Lister);
+    G.Lister = nullptr;
+  }
+}
+
+LRESULT CALLBACK HostProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+  case WM_SIZE:
+    if (G.Lister)
+      MoveWindow(G.Lister, 0, 0, LOWORD(lp), HIWORD(lp), TRUE);
+    return 0;
+  case WM_KEYDOWN:
+    if (wp == VK_ESCAPE) {
+      CloseLister();
+      DestroyWindow(w);
+      return 0;
+    }
+    break;
+  case WM_TIMER:
+    KillTimer(w, 1);
+    G.ScreenshotOk = CaptureClient(w, G.Screenshot);
+    CloseLister();
+    DestroyWindow(w);
+    return 0;
+  case WM_CLOSE:
+    CloseLister();
+    DestroyWindow(w);
+    return 0;
+  case WM_DESTROY:
+    PostQuitMessage(0);
+    return 0;
+  default:
+    break;
+  }
+  return DefWindowProcW(w, msg, wp, lp);
+}
+
+bool SaveBmp(HBITMAP bmp, const std::wstring &path) {
+  DIBSECTION ds{};
+  if (GetObjectW(bmp, sizeof(ds), &ds) != sizeof(ds) || !ds.dsBm.bmBits)
+    return false;
+  const DWORD stride = static_cast<DWORD>(ds.dsBm.bmWidthBytes);
+  const DWORD size = stride * static_cast<DWORD>(ds.dsBm.bmHeight);
+  BITMAPFILEHEADER fh{};
+  fh.bfType = 0x4D42;
+  fh.bfOffBits = sizeof(fh) + sizeof(BITMAPINFOHEADER);
+  fh.bfSize = fh.bfOffBits + size;
+  FILE *f = _wfopen(path.c_str(), L"wb");
+  if (!f)
+    return false;
+  bool ok = std::fwrite(&fh, sizeof(fh), 1, f) == 1 && std::fwrite(&ds.dsBmih, sizeof(ds.dsBmih), 1, f) == 1 &&
+            std::fwrite(ds.dsBm.bmBits, 1, size, f) == size;
+  return std::fclose(f) == 0 && ok;
+}
+
+int Usage() {
+  std::fwprintf(stderr, L"usage: listerhost [--plugin DLL] [--size WxH] FILE [--screenshot OUT.png --after-ms N]\n"
+                        L"       listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp\n");
+  return 2;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::wstring a = argv[i];
+    auto next = [&]() -> const wchar_t * { return i + 1 < argc ? argv[++i] : nullptr; };
+    const wchar_t *v = nullptr;
+    if (a == L"--plugin" && (v = next()))
+      o.Plugin = v;
+    else if (a == L"--size" && (v = next())) {
+      if (!ParseSize(v, o.Width, o.Height))
+        return Usage();
+    } else if (a == L"--screenshot" && (v = next()))
+      o.Screenshot = v;
+    else if (a == L"--after-ms" && (v = next()))
+      o.AfterMs = _wtoi(v);
+    else if (a == L"--thumbnail" && i + 2 < argc) {
+      if (!ParseSize(argv[++i], o.ThumbW, o.ThumbH))
+        return Usage();
+      o.ThumbOut = argv[++i];
+    } else if (!a.empty() && a[0] != L'-' && o.File.empty())
+      o.File = a;
+    else
+      return Usage();
+  }
+  if (o.File.empty())
+    return Usage();
+  if (o.Plugin.empty())
+    o.Plugin = DefaultPlugin();
+
+  HMODULE plugin = LoadLibraryW(o.Plugin.c_str());
+  if (!plugin) {
+    std::fwprintf(stderr, L"listerhost: cannot load %ls (error %lu)\n", o.Plugin.c_str(), GetLastError());
+    return 1;
+  }
+  G.LoadW = Proc<ListLoadW_t>(plugin, "ListLoadW");
+  G.Close = Proc<ListCloseWindow_t>(plugin, "ListCloseWindow");
+  auto detect = Proc<ListGetDetectString_t>(plugin, "ListGetDetectString");
+  auto preview = Proc<ListGetPreviewBitmapW_t>(plugin, "ListGetPreviewBitmapW");
+  if (!G.LoadW || !G.Close || !detect || !preview) {
+    std::fwprintf(stderr, L"listerhost: %ls is not a lister plug-in\n", o.Plugin.c_str());
+    return 1;
+  }
+  char det[256];
+  detect(det, sizeof(det));
+  std::printf("detect string: %s\n", det);
+
+  if (!o.ThumbOut.empty()) {
+    HBITMAP bmp = preview(o.File.c_str(), o.ThumbW, o.ThumbH, nullptr, 0);
+    if (!bmp) {
+      std::fwprintf(stderr, L"listerhost: no preview for %ls\n", o.File.c_str());
+      return 1;
+    }
+    const bool ok = SaveBmp(bmp, o.ThumbOut);
+    DeleteObject(bmp);
+    if (!ok) {
+      std::fwprintf(stderr, L"listerhost: cannot write %ls\n", o.ThumbOut.c_str());
+      return 1;
+    }
+    std::fwprintf(stdout, L"wrote %ls\n", o.ThumbOut.c_str());
+    return 0;
+  }
+
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = HostProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = L"ListerHost";
+  RegisterClassExW(&wc);
+  RECT r{0, 0, o.Width, o.Height};
+  AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
+  std::wstring title = L"listerhost - " + o.File;
+  G.Wnd = CreateWindowExW(0, L"ListerHost", title.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0,
+                          r.right - r.left, r.bottom - r.top, nullptr, nullptr, wc.hInstance, nullptr);
+  ShowWindow(G.Wnd, SW_SHOW);
+  UpdateWindow(G.Wnd);
+  G.Lister = G.LoadW(G.Wnd, o.File.c_str(), 0);
+  if (!G.Lister) {
+    std::fwprintf(stderr, L"listerhost: the plug-in could not open %ls\n", o.File.c_str());
+    DestroyWindow(G.Wnd);
+    return 1;
+  }
+  SetFocus(G.Lister);
+  if (!o.Screenshot.empty()) {
+    G.Screenshot = o.Screenshot;
+    SetTimer(G.Wnd, 1, static_cast<UINT>(o.AfterMs), nullptr);
+  }
+  MSG m;
+  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
+    TranslateMessage(&m);
+    DispatchMessageW(&m);
+  }
+  if (!o.Screenshot.empty()) {
+    if (!G.ScreenshotOk) {
+      std::fwprintf(stderr, L"listerhost: cannot write %ls\n", o.Screenshot.c_str());
+      return 1;
+    }
+    std::fwprintf(stdout, L"wrote %ls\n", o.Screenshot.c_str());
+  }
+  return 0;
+}
