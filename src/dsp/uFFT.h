@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <vector>
 
 #include "plugin/uGlobals.h"
@@ -14,10 +15,17 @@ struct TComplex64 {
 };
 using TComplex64Array = std::vector<TComplex64>;
 
+// Raised by BitReverse and FFT for a length that is not a power of two.
+class EFFTSizeError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
 // Power floor of the spectra (linear), that is -120 dB.
 inline constexpr double PSD_POWER_FLOOR = 1e-12;
 
-// Smallest power of two >= N; 1 for N <= 1. Defined for N <= 2^30.
+// Smallest power of two >= N; 1 for N <= 1. Larger N than 2^30 give 2^30 (the largest
+// power of two of the type) instead of overflowing.
 int32_t NextPow2(int32_t N);
 
 // Bit-reversal permutation in place (power-of-two length).
@@ -36,14 +44,20 @@ void ApplyHannWindow(TComplex64Array &Data);
 // Averaged periodogram of AvgSegments consecutive NFFT blocks from the start of Samples
 // (at least 1, at most as many as fit). Freqs in Hz relative to the centre (index NFFT/2 is
 // 0 Hz), PSD_dB the unnormalised windowed power in dB, floor -120 dB. Both empty when there
-// are fewer than NFFT samples. NFFT must be a power of two >= 2.
+// are fewer than NFFT samples or NFFT is not a power of two.
 void ComputePSD(const TComplexArray &Samples, double SampleRate, int32_t NFFT, int32_t AvgSegments,
                 TFloatArray &Freqs, TFloatArray &PSD_dB);
+
+// Hop between waterfall frames: (1 - Overlap) * NFFT rounded half to even, at least 1.
+// A NaN overlap counts as 1 (hop 1); hops beyond 2^31 - 1 are capped there, which changes
+// nothing since such a hop leaves room for one frame only.
+int32_t WaterfallHop(int32_t NFFT, double Overlap);
 
 // Short-time spectra (dB, NFFT values per row, lowest frequency first) at a hop of
 // (1 - Overlap) * NFFT samples, optionally max-held over Decimation consecutive rows,
 // keeping the newest MaxRows rows (MaxRows <= 0: no limit). Rows.size() is the capacity:
 // Rows[0 .. RowCount-1] are filled, oldest first. With fewer than NFFT samples RowCount is 0
-// and Rows is untouched. SampleRate does not influence the rows.
+// and Rows is untouched; the same for an NFFT that is not a power of two. SampleRate does not
+// influence the rows.
 void ComputeWaterfallRows(const TComplexArray &Samples, double SampleRate, int32_t NFFT, double Overlap,
                           int32_t MaxRows, TRowBuffer &Rows, int32_t &RowCount, int32_t Decimation);

@@ -1,0 +1,433 @@
+#include "dsp/uFloatMode.h"
+
+#include "dsp/uFFT.h"
+
+#include "dsp/uFFTMath.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <numbers>
+#include <string>
+#include <utility>
+
+// The transform is the plain radix-2 decimation in time: every butterfly takes the same
+// operands, the same twiddle value and the same operations in the same order as the step-by-step
+// evaluation (kept in uFFTPlain), so the results are identical to the last bit. The speed comes
+// from elsewhere: twiddles of the stage recurrence and window values are computed once per size
+// and cached, the data is split into real and imaginary arrays so that several butterflies run
+// side by side in vector registers, two stages are done per pass over the data, and the
+// bit-reversal, the window and the first two stages happen while the block is loaded.
+// No fused multiply-add is used anywhere: it would change the rounding.
+
+namespace {
+
+typedef double VD2 __attribute__((vector_size(16)));
+typedef double VD4 __attribute__((vector_size(32)));
+
+struct TFFTTables {
+  size_t N = 0;
+  std::vector<uint32_t> Rev;  // Rev[i]: the index that bit reversal moves to i
+  std::vector<double> Window; // periodic Hann window
+  std::vector<double> TwRe;   // twiddle m of the stage with half size M at index M + m
+  std::vector<double> TwIm;
+};
+
+std::shared_ptr<const TFFTTables> BuildTables(size_t N) {
+  auto T = std::make_shared<TFFTTables>();
+  T->N = N;
+  T->Rev.resize(N);
+  const int Bits = std::countr_zero(N);
+  for (size_t I = 0; I < N; ++I) {
+    size_t R = 0;
+    for (int B = 0; B < Bits; ++B)
+      R |= ((I >> B) & 1u) << (Bits - 1 - B);
+    T->Rev[I] = static_cast<uint32_t>(R);
+  }
+  T->Window.resize(N);
+  for (size_t I = 0; I < N; ++I)
+    T->Window[I] =
+        0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * static_cast<double>(I) / static_cast<double>(N)));
+  // The recurrence exactly as each stage of the transform runs it, values stored instead of used.
+  T->TwRe.assign(std::max<size_t>(N, 2), 0.0);
+  T->TwIm.assign(std::max<size_t>(N, 2), 0.0);
+  for (size_t MMax = 1; MMax < N; MMax *= 2) {
+    const size_t Step = 2 * MMax;
+    const double Theta = -2.0 * std::numbers::pi / static_cast<double>(Step);
+    const double WPRe = std::cos(Theta) - 1.0;
+    const double WPIm = std::sin(Theta);
+    double WRe = 1.0;
+    double WIm = 0.0;
+    for (size_t M = 0; M < MMax; ++M) {
+      T->TwRe[MMax + M] = WRe;
+      T->TwIm[MMax + M] = WIm;
+      const double URe = WRe;
+      const double UIm = WIm;
+      WRe = URe * WPRe + URe - UIm * WPIm;
+      WIm = WPIm * URe + UIm + WPRe * UIm;
+    }
+  }
+  return T;
+}
+
+// Tables up to this size are kept for the life of the process (about 1.8 MiB for all sizes
+// together); larger ones are built for the call.
+constexpr int MAX_CACHED_BITS = 16;
+
+std::shared_ptr<const TFFTTables> GetTables(size_t N) {
+  const int Bits = std::countr_zero(N);
+  if (Bits > MAX_CACHED_BITS)
+    return BuildTables(N);
+  static std::mutex Lock;
+  static std::array<std::shared_ptr<const TFFTTables>, MAX_CACHED_BITS + 1> Cache;
+  std::lock_guard<std::mutex> Guard(Lock);
+  if (!Cache[static_cast<size_t>(Bits)])
+    Cache[static_cast<size_t>(Bits)] = BuildTables(N);
+  return Cache[static_cast<size_t>(Bits)];
+}
+
+bool IsPow2(size_t N) {
+  return N != 0 && (N & (N - 1)) == 0;
+}
+
+// One butterfly, written as the algorithm states it (works on scalars and vectors alike).
+template <class V>
+[[gnu::always_inline]] inline void Butterfly(V &ARe, V &AIm, V &BRe, V &BIm, const V &WRe, const V &WIm) {
+  const V TmpRe = BRe * WRe - BIm * WIm;
+  const V TmpIm = BIm * WRe + BRe * WIm;
+  BRe = ARe - TmpRe;
+  BIm = AIm - TmpIm;
+  ARe = ARe + TmpRe;
+  AIm = AIm + TmpIm;
+}
+
+template <class V> [[gnu::always_inline]] inline void LoadV(V &Out, const double *P) {
+  std::memcpy(&Out, P, sizeof(V));
+}
+template <class V> [[gnu::always_inline]] inline void StoreV(double *P, const V &In) {
+  std::memcpy(P, &In, sizeof(V));
+}
+
+// Stages with half size 4 and up; the first two stages are done by the loader.
+template <class V>
+[[gnu::always_inline]] inline void RunStagesT(const TFFTTables &T, double *Re, double *Im) {
+  constexpr size_t L = sizeof(V) / sizeof(double);
+  const size_t N = T.N;
+  const double *TwRe = T.TwRe.data();
+  const double *TwIm = T.TwIm.data();
+  size_t M = 4;
+  // Two stages (half sizes M and 2M) per pass: each group of 4M values is finished for both
+  // stages while it sits in registers. Butterflies of one stage are independent of each other,
+  // so the order among them does not matter.
+  for (; 4 * M <= N; M *= 4) {
+    for (size_t Base = 0; Base < N; Base += 4 * M) {
+      for (size_t K = 0; K < M; K += L) {
+        const size_t I0 = Base + K;
+        V R0, R1, R2, R3, I0v, I1v, I2v, I3v, W1Re, W1Im, W2Re, W2Im, W3Re, W3Im;
+        LoadV(R0, Re + I0);
+        LoadV(R1, Re + I0 + M);
+        LoadV(R2, Re + I0 + 2 * M);
+        LoadV(R3, Re + I0 + 3 * M);
+        LoadV(I0v, Im + I0);
+        LoadV(I1v, Im + I0 + M);
+        LoadV(I2v, Im + I0 + 2 * M);
+        LoadV(I3v, Im + I0 + 3 * M);
+        LoadV(W1Re, TwRe + M + K);
+        LoadV(W1Im, TwIm + M + K);
+        Butterfly(R0, I0v, R1, I1v, W1Re, W1Im);
+        Butterfly(R2, I2v, R3, I3v, W1Re, W1Im);
+        LoadV(W2Re, TwRe + 2 * M + K);
+        LoadV(W2Im, TwIm + 2 * M + K);
+        LoadV(W3Re, TwRe + 3 * M + K);
+        LoadV(W3Im, TwIm + 3 * M + K);
+        Butterfly(R0, I0v, R2, I2v, W2Re, W2Im);
+        Butterfly(R1, I1v, R3, I3v, W3Re, W3Im);
+        StoreV(Re + I0, R0);
+        StoreV(Re + I0 + M, R1);
+        StoreV(Re + I0 + 2 * M, R2);
+        StoreV(Re + I0 + 3 * M, R3);
+        StoreV(Im + I0, I0v);
+        StoreV(Im + I0 + M, I1v);
+        StoreV(Im + I0 + 2 * M, I2v);
+        StoreV(Im + I0 + 3 * M, I3v);
+      }
+    }
+  }
+  if (2 * M <= N) {
+    for (size_t K = 0; K < M; K += L) {
+      V R0, R1, I0v, I1v, WRe, WIm;
+      LoadV(R0, Re + K);
+      LoadV(R1, Re + K + M);
+      LoadV(I0v, Im + K);
+      LoadV(I1v, Im + K + M);
+      LoadV(WRe, TwRe + M + K);
+      LoadV(WIm, TwIm + M + K);
+      Butterfly(R0, I0v, R1, I1v, WRe, WIm);
+      StoreV(Re + K, R0);
+      StoreV(Re + K + M, R1);
+      StoreV(Im + K, I0v);
+      StoreV(Im + K + M, I1v);
+    }
+  }
+}
+
+void RunStagesSSE2(const TFFTTables &T, double *Re, double *Im) {
+  RunStagesT<VD2>(T, Re, Im);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("avx2")]] void RunStagesAVX2(const TFFTTables &T, double *Re, double *Im) {
+  RunStagesT<VD4>(T, Re, Im);
+}
+
+bool HaveAVX2() {
+  static const bool Has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return Has;
+}
+#endif
+
+void RunStages(const TFFTTables &T, double *Re, double *Im) {
+  if (T.N < 8)
+    return;
+#if defined(__x86_64__) || defined(__i386__)
+  if (HaveAVX2()) {
+    RunStagesAVX2(T, Re, Im);
+    return;
+  }
+#endif
+  RunStagesSSE2(T, Re, Im);
+}
+
+// Loads one block in bit-reversed order into split arrays, widening to 64 bits and applying
+// the window when asked, and runs the first two stages on each group of four.
+template <bool Windowed, class S> void LoadBlock(const TFFTTables &T, const S *Src, double *Re, double *Im) {
+  const size_t N = T.N;
+  const uint32_t *Rev = T.Rev.data();
+  const double *W = T.Window.data();
+  auto Get = [&](size_t I, double &XRe, double &XIm) {
+    const uint32_t R = Rev[I];
+    XRe = static_cast<double>(Src[R].Re);
+    XIm = static_cast<double>(Src[R].Im);
+    if constexpr (Windowed) {
+      XRe = W[R] * XRe;
+      XIm = W[R] * XIm;
+    }
+  };
+  if (N < 4) {
+    for (size_t I = 0; I < N; ++I)
+      Get(I, Re[I], Im[I]);
+    if (N == 2)
+      Butterfly(Re[0], Im[0], Re[1], Im[1], T.TwRe[1], T.TwIm[1]);
+    return;
+  }
+  const double W1Re = T.TwRe[1], W1Im = T.TwIm[1];
+  const double W2Re = T.TwRe[2], W2Im = T.TwIm[2];
+  const double W3Re = T.TwRe[3], W3Im = T.TwIm[3];
+  for (size_t I = 0; I < N; I += 4) {
+    double R0, R1, R2, R3, I0, I1, I2, I3;
+    Get(I, R0, I0);
+    Get(I + 1, R1, I1);
+    Get(I + 2, R2, I2);
+    Get(I + 3, R3, I3);
+    Butterfly(R0, I0, R1, I1, W1Re, W1Im);
+    Butterfly(R2, I2, R3, I3, W1Re, W1Im);
+    Butterfly(R0, I0, R2, I2, W2Re, W2Im);
+    Butterfly(R1, I1, R3, I3, W3Re, W3Im);
+    Re[I] = R0;
+    Re[I + 1] = R1;
+    Re[I + 2] = R2;
+    Re[I + 3] = R3;
+    Im[I] = I0;
+    Im[I + 1] = I1;
+    Im[I + 2] = I2;
+    Im[I + 3] = I3;
+  }
+}
+
+// Working buffers of one call, reused for every block.
+struct TWork {
+  std::vector<double> Re, Im, Power;
+  explicit TWork(size_t N) : Re(N), Im(N), Power(N) {}
+};
+
+// Windowed and transformed block of T.N samples into Wk.Re, Wk.Im (not shifted).
+void TransformBlock(const TFFTTables &T, const TComplexSample *Block, TWork &Wk) {
+  LoadBlock<true>(T, Block, Wk.Re.data(), Wk.Im.data());
+  RunStages(T, Wk.Re.data(), Wk.Im.data());
+}
+
+// Squared magnitudes of a transformed, shifted block (index N/2 is 0 Hz), raised to the floor
+// when asked.
+template <bool Floor>
+void BlockPower(const TFFTTables &T, const TComplexSample *Block, TWork &Wk, double *Power) {
+  const size_t N = T.N;
+  TransformBlock(T, Block, Wk);
+  const size_t Half = N / 2;
+  const double *Re = Wk.Re.data();
+  const double *Im = Wk.Im.data();
+  for (size_t I = 0; I < N; ++I) {
+    const size_t K = I < Half ? I + Half : I - Half;
+    double Mag2 = Re[K] * Re[K] + Im[K] * Im[K];
+    if constexpr (Floor) {
+      if (Mag2 < PSD_POWER_FLOOR)
+        Mag2 = PSD_POWER_FLOOR;
+    }
+    Power[I] = Mag2;
+  }
+}
+
+} // namespace
+
+int32_t NextPow2(int32_t N) {
+  constexpr int32_t Largest = int32_t(1) << 30;
+  if (N > Largest)
+    return Largest;
+  int32_t R = 1;
+  while (R < N)
+    R *= 2;
+  return R;
+}
+
+void BitReverse(TComplex64Array &Data) {
+  const size_t N = Data.size();
+  if (N < 2)
+    return;
+  if (!IsPow2(N))
+    throw EFFTSizeError("BitReverse: length " + std::to_string(N) + " is not a power of two");
+  const auto T = GetTables(N);
+  for (size_t I = 0; I < N; ++I) {
+    const size_t J = T->Rev[I];
+    if (J > I)
+      std::swap(Data[I], Data[J]);
+  }
+}
+
+void FFT(TComplex64Array &Data) {
+  const size_t N = Data.size();
+  if (N <= 1)
+    return;
+  if (!IsPow2(N))
+    throw EFFTSizeError("FFT: length " + std::to_string(N) + " is not a power of two");
+  const auto T = GetTables(N);
+  std::vector<double> Re(N), Im(N);
+  LoadBlock<false>(*T, Data.data(), Re.data(), Im.data());
+  RunStages(*T, Re.data(), Im.data());
+  for (size_t I = 0; I < N; ++I)
+    Data[I] = {Re[I], Im[I]};
+}
+
+void FFTShift(TComplex64Array &Data) {
+  const size_t Half = Data.size() / 2;
+  std::swap_ranges(Data.begin(), Data.begin() + static_cast<ptrdiff_t>(Half),
+                   Data.begin() + static_cast<ptrdiff_t>(Half));
+}
+
+void ApplyHannWindow(TComplex64Array &Data) {
+  const size_t N = Data.size();
+  if (IsPow2(N)) {
+    const auto T = GetTables(N);
+    for (size_t I = 0; I < N; ++I) {
+      Data[I].Re = T->Window[I] * Data[I].Re;
+      Data[I].Im = T->Window[I] * Data[I].Im;
+    }
+    return;
+  }
+  for (size_t I = 0; I < N; ++I) {
+    const double W =
+        0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * static_cast<double>(I) / static_cast<double>(N)));
+    Data[I].Re = W * Data[I].Re;
+    Data[I].Im = W * Data[I].Im;
+  }
+}
+
+int32_t WaterfallHop(int32_t NFFT, double Overlap) {
+  const double H = std::nearbyint((1.0 - Overlap) * static_cast<double>(NFFT));
+  if (!(H >= 1.0)) // also NaN
+    return 1;
+  if (H >= 2147483647.0)
+    return 2147483647;
+  return static_cast<int32_t>(H);
+}
+
+void ComputePSD(const TComplexArray &Samples, double SampleRate, int32_t NFFT, int32_t AvgSegments,
+                TFloatArray &Freqs, TFloatArray &PSD_dB) {
+  Freqs.clear();
+  PSD_dB.clear();
+  if (!ValidFFTSize(NFFT) || Samples.size() < static_cast<size_t>(NFFT))
+    return;
+  const size_t N = static_cast<size_t>(NFFT);
+  const int64_t Segments = PSDSegmentCount(Samples.size(), NFFT, AvgSegments);
+  const auto T = GetTables(N);
+  TWork Wk(N);
+  TFloatArray Acc(N, 0.0);
+  for (int64_t Seg = 0; Seg < Segments; ++Seg) {
+    TransformBlock(*T, Samples.data() + static_cast<size_t>(Seg) * N, Wk);
+    const double *Re = Wk.Re.data();
+    const double *Im = Wk.Im.data();
+    const size_t Half = N / 2;
+    for (size_t I = 0; I < N; ++I) {
+      const size_t K = I < Half ? I + Half : I - Half;
+      Acc[I] = Acc[I] + Re[K] * Re[K] + Im[K] * Im[K];
+    }
+  }
+  PSD_dB.resize(N);
+  Freqs.resize(N);
+  for (size_t I = 0; I < N; ++I) {
+    PSD_dB[I] = PowerToDb(Acc[I] / static_cast<double>(Segments));
+    Freqs[I] = BinFrequency(I, NFFT, SampleRate);
+  }
+}
+
+void ComputeWaterfallRows(const TComplexArray &Samples, double /*SampleRate*/, int32_t NFFT, double Overlap,
+                          int32_t MaxRows, TRowBuffer &Rows, int32_t &RowCount, int32_t Decimation) {
+  RowCount = 0;
+  if (Decimation < 1)
+    Decimation = 1;
+  if (!ValidFFTSize(NFFT) || Samples.size() < static_cast<size_t>(NFFT))
+    return;
+  const size_t N = static_cast<size_t>(NFFT);
+  const int64_t Hop = WaterfallHop(NFFT, Overlap);
+  const int64_t TotalRaw = static_cast<int64_t>(Samples.size() - N) / Hop + 1;
+  int64_t Dec = Decimation;
+  int64_t Blocks = TotalRaw;
+  if (Dec > 1) {
+    Blocks = TotalRaw / Dec;
+    if (Blocks <= 0) {
+      Blocks = 1;
+      Dec = TotalRaw;
+    }
+  }
+  const int64_t DecRowCount = (MaxRows > 0 && MaxRows < Blocks) ? MaxRows : Blocks;
+  const int64_t Count = std::min<int64_t>(DecRowCount, static_cast<int64_t>(Rows.size()));
+  if (Count <= 0)
+    return;
+  const auto T = GetTables(N);
+  TWork Wk(N);
+  std::vector<double> Power(N);
+  // Only the raw rows of the selected blocks are computed. The maximum is taken on the linear
+  // power: float(10 log10 x) never decreases as x grows, so the maximum of the dB values is the
+  // dB value of the maximum, and a later equal value would not have replaced the first anyway.
+  for (int64_t R = 0; R < Count; ++R) {
+    const int64_t Block = Blocks - DecRowCount + R;
+    const TComplexSample *First = Samples.data() + static_cast<size_t>(Block * Dec * Hop);
+    BlockPower<true>(*T, First, Wk, Power.data());
+    for (int64_t K = 1; K < Dec; ++K) {
+      BlockPower<true>(*T, First + static_cast<size_t>(K * Hop), Wk, Wk.Power.data());
+      const double *P = Wk.Power.data();
+      for (size_t I = 0; I < N; ++I)
+        Power[I] = P[I] > Power[I] ? P[I] : Power[I];
+    }
+    TSingleArray &Row = Rows[static_cast<size_t>(R)];
+    Row.resize(N);
+    for (size_t I = 0; I < N; ++I)
+      Row[I] = static_cast<float>(10.0 * std::log10(Power[I]));
+  }
+  RowCount = static_cast<int32_t>(Count);
+}
