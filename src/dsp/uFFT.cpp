@@ -112,11 +112,84 @@ template <class V> [[gnu::always_inline]] inline void StoreV(double *P, const V 
   std::memcpy(P, &In, sizeof(V));
 }
 
-// Stages with half size 4 and up; the first two stages are done by the loader.
+// Loads one block in bit-reversed order into split arrays, widening to 64 bits and applying
+// the window when asked.
+template <bool Windowed, class S> void LoadBlock(const TFFTTables &T, const S *Src, double *Re, double *Im) {
+  const size_t N = T.N;
+  const uint32_t *Rev = T.Rev.data();
+  const double *W = T.Window.data();
+  for (size_t I = 0; I < N; ++I) {
+    const uint32_t R = Rev[I];
+    double XRe = static_cast<double>(Src[R].Re);
+    double XIm = static_cast<double>(Src[R].Im);
+    if constexpr (Windowed) {
+      XRe = W[R] * XRe;
+      XIm = W[R] * XIm;
+    }
+    Re[I] = XRe;
+    Im[I] = XIm;
+  }
+}
+
+// The first two stages (half sizes 1 and 2) on each group of four, several groups per vector:
+// the values are regrouped in registers so that each lane does one butterfly.
+template <class V>
+[[gnu::always_inline]] inline void FirstStagesT(const TFFTTables &T, double *Re, double *Im) {
+  constexpr size_t L = sizeof(V) / sizeof(double);
+  const size_t N = T.N;
+  const V W1Re = V{} + T.TwRe[1], W1Im = V{} + T.TwIm[1];
+  V W23Re, W23Im; // twiddles 2 and 3 of the second stage, alternating
+  for (size_t K = 0; K < L; ++K) {
+    W23Re[K] = T.TwRe[2 + K % 2];
+    W23Im[K] = T.TwIm[2 + K % 2];
+  }
+  // 2L values (L/2 groups of four) per step.
+  for (size_t I = 0; I < N; I += 2 * L) {
+    V R0, R1, I0, I1;
+    LoadV(R0, Re + I);
+    LoadV(R1, Re + I + L);
+    LoadV(I0, Im + I);
+    LoadV(I1, Im + I + L);
+    if constexpr (L == 2) {
+      // [x0 x1] [x2 x3] -> stage 1 pairs (x0,x1) and (x2,x3) as [x0 x2] [x1 x3]
+      using M = long long __attribute__((vector_size(16)));
+      V ARe = __builtin_shuffle(R0, R1, M{0, 2}), BRe = __builtin_shuffle(R0, R1, M{1, 3});
+      V AIm = __builtin_shuffle(I0, I1, M{0, 2}), BIm = __builtin_shuffle(I0, I1, M{1, 3});
+      Butterfly(ARe, AIm, BRe, BIm, W1Re, W1Im);
+      // [x0 x2] [x1 x3] -> stage 2 pairs (x0,x2) and (x1,x3) as [x0 x1] [x2 x3]
+      V CRe = __builtin_shuffle(ARe, BRe, M{0, 2}), DRe = __builtin_shuffle(ARe, BRe, M{1, 3});
+      V CIm = __builtin_shuffle(AIm, BIm, M{0, 2}), DIm = __builtin_shuffle(AIm, BIm, M{1, 3});
+      Butterfly(CRe, CIm, DRe, DIm, W23Re, W23Im);
+      StoreV(Re + I, CRe);
+      StoreV(Re + I + L, DRe);
+      StoreV(Im + I, CIm);
+      StoreV(Im + I + L, DIm);
+    } else {
+      static_assert(L == 4);
+      using M = long long __attribute__((vector_size(32)));
+      // [x0 x1 x2 x3] [y0 y1 y2 y3] -> [x0 x2 y0 y2] [x1 x3 y1 y3]
+      V ARe = __builtin_shuffle(R0, R1, M{0, 2, 4, 6}), BRe = __builtin_shuffle(R0, R1, M{1, 3, 5, 7});
+      V AIm = __builtin_shuffle(I0, I1, M{0, 2, 4, 6}), BIm = __builtin_shuffle(I0, I1, M{1, 3, 5, 7});
+      Butterfly(ARe, AIm, BRe, BIm, W1Re, W1Im);
+      // [x0 x2 y0 y2] [x1 x3 y1 y3] -> [x0 x1 y0 y1] [x2 x3 y2 y3]
+      V CRe = __builtin_shuffle(ARe, BRe, M{0, 4, 2, 6}), DRe = __builtin_shuffle(ARe, BRe, M{1, 5, 3, 7});
+      V CIm = __builtin_shuffle(AIm, BIm, M{0, 4, 2, 6}), DIm = __builtin_shuffle(AIm, BIm, M{1, 5, 3, 7});
+      Butterfly(CRe, CIm, DRe, DIm, W23Re, W23Im);
+      // back to [x0 x1 x2 x3] [y0 y1 y2 y3]
+      StoreV(Re + I, V(__builtin_shuffle(CRe, DRe, M{0, 1, 4, 5})));
+      StoreV(Re + I + L, V(__builtin_shuffle(CRe, DRe, M{2, 3, 6, 7})));
+      StoreV(Im + I, V(__builtin_shuffle(CIm, DIm, M{0, 1, 4, 5})));
+      StoreV(Im + I + L, V(__builtin_shuffle(CIm, DIm, M{2, 3, 6, 7})));
+    }
+  }
+}
+
+// All stages of a block of at least 8 values that is already in bit-reversed order.
 template <class V>
 [[gnu::always_inline]] inline void RunStagesT(const TFFTTables &T, double *Re, double *Im) {
   constexpr size_t L = sizeof(V) / sizeof(double);
   const size_t N = T.N;
+  FirstStagesT<V>(T, Re, Im);
   const double *TwRe = T.TwRe.data();
   const double *TwIm = T.TwIm.data();
   size_t M = 4;
@@ -194,8 +267,15 @@ bool HaveAVX2() {
 #endif
 
 void RunStages(const TFFTTables &T, double *Re, double *Im) {
-  if (T.N < 8)
+  if (T.N < 8) {
+    // Too short for the vector passes: the stages one butterfly at a time.
+    for (size_t M = 1; M < T.N; M *= 2)
+      for (size_t Base = 0; Base < T.N; Base += 2 * M)
+        for (size_t K = 0; K < M; ++K)
+          Butterfly(Re[Base + K], Im[Base + K], Re[Base + K + M], Im[Base + K + M], T.TwRe[M + K],
+                    T.TwIm[M + K]);
     return;
+  }
 #if defined(__x86_64__) || defined(__i386__)
   if (HaveAVX2()) {
     RunStagesAVX2(T, Re, Im);
@@ -205,56 +285,10 @@ void RunStages(const TFFTTables &T, double *Re, double *Im) {
   RunStagesSSE2(T, Re, Im);
 }
 
-// Loads one block in bit-reversed order into split arrays, widening to 64 bits and applying
-// the window when asked, and runs the first two stages on each group of four.
-template <bool Windowed, class S> void LoadBlock(const TFFTTables &T, const S *Src, double *Re, double *Im) {
-  const size_t N = T.N;
-  const uint32_t *Rev = T.Rev.data();
-  const double *W = T.Window.data();
-  auto Get = [&](size_t I, double &XRe, double &XIm) {
-    const uint32_t R = Rev[I];
-    XRe = static_cast<double>(Src[R].Re);
-    XIm = static_cast<double>(Src[R].Im);
-    if constexpr (Windowed) {
-      XRe = W[R] * XRe;
-      XIm = W[R] * XIm;
-    }
-  };
-  if (N < 4) {
-    for (size_t I = 0; I < N; ++I)
-      Get(I, Re[I], Im[I]);
-    if (N == 2)
-      Butterfly(Re[0], Im[0], Re[1], Im[1], T.TwRe[1], T.TwIm[1]);
-    return;
-  }
-  const double W1Re = T.TwRe[1], W1Im = T.TwIm[1];
-  const double W2Re = T.TwRe[2], W2Im = T.TwIm[2];
-  const double W3Re = T.TwRe[3], W3Im = T.TwIm[3];
-  for (size_t I = 0; I < N; I += 4) {
-    double R0, R1, R2, R3, I0, I1, I2, I3;
-    Get(I, R0, I0);
-    Get(I + 1, R1, I1);
-    Get(I + 2, R2, I2);
-    Get(I + 3, R3, I3);
-    Butterfly(R0, I0, R1, I1, W1Re, W1Im);
-    Butterfly(R2, I2, R3, I3, W1Re, W1Im);
-    Butterfly(R0, I0, R2, I2, W2Re, W2Im);
-    Butterfly(R1, I1, R3, I3, W3Re, W3Im);
-    Re[I] = R0;
-    Re[I + 1] = R1;
-    Re[I + 2] = R2;
-    Re[I + 3] = R3;
-    Im[I] = I0;
-    Im[I + 1] = I1;
-    Im[I + 2] = I2;
-    Im[I + 3] = I3;
-  }
-}
-
 // Working buffers of one call, reused for every block.
 struct TWork {
-  std::vector<double> Re, Im, Power;
-  explicit TWork(size_t N) : Re(N), Im(N), Power(N) {}
+  std::vector<double> Re, Im;
+  explicit TWork(size_t N) : Re(N), Im(N) {}
 };
 
 // Windowed and transformed block of T.N samples into Wk.Re, Wk.Im (not shifted).
@@ -263,23 +297,23 @@ void TransformBlock(const TFFTTables &T, const TComplexSample *Block, TWork &Wk)
   RunStages(T, Wk.Re.data(), Wk.Im.data());
 }
 
-// Squared magnitudes of a transformed, shifted block (index N/2 is 0 Hz), raised to the floor
-// when asked.
-template <bool Floor>
-void BlockPower(const TFFTTables &T, const TComplexSample *Block, TWork &Wk, double *Power) {
-  const size_t N = T.N;
-  TransformBlock(T, Block, Wk);
+// Floored squared magnitudes of a transformed block, shifted so that index N/2 is 0 Hz, into
+// Max (First) or max-held into it (a value replaces the held one only when strictly greater).
+template <bool First> void HoldPower(const TWork &Wk, size_t N, double *Max) {
   const size_t Half = N / 2;
-  const double *Re = Wk.Re.data();
-  const double *Im = Wk.Im.data();
-  for (size_t I = 0; I < N; ++I) {
-    const size_t K = I < Half ? I + Half : I - Half;
-    double Mag2 = Re[K] * Re[K] + Im[K] * Im[K];
-    if constexpr (Floor) {
-      if (Mag2 < PSD_POWER_FLOOR)
-        Mag2 = PSD_POWER_FLOOR;
+  for (size_t Part = 0; Part < 2; ++Part) {
+    const double *Re = Wk.Re.data() + (Part == 0 ? Half : 0);
+    const double *Im = Wk.Im.data() + (Part == 0 ? Half : 0);
+    double *Out = Max + (Part == 0 ? 0 : Half);
+    const size_t Count = Part == 0 ? N - Half : Half;
+    for (size_t I = 0; I < Count; ++I) {
+      double Mag2 = Re[I] * Re[I] + Im[I] * Im[I];
+      Mag2 = Mag2 < PSD_POWER_FLOOR ? PSD_POWER_FLOOR : Mag2;
+      if constexpr (First)
+        Out[I] = Mag2;
+      else
+        Out[I] = Mag2 > Out[I] ? Mag2 : Out[I];
     }
-    Power[I] = Mag2;
   }
 }
 
@@ -316,9 +350,12 @@ void FFT(TComplex64Array &Data) {
   if (!IsPow2(N))
     throw EFFTSizeError("FFT: length " + std::to_string(N) + " is not a power of two");
   const auto T = GetTables(N);
-  std::vector<double> Re(N), Im(N);
-  LoadBlock<false>(*T, Data.data(), Re.data(), Im.data());
-  RunStages(*T, Re.data(), Im.data());
+  // Uninitialised: every value is written by the load.
+  const std::unique_ptr<double[]> Split(new double[2 * N]);
+  double *Re = Split.get();
+  double *Im = Re + N;
+  LoadBlock<false>(*T, Data.data(), Re, Im);
+  RunStages(*T, Re, Im);
   for (size_t I = 0; I < N; ++I)
     Data[I] = {Re[I], Im[I]};
 }
@@ -417,12 +454,12 @@ void ComputeWaterfallRows(const TComplexArray &Samples, double /*SampleRate*/, i
   for (int64_t R = 0; R < Count; ++R) {
     const int64_t Block = Blocks - DecRowCount + R;
     const TComplexSample *First = Samples.data() + static_cast<size_t>(Block * Dec * Hop);
-    BlockPower<true>(*T, First, Wk, Power.data());
-    for (int64_t K = 1; K < Dec; ++K) {
-      BlockPower<true>(*T, First + static_cast<size_t>(K * Hop), Wk, Wk.Power.data());
-      const double *P = Wk.Power.data();
-      for (size_t I = 0; I < N; ++I)
-        Power[I] = P[I] > Power[I] ? P[I] : Power[I];
+    for (int64_t K = 0; K < Dec; ++K) {
+      TransformBlock(*T, First + static_cast<size_t>(K * Hop), Wk);
+      if (K == 0)
+        HoldPower<true>(Wk, N, Power.data());
+      else
+        HoldPower<false>(Wk, N, Power.data());
     }
     TSingleArray &Row = Rows[static_cast<size_t>(R)];
     Row.resize(N);
