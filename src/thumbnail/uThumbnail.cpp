@@ -1,0 +1,144 @@
+#include "dsp/uFloatMode.h"
+
+#include "thumbnail/uThumbnail.h"
+
+#include "dsp/uFFT.h"
+#include "formats/uIQFormats.h"
+#include "metadata/uMetadata.h"
+#include "render/uColormap.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Samples to read: half a second at the rate, within 0 .. THUMB_MAX_SAMPLES and the recording.
+int32_t ThumbnailSampleCount(double SampleRate, int64_t Total) {
+  double C = std::nearbyint(SampleRate * THUMB_MAX_SECONDS);
+  if (!(C <= THUMB_MAX_SAMPLES)) // also a rate that is no number
+    C = THUMB_MAX_SAMPLES;
+  if (C < 0)
+    C = 0;
+  return static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(C), Total));
+}
+
+void PutPixel(uint8_t *P, TRGB C) {
+  P[0] = C.B;
+  P[1] = C.G;
+  P[2] = C.R;
+}
+
+} // namespace
+
+bool ComputeThumbnailSpectra(const std::string &FileName, int32_t Width, int32_t Height,
+                             TThumbnailSpectra &Out) {
+  Out = TThumbnailSpectra{};
+  if (Width < THUMB_MIN_SIZE || Height < THUMB_MIN_SIZE)
+    return false;
+  const TIQSource Source(FileName);
+  if (Source.TotalSamples() < THUMB_MIN_SAMPLES)
+    return false;
+  double SampleRate = DEF_SAMPLE_RATE;
+  const TIQMetadata Meta = LoadMetadata(FileName);
+  if (Meta.HasSampleRate)
+    SampleRate = Meta.SampleRateHz;
+  else if (Source.GetHasDetectedSampleRate())
+    SampleRate = Source.GetDetectedSampleRate();
+  const TComplexArray Samples =
+      Source.LoadSegment(0, ThumbnailSampleCount(SampleRate, Source.TotalSamples()));
+  if (Samples.size() < static_cast<size_t>(THUMB_MIN_SAMPLES))
+    return false;
+  int32_t NFFT = THUMB_PSD_NFFT;
+  if (Samples.size() < static_cast<size_t>(THUMB_PSD_NFFT))
+    NFFT = NextPow2(static_cast<int32_t>(Samples.size() / 2));
+  if (NFFT < THUMB_MIN_NFFT)
+    return false;
+  TFloatArray Freqs;
+  ComputePSD(Samples, SampleRate, NFFT, 1, Freqs, Out.PsdDb);
+  Out.Rows.resize(static_cast<size_t>(Height));
+  ComputeWaterfallRows(Samples, SampleRate, std::min(NFFT, THUMB_MAX_WF_NFFT), 0.0, Height, Out.Rows,
+                       Out.RowCount, 1);
+  return true;
+}
+
+int64_t ThumbnailStride(int32_t Width) {
+  return ((3 * static_cast<int64_t>(Width) + 3) / 4) * 4;
+}
+
+int32_t ThumbnailPsdHeight(int32_t Height) {
+  return std::max<int32_t>(static_cast<int32_t>(static_cast<int64_t>(Height) * 2 / 5), THUMB_MIN_PSD_ROWS);
+}
+
+void PaintThumbnail(const TThumbnailSpectra &S, int32_t Width, int32_t Height, uint8_t *Pixels) {
+  if (Width <= 0 || Height <= 0)
+    return;
+  const int64_t Stride = ThumbnailStride(Width);
+  std::memset(Pixels, THUMB_BACKGROUND, static_cast<size_t>(Stride * Height));
+  // With very small heights the minimum PSD band could leave no room; the waterfall then gets
+  // no scan lines and the bars are cut at the top of the image.
+  const int32_t PsdH = ThumbnailPsdHeight(Height);
+  const int32_t WfH = std::max(Height - PsdH, 0);
+  const int64_t NLevels = static_cast<int64_t>(S.PsdDb.size());
+  if (NLevels > 0) {
+    for (int32_t X = 0; X < Width; ++X) {
+      const int64_t Bin = std::min<int64_t>(static_cast<int64_t>(X) * NLevels / Width, NLevels - 1);
+      const double V = S.PsdDb[static_cast<size_t>(Bin)];
+      double T = (V - THUMB_MIN_DB) / (static_cast<double>(THUMB_MAX_DB) - THUMB_MIN_DB);
+      if (!(T > 0.0)) // a level that is no number draws as the lowest
+        T = 0.0;
+      if (T > 1.0)
+        T = 1.0;
+      const int64_t BarTop = static_cast<int64_t>(std::nearbyint((PsdH - 1) * T));
+      const TRGB C = MapDbToColor(static_cast<float>(V), THUMB_MIN_DB, THUMB_MAX_DB);
+      for (int64_t Y = 0; Y <= BarTop && WfH + Y < Height; ++Y)
+        PutPixel(Pixels + (WfH + Y) * Stride + 3 * static_cast<int64_t>(X), C);
+    }
+  }
+  const int64_t RowCount = std::min<int64_t>(S.RowCount, static_cast<int64_t>(S.Rows.size()));
+  if (RowCount <= 0)
+    return;
+  for (int32_t Y = 0; Y < WfH; ++Y) {
+    const int64_t I = std::min<int64_t>(static_cast<int64_t>(Y) * RowCount / WfH, RowCount - 1);
+    const TSingleArray &Row = S.Rows[static_cast<size_t>(I)];
+    const int64_t Len = static_cast<int64_t>(Row.size());
+    if (Len == 0)
+      continue;
+    uint8_t *Line = Pixels + static_cast<int64_t>(Y) * Stride;
+    for (int32_t X = 0; X < Width; ++X) {
+      const int64_t Bin = std::min<int64_t>(Len * X / Width, Len - 1);
+      PutPixel(Line + 3 * static_cast<int64_t>(X),
+               MapDbToColor(Row[static_cast<size_t>(Bin)], THUMB_MIN_DB, THUMB_MAX_DB));
+    }
+  }
+}
+
+std::array<uint8_t, 40> ThumbnailInfoHeader(int32_t Width, int32_t Height) {
+  std::array<uint8_t, 40> H{};
+  auto Put32 = [&](size_t Off, uint32_t V) {
+    for (size_t I = 0; I < 4; ++I)
+      H[Off + I] = static_cast<uint8_t>(V >> (8 * I));
+  };
+  Put32(0, 40);                            // biSize
+  Put32(4, static_cast<uint32_t>(Width));  // biWidth
+  Put32(8, static_cast<uint32_t>(Height)); // biHeight > 0: bottom-up
+  H[12] = 1;                               // biPlanes
+  H[14] = 24;                              // biBitCount; biCompression BI_RGB (0) and the rest 0
+  return H;
+}
+
+bool GenerateThumbnailPixels(const std::string &FileName, int32_t Width, int32_t Height,
+                             std::vector<uint8_t> &Pixels) {
+  Pixels.clear();
+  try {
+    TThumbnailSpectra S;
+    if (!ComputeThumbnailSpectra(FileName, Width, Height, S))
+      return false;
+    Pixels.resize(static_cast<size_t>(ThumbnailStride(Width) * Height));
+    PaintThumbnail(S, Width, Height, Pixels.data());
+    return true;
+  } catch (...) {
+    Pixels.clear();
+    return false;
+  }
+}
