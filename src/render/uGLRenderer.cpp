@@ -458,6 +458,8 @@ void TGLRenderer::DrawWaterfallTimeAxis(double PlayPosSec, double FileDurSec, do
 void TGLRenderer::DrawDashedHLine(int32_t Y, int32_t X1, int32_t X2, float R, float G, float B) {
   GL.glColor3f(R, G, B);
   GL.glLineWidth(1.5f);
+  if (X1 >= X2)
+    return;
   GL.glBegin(GL_LINES);
   for (int64_t X = X1; X < X2; X += DASHLEN + GAPLEN) {
     GL.glVertex2f(static_cast<float>(X), static_cast<float>(Y));
