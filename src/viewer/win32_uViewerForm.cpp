@@ -3,10 +3,14 @@
 #include "plugin/uLog.h"
 #include "plugin/win32_uHandles.h"
 #include "plugin/win32_uModule.h"
+#include "render/uGLRenderer.h"
+#include "render/uWinGL.h"
+#include "render/wgl_uWGLUtils.h"
 #include "viewer/uFormRegistry.h"
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <exception>
 
 bool GClassesRegistered = false;
@@ -154,13 +158,89 @@ void TViewerForm::DestroyWindows() {
   FRootWnd = nullptr;
 }
 
-void TViewerForm::InitGL() {}
+void TViewerForm::InitGL() {
+  Log("InitGL: start");
+  if (!LoadOpenGL()) {
+    Log("InitGL: LoadOpenGL FAILED");
+    UpdateStatusText("Error: opengl32.dll not found");
+    return;
+  }
+  Log("InitGL: LoadOpenGL OK");
+  FGLRC = CreateMSAAContext(FGLWnd, FGLDC, 8);
+  LogFmt("InitGL: FGLRC=%d FGLDC=$%x err=%d", FGLRC, FGLDC, GetLastError());
+  if (FGLRC == nullptr) {
+    Log("InitGL: context creation FAILED");
+    UpdateStatusText("Error: OpenGL context creation failed");
+    return;
+  }
+  GL.wglMakeCurrent(FGLDC, FGLRC);
+  Log("InitGL: wglMakeCurrent done");
+  if (GL.glEnable) {
+    GL.glEnable(GL_BLEND);
+    GL.glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    GL.glEnable(GL_LINE_SMOOTH);
+  }
+  FRenderer = std::make_unique<TGLRenderer>();
+  Log("InitGL: TGLRenderer created");
+  HandleResize();
+}
 
-void TViewerForm::DoneGL() {}
+void TViewerForm::DoneGL() {
+  if (FGLRC) {
+    if (FRenderer && GL.wglMakeCurrent && GL.wglMakeCurrent(FGLDC, FGLRC)) {
+      // Freed while its context is still current, so its texture goes with it.
+      FRenderer.reset();
+    }
+    GL.wglMakeCurrent(nullptr, nullptr);
+    GL.wglDeleteContext(FGLRC);
+    FGLRC = nullptr;
+  }
+  FRenderer.reset();
+  if (FGLDC && IsWindow(FGLWnd)) {
+    ReleaseDC(FGLWnd, FGLDC);
+  }
+  FGLDC = nullptr;
+}
 
-void TViewerForm::RenderFrame() {}
+void TViewerForm::RenderFrame() {
+  if (!FGLRC || !FRenderer)
+    return;
+  GL.wglMakeCurrent(FGLDC, FGLRC);
+  RECT rc{};
+  GetClientRect(FGLWnd, &rc);
+  FRenderer->Resize(rc.right - rc.left, rc.bottom - rc.top);
+  double FreqLo, FreqHi;
+  if (FPSDFreqs.size() >= 2) {
+    FreqLo = FPSDFreqs.front();
+    FreqHi = FPSDFreqs.back();
+  } else {
+    FreqLo = -FSampleRate * 0.5;
+    FreqHi = FSampleRate * 0.5;
+    if (FHasCenterFreq) {
+      FreqLo += FCenterFreq;
+      FreqHi += FCenterFreq;
+    }
+  }
+  char status[96];
+  std::snprintf(status, sizeof(status), "%.2f / %.2f s", static_cast<double>(FPlayPosition) / FSampleRate,
+                FDurationSec);
+  const TSignalOverlayArray signals;
+  const THopperGroupOverlayArray hoppers;
+  FRenderer->Render(FPSDFreqs, FPSDDb, FMagMinDb, FMagMaxDb, FreqLo, FreqHi, FCenterFreq, FSampleRate,
+                    static_cast<double>(FPlayPosition) / FSampleRate, FDurationSec, FWFWindowSec, signals, hoppers,
+                    status);
+  SwapBuffers(FGLDC);
+}
 
-void TViewerForm::HandleResize() {}
+void TViewerForm::HandleResize() {
+  if (!FGLRC || !FRenderer)
+    return;
+  GL.wglMakeCurrent(FGLDC, FGLRC);
+  RECT rc{};
+  GetClientRect(FGLWnd, &rc);
+  FRenderer->Resize(rc.right - rc.left, rc.bottom - rc.top);
+  RenderFrame();
+}
 
 void TViewerForm::HandlePaint() {
   RenderFrame();
@@ -254,6 +334,15 @@ LRESULT GLWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   switch (Msg) {
   case WM_ERASEBKGND:
     return 1;
+  case WM_PAINT:
+    // An uncovered drawing window must be drawn again: its pixels are not kept anywhere, and
+    // the root window does not repaint for it (it clips its children).
+    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd)))) {
+      { unique_hdc_paint dc(Wnd); }
+      Form->RenderFrame();
+      return 0;
+    }
+    break;
   case WM_KEYDOWN:
     if (WParam == VK_ESCAPE) {
       PostMessageA(GetParent(GetParent(Wnd)), WM_KEYDOWN, WParam, LParam);

@@ -6,6 +6,7 @@
 #include "plugin/uGlobals.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 inline constexpr const wchar_t *ROOT_WC = L"ZembrolaRoot";
@@ -99,7 +100,7 @@ public:
   TRowBuffer FWaterfallBuf;
   int32_t FWFWriteIdx = 0, FWFRowCount = 0;
   TFloatArray FPSDFreqs, FPSDDb;
-  TGLRenderer *FRenderer = nullptr; // owned
+  std::unique_ptr<TGLRenderer> FRenderer;
   bool FOverlayVisible = true;
   int32_t FSignalCount = 0;
   int32_t FToolbarHeight = TOOLBAR_H;
