@@ -12,8 +12,8 @@ struct TComplexSample {
 };
 using TComplexArray = std::vector<TComplexSample>;
 
-using TFloatArray = std::vector<double>;  // PSD frequencies (Hz) and levels (dB)
-using TSingleArray = std::vector<float>;  // one waterfall row of dB values, lowest frequency first
+using TFloatArray = std::vector<double>; // PSD frequencies (Hz) and levels (dB)
+using TSingleArray = std::vector<float>; // one waterfall row of dB values, lowest frequency first
 using TRowBuffer = std::vector<TSingleArray>;
 
 // Default settings: the initial values of every viewer.

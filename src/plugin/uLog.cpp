@@ -1,5 +1,9 @@
 #include "plugin/uLog.h"
 
-void LogInit(const std::string &DllPath) { (void)DllPath; }
+void LogInit(const std::string &DllPath) {
+  (void)DllPath;
+}
 
-void Log(const std::string &Msg) { (void)Msg; }
+void Log(const std::string &Msg) {
+  (void)Msg;
+}

@@ -36,7 +36,9 @@ BOOL WINAPI DllMain(HINSTANCE Inst, DWORD Reason, LPVOID) {
 
 extern "C" {
 
-void WINAPI ListSetDefaultParams(void *dps) { (void)dps; }
+void WINAPI ListSetDefaultParams(void *dps) {
+  (void)dps;
+}
 
 HBITMAP WINAPI ListGetPreviewBitmap(char *FileToLoad, int Width, int Height, char *, int) {
   return PreviewBitmapA(FileToLoad, Width, Height);

@@ -17,7 +17,9 @@ bool GClassesRegistered = false;
 
 namespace {
 
-TWindowHandle Key(HWND w) { return reinterpret_cast<TWindowHandle>(w); }
+TWindowHandle Key(HWND w) {
+  return reinterpret_cast<TWindowHandle>(w);
+}
 
 std::wstring Widen(const std::string &s) {
   std::wstring w;
@@ -42,7 +44,8 @@ HWND Child(HWND parent, const wchar_t *cls, const wchar_t *text, DWORD style, in
 
 } // namespace
 
-TViewerForm::TViewerForm(HWND AParent, const std::string &AFileName) : FParentWnd(AParent), FFileName(AFileName) {
+TViewerForm::TViewerForm(HWND AParent, const std::string &AFileName)
+    : FParentWnd(AParent), FFileName(AFileName) {
   try {
     EnsureWindowClasses();
     Log("Create: EnsureWindowClasses done");
@@ -60,7 +63,9 @@ TViewerForm::TViewerForm(HWND AParent, const std::string &AFileName) : FParentWn
   }
 }
 
-TViewerForm::~TViewerForm() { Destroy(); }
+TViewerForm::~TViewerForm() {
+  Destroy();
+}
 
 void TViewerForm::Destroy() noexcept {
   StopPlay();
@@ -100,7 +105,8 @@ void TViewerForm::EnsureWindowClasses() {
   const ClassDef defs[] = {
       {ROOT_WC, CS_HREDRAW | CS_VREDRAW, CreateSolidBrush(CLR_BG), RootWndProc,
        "EnsureWindowClasses: ROOT_WC atom=%d err=%d"},
-      {GL_WC, CS_OWNDC | CS_HREDRAW | CS_VREDRAW, nullptr, GLWndProc, "EnsureWindowClasses: GL_WC atom=%d err=%d"},
+      {GL_WC, CS_OWNDC | CS_HREDRAW | CS_VREDRAW, nullptr, GLWndProc,
+       "EnsureWindowClasses: GL_WC atom=%d err=%d"},
       {DLG_WC, 0, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)), DlgWndProc,
        "EnsureWindowClasses: DLG_WC atom=%d err=%d"},
   };
@@ -132,8 +138,8 @@ void TViewerForm::CreateWindows() {
   const int TB = FToolbarHeight, SL = FSliderHeight, ST = FStatusHeight;
   const DWORD btn = WS_CHILD | WS_VISIBLE;
 
-  FRootWnd = CreateWindowExW(0, ROOT_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, W,
-                             H, FParentWnd, nullptr, ThisModule(), nullptr);
+  FRootWnd = CreateWindowExW(0, ROOT_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                             0, 0, W, H, FParentWnd, nullptr, ThisModule(), nullptr);
   FBtnPlay = Child(FRootWnd, L"BUTTON", L"\u25B6 Play", btn, 4, 4, 80, TB - 8, IDC_BTN_PLAY);
   FBtnStep = Child(FRootWnd, L"BUTTON", L"\u23ED Schritt", btn, 88, 4, 80, TB - 8, IDC_BTN_STEP);
   FBtnReset = Child(FRootWnd, L"BUTTON", L"\u21BA Reset", btn, 172, 4, 80, TB - 8, IDC_BTN_RESET);
@@ -142,14 +148,14 @@ void TViewerForm::CreateWindows() {
   FBtnLegend = Child(FRootWnd, L"BUTTON", L"\u2630 Legende", btn, 464, 4, 90, TB - 8, IDC_BTN_LEGEND);
   FGLWnd = Child(FRootWnd, GL_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, TB, r.right,
                  r.bottom - TB - SL - ST, 0);
-  FSliderWnd = Child(FRootWnd, TRACKBAR_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | TBS_NOTICKS, 0, r.bottom - SL - ST,
-                     r.right, SL, IDC_SLIDER);
+  FSliderWnd = Child(FRootWnd, TRACKBAR_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | TBS_NOTICKS, 0,
+                     r.bottom - SL - ST, r.right, SL, IDC_SLIDER);
   SendMessageW(FSliderWnd, TBM_SETRANGE, TRUE, MAKELPARAM(0, 10000));
   SendMessageW(FSliderWnd, TBM_SETPOS, TRUE, 0);
   FStatusWnd = Child(FRootWnd, L"STATIC", L"Loading...", WS_CHILD | WS_VISIBLE, 4, r.bottom - ST,
                      r.right - 8 - FREQ_STATUS_W, ST, IDC_STATUS);
-  FFreqWnd = Child(FRootWnd, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_RIGHT, r.right - 4 - FREQ_STATUS_W,
-                   r.bottom - ST, FREQ_STATUS_W, ST, 0);
+  FFreqWnd = Child(FRootWnd, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_RIGHT,
+                   r.right - 4 - FREQ_STATUS_W, r.bottom - ST, FREQ_STATUS_W, ST, 0);
 }
 
 void TViewerForm::DestroyWindows() {
@@ -227,8 +233,8 @@ void TViewerForm::RenderFrame() {
   const TSignalOverlayArray signals;
   const THopperGroupOverlayArray hoppers;
   FRenderer->Render(FPSDFreqs, FPSDDb, FMagMinDb, FMagMaxDb, FreqLo, FreqHi, FCenterFreq, FSampleRate,
-                    static_cast<double>(FPlayPosition) / FSampleRate, FDurationSec, FWFWindowSec, signals, hoppers,
-                    status);
+                    static_cast<double>(FPlayPosition) / FSampleRate, FDurationSec, FWFWindowSec, signals,
+                    hoppers, status);
   SwapBuffers(FGLDC);
 }
 
@@ -247,7 +253,9 @@ void TViewerForm::HandlePaint() {
   ValidateRect(FRootWnd, nullptr);
 }
 
-void TViewerForm::UpdateStatusText(const std::string &S) { SetWindowTextW(FStatusWnd, Widen(S).c_str()); }
+void TViewerForm::UpdateStatusText(const std::string &S) {
+  SetWindowTextW(FStatusWnd, Widen(S).c_str());
+}
 
 void TViewerForm::HandleCommand(WORD ID) {
   LogFmt("HandleCommand: ID=%d", ID);

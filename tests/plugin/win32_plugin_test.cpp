@@ -10,7 +10,8 @@ using namespace testhost;
 
 namespace {
 
-constexpr const char *kDetect = "EXT=\"IQ\" | EXT=\"RAW\" | EXT=\"CF32\" | EXT=\"CS8\" | EXT=\"CS16\" | EXT=\"SDRIQ\"";
+constexpr const char *kDetect =
+    "EXT=\"IQ\" | EXT=\"RAW\" | EXT=\"CF32\" | EXT=\"CS8\" | EXT=\"CS16\" | EXT=\"SDRIQ\"";
 
 class PluginTest : public ::testing::Test {
 protected:
@@ -32,8 +33,13 @@ std::unique_ptr<Plugin> PluginTest::plugin;
 } // namespace
 
 TEST_F(PluginTest, ExportsCarryTheirOrdinals) {
-  const char *names[] = {"ListSetDefaultParams", "ListGetPreviewBitmap", "ListGetPreviewBitmapW", "ListCloseWindow",
-                         "ListLoad",             "ListLoadW",            "ListGetDetectString"};
+  const char *names[] = {"ListSetDefaultParams",
+                         "ListGetPreviewBitmap",
+                         "ListGetPreviewBitmapW",
+                         "ListCloseWindow",
+                         "ListLoad",
+                         "ListLoadW",
+                         "ListGetDetectString"};
   for (int ord = 1; ord <= 7; ++ord) {
     FARPROC byName = GetProcAddress(plugin->Module, names[ord - 1]);
     FARPROC byOrdinal = GetProcAddress(plugin->Module, MAKEINTRESOURCEA(ord));
@@ -212,7 +218,7 @@ TEST_F(PluginTest, CloseDestroysTheTreeOnce) {
   plugin->Close(root);
   EXPECT_FALSE(IsWindow(root));
   EXPECT_FALSE(IsWindow(gl));
-  plugin->Close(root); // the second call finds nothing to do
+  plugin->Close(root);     // the second call finds nothing to do
   plugin->Close(host.Wnd); // a window without a viewer
   EXPECT_TRUE(IsWindow(host.Wnd));
 }

@@ -45,7 +45,8 @@ struct Plugin {
       return;
     LoadW = reinterpret_cast<ListLoadW_t>(reinterpret_cast<void *>(GetProcAddress(Module, "ListLoadW")));
     Load = reinterpret_cast<ListLoad_t>(reinterpret_cast<void *>(GetProcAddress(Module, "ListLoad")));
-    Close = reinterpret_cast<ListCloseWindow_t>(reinterpret_cast<void *>(GetProcAddress(Module, "ListCloseWindow")));
+    Close = reinterpret_cast<ListCloseWindow_t>(
+        reinterpret_cast<void *>(GetProcAddress(Module, "ListCloseWindow")));
     Detect = reinterpret_cast<ListGetDetectString_t>(
         reinterpret_cast<void *>(GetProcAddress(Module, "ListGetDetectString")));
     SetDefaults = reinterpret_cast<ListSetDefaultParams_t>(
@@ -80,7 +81,8 @@ public:
     RECT r{0, 0, clientW, clientH};
     AdjustWindowRectEx(&r, WS_OVERLAPPEDWINDOW, FALSE, 0);
     Wnd = CreateWindowExW(0, L"ZembrolaTestHost", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
-                          r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+                          r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleW(nullptr),
+                          this);
     Pump();
   }
   HostWindow(const HostWindow &) = delete;
@@ -121,7 +123,8 @@ inline std::wstring TempFile(const wchar_t *name, const std::vector<char> &conte
   wchar_t dir[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);
   std::wstring path = std::wstring(dir) + name;
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     DWORD written = 0;
     if (!content.empty())

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 namespace {
-TViewerForm *FakeForm(int i) { return reinterpret_cast<TViewerForm *>(static_cast<uintptr_t>(0x1000 + i * 16)); }
+TViewerForm *FakeForm(int i) {
+  return reinterpret_cast<TViewerForm *>(static_cast<uintptr_t>(0x1000 + i * 16));
+}
 
 class FormRegistry : public ::testing::Test {
 protected:

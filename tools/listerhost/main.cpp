@@ -37,13 +37,16 @@ template <typename F> F Proc(HMODULE m, const char *name) {
   return reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(m, name)));
 }
 
-bool ParseSize(const wchar_t *s, int &w, int &h) { return std::swscanf(s, L"%dx%d", &w, &h) == 2 && w > 0 && h > 0; }
+bool ParseSize(const wchar_t *s, int &w, int &h) {
+  return std::swscanf(s, L"%dx%d", &w, &h) == 2 && w > 0 && h > 0;
+}
 
 std::wstring DefaultPlugin() {
   wchar_t buf[MAX_PATH];
   DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
   std::wstring p(buf, n);
-  return p.substr(0, p.find_last_of(L"\\/") + 1) + (sizeof(void *) == 8 ? L"zembrola.wlx64" : L"zembrola.wlx");
+  return p.substr(0, p.find_last_of(L"\\/") + 1) +
+         (sizeof(void *) == 8 ? L"zembrola.wlx64" : L"zembrola.wlx");
 }
 
 // Screen pixels of the window's client area: what a person sees, OpenGL output included.
@@ -136,14 +139,16 @@ bool SaveBmp(HBITMAP bmp, const std::wstring &path) {
   FILE *f = _wfopen(path.c_str(), L"wb");
   if (!f)
     return false;
-  bool ok = std::fwrite(&fh, sizeof(fh), 1, f) == 1 && std::fwrite(&ds.dsBmih, sizeof(ds.dsBmih), 1, f) == 1 &&
+  bool ok = std::fwrite(&fh, sizeof(fh), 1, f) == 1 &&
+            std::fwrite(&ds.dsBmih, sizeof(ds.dsBmih), 1, f) == 1 &&
             std::fwrite(ds.dsBm.bmBits, 1, size, f) == size;
   return std::fclose(f) == 0 && ok;
 }
 
 int Usage() {
-  std::fwprintf(stderr, L"usage: listerhost [--plugin DLL] [--size WxH] FILE [--screenshot OUT.png --after-ms N]\n"
-                        L"       listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp\n");
+  std::fwprintf(stderr,
+                L"usage: listerhost [--plugin DLL] [--size WxH] FILE [--screenshot OUT.png --after-ms N]\n"
+                L"       listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp\n");
   return 2;
 }
 

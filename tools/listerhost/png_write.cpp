@@ -59,7 +59,8 @@ bool WritePngRgb(const std::wstring &path, int width, int height, const std::vec
     z.push_back(static_cast<uint8_t>(n >> 8));
     z.push_back(static_cast<uint8_t>(~n));
     z.push_back(static_cast<uint8_t>(~n >> 8));
-    z.insert(z.end(), raw.begin() + static_cast<ptrdiff_t>(pos), raw.begin() + static_cast<ptrdiff_t>(pos + n));
+    z.insert(z.end(), raw.begin() + static_cast<ptrdiff_t>(pos),
+             raw.begin() + static_cast<ptrdiff_t>(pos + n));
     pos += n;
   } while (pos < raw.size());
   uint32_t a = 1, b = 0;
