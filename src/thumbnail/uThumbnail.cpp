@@ -36,6 +36,9 @@ bool ComputeThumbnailSpectra(const std::string &FileName, int32_t Width, int32_t
   Out = TThumbnailSpectra{};
   if (Width < THUMB_MIN_SIZE || Height < THUMB_MIN_SIZE)
     return false;
+  // GDI makes no bitmap of 2 GiB or more; refuse such sizes before any work, on every platform.
+  if (ThumbnailStride(Width) * Height > THUMB_MAX_IMAGE_BYTES)
+    return false;
   const TIQSource Source(FileName);
   if (Source.TotalSamples() < THUMB_MIN_SAMPLES)
     return false;

@@ -21,6 +21,7 @@ inline constexpr float THUMB_MIN_DB = -10.0f;
 inline constexpr float THUMB_MAX_DB = 45.0f;
 inline constexpr uint8_t THUMB_BACKGROUND = 30;
 inline constexpr int32_t THUMB_MIN_PSD_ROWS = 8;
+inline constexpr int64_t THUMB_MAX_IMAGE_BYTES = 0x7FFFFFFF; // larger images are not made
 
 // What the painter draws: the PSD levels and the waterfall rows (oldest first).
 struct TThumbnailSpectra {
@@ -30,7 +31,8 @@ struct TThumbnailSpectra {
 };
 
 // Reads the recording and computes its spectra. False when no preview is made (size below
-// THUMB_MIN_SIZE, too few samples, FFT size too small). Throws when the file cannot be read.
+// THUMB_MIN_SIZE or image above THUMB_MAX_IMAGE_BYTES, too few samples, FFT size too small). Throws when the
+// file cannot be read.
 bool ComputeThumbnailSpectra(const std::string &FileName, int32_t Width, int32_t Height,
                              TThumbnailSpectra &Out);
 

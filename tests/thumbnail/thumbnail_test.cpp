@@ -159,6 +159,18 @@ TEST(Thumbnail, SizesBelowSixteenGiveNothing) {
   EXPECT_FALSE(GenerateThumbnailPixels("/nonexistent/never/opened.cs16", 100, 100, P));
 }
 
+TEST(Thumbnail, OversizedImageIsRefusedBeforeReading) {
+  TThumbDir Dir;
+  const std::string F = Dir.File("big.cs16");
+  WriteCs16(F, 1000, 0.1);
+  TThumbnailSpectra S;
+  EXPECT_FALSE(ComputeThumbnailSpectra(F, 100000, 100000, S));
+  EXPECT_TRUE(S.Rows.empty());
+  // 2^31 - 1 bytes is the largest image: 715827882 columns need 2147483648 bytes per line.
+  EXPECT_FALSE(ComputeThumbnailSpectra(F, 715827883, 16, S));
+  EXPECT_TRUE(ComputeThumbnailSpectra(F, 64, 64, S));
+}
+
 TEST(Thumbnail, ShortRecordings) {
   TThumbDir Dir;
   TThumbnailSpectra S;
