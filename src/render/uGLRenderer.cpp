@@ -46,6 +46,13 @@ void Line(float X1, float Y1, float X2, float Y2) {
   GL.glEnd();
 }
 
+// An opaque colour. Written as a four-component call: some drivers keep the alpha of an
+// earlier glColor4f across a three-component call made outside glBegin/glEnd, which would
+// leave text and lines drawn after a translucent element translucent too.
+void Colour3(float R, float G, float B) {
+  GL.glColor4f(R, G, B, 1.0f);
+}
+
 void EnableBlend() {
   GL.glEnable(GL_BLEND);
   GL.glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
@@ -134,7 +141,7 @@ void TGLRenderer::Render(const TFloatArray &Freqs, const TFloatArray &PSD_DB, do
     DrawTextAt(X, FHeight - FONT_H - 4, HeaderStr, 0.96f, 0.82f, 0.36f);
   }
 
-  GL.glColor3f(0.094f, 0.094f, 0.145f);
+  Colour3(0.094f, 0.094f, 0.145f);
   FillRect(static_cast<float>(FPsdLeft), static_cast<float>(FPsdBottom),
            static_cast<float>(FPsdLeft + FPsdWidth), static_cast<float>(FPsdBottom + FPsdHeight));
   FillRect(static_cast<float>(FWfLeft), static_cast<float>(FWfBottom), static_cast<float>(FWfLeft + FWfWidth),
@@ -316,7 +323,7 @@ void TGLRenderer::DrawWaterfallRegion() {
     return;
   GL.glEnable(GL_TEXTURE_2D);
   GL.glBindTexture(GL_TEXTURE_2D, FWaterfallTex);
-  GL.glColor3f(1.0f, 1.0f, 1.0f);
+  Colour3(1.0f, 1.0f, 1.0f);
   const float L = static_cast<float>(FWfLeft), B = static_cast<float>(FWfBottom);
   const float R = static_cast<float>(FWfLeft + FWfWidth), T = static_cast<float>(FWfBottom + FWfHeight);
   GL.glBegin(GL_QUADS);
@@ -425,7 +432,7 @@ void TGLRenderer::DrawWaterfallTimeAxis(double PlayPosSec, double FileDurSec, do
     for (int k = 0; V <= Top + 0.001 && k < MAX_LOOP_LINES; ++k) {
       const int32_t Py = ClampI(int64_t{FWfBottom} + RoundI((V - Bot) / Span * FWfHeight));
       if (Py >= FWfBottom && Py <= FWfBottom + FWfHeight) {
-        GL.glColor3f(0.5f, 0.55f, 0.65f);
+        Colour3(0.5f, 0.55f, 0.65f);
         GL.glLineWidth(1.0f);
         Line(static_cast<float>(FWfLeft), static_cast<float>(Py), static_cast<float>(FWfLeft - 4),
              static_cast<float>(Py));
@@ -439,7 +446,7 @@ void TGLRenderer::DrawWaterfallTimeAxis(double PlayPosSec, double FileDurSec, do
     }
   }
 
-  GL.glColor3f(0.27f, 0.28f, 0.35f);
+  Colour3(0.27f, 0.28f, 0.35f);
   GL.glLineWidth(1.0f);
   Line(static_cast<float>(FWfLeft), static_cast<float>(FWfBottom), static_cast<float>(FWfLeft),
        static_cast<float>(FWfBottom + FWfHeight));
@@ -456,7 +463,7 @@ void TGLRenderer::DrawWaterfallTimeAxis(double PlayPosSec, double FileDurSec, do
 }
 
 void TGLRenderer::DrawDashedHLine(int32_t Y, int32_t X1, int32_t X2, float R, float G, float B) {
-  GL.glColor3f(R, G, B);
+  Colour3(R, G, B);
   GL.glLineWidth(1.5f);
   if (X1 >= X2)
     return;
@@ -482,7 +489,7 @@ void TGLRenderer::DrawChar(int32_t X, int32_t Y, unsigned char Ch, float R, floa
   const uint8_t *Rows = FontGlyph(Ch);
   if (!Rows)
     return;
-  GL.glColor3f(R, G, B);
+  Colour3(R, G, B);
   // One begin/end pair per glyph; a run of set bits in a row becomes one quad, which covers
   // exactly the pixels the single-pixel quads would.
   bool Begun = false;
