@@ -64,6 +64,33 @@ void WriteCs16(const std::string &Path, size_t N, double Cycles) {
   std::fclose(F);
 }
 
+// int16 I/Q from integer arithmetic only, so that every build writes the same bytes: noise
+// from a linear congruential generator plus two square waves.
+void WriteIntegerCs16(const std::string &Path, size_t N) {
+  std::vector<int16_t> D(2 * N);
+  uint32_t State = 12345u;
+  for (size_t I = 0; I < N; ++I) {
+    State = State * 1664525u + 1013904223u;
+    const int32_t Noise = static_cast<int32_t>((State >> 16) & 0x3FF) - 512;
+    const int32_t SqA = (I * 7) % 64 < 32 ? 6000 : -6000;
+    const int32_t SqB = (I * 7 + 16) % 64 < 32 ? 6000 : -6000;
+    const int32_t Sweep = ((I * I / 4096) % 50) < 25 ? 2000 : -2000;
+    D[2 * I] = static_cast<int16_t>(SqA + Noise + Sweep);
+    D[2 * I + 1] = static_cast<int16_t>(SqB - Noise);
+  }
+  std::FILE *F = std::fopen(Path.c_str(), "wb");
+  ASSERT_NE(F, nullptr);
+  std::fwrite(D.data(), sizeof(int16_t), D.size(), F);
+  std::fclose(F);
+}
+
+uint64_t Fnv1a(const std::vector<uint8_t> &B) {
+  uint64_t H = 1469598103934665603ull;
+  for (uint8_t C : B)
+    H = (H ^ C) * 1099511628211ull;
+  return H;
+}
+
 struct TPixel {
   int B, G, R;
   bool operator==(const TPixel &) const = default;
@@ -236,4 +263,23 @@ TEST(Thumbnail, ToneShowsAtItsColumn) {
   std::vector<uint8_t> Again;
   ASSERT_TRUE(GenerateThumbnailPixels(F, W, H, Again));
   EXPECT_EQ(P, Again);
+}
+
+// The same recording must give the same bytes in the native build and in both Windows builds
+// (this suite runs in all three); the values are those of the native build.
+TEST(Thumbnail, SameBytesOnEveryBuild) {
+  TThumbDir Dir;
+  const std::string F = Dir.File("fixed.cs16");
+  WriteIntegerCs16(F, 40000);
+  const struct {
+    int32_t W, H;
+    uint64_t Hash;
+  } Cases[] = {{16, 16, 5745952023391565917ull},
+               {97, 61, 18013286691830404274ull},
+               {256, 192, 12285097927296658899ull}};
+  for (const auto &C : Cases) {
+    std::vector<uint8_t> P;
+    ASSERT_TRUE(GenerateThumbnailPixels(F, C.W, C.H, P));
+    EXPECT_EQ(Fnv1a(P), C.Hash) << C.W << "x" << C.H;
+  }
 }
