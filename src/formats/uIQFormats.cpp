@@ -109,6 +109,27 @@ bool V49DetectByteOrder(const TByteArray &Buf, int64_t Len) {
   return true;
 }
 
+bool V49StreamIsBigEndian(const TByteArray &Buf, int64_t Len) {
+  Len = std::min<int64_t>(Len, static_cast<int64_t>(Buf.size()));
+  // Bytes covered by the chain of complete, well-formed packets from the start under one
+  // reading. The right reading chains to the end; the wrong one soon meets a header that
+  // is invalid or does not fit.
+  auto Covered = [&](bool Big) {
+    int64_t Off = 0;
+    while (Off + 4 <= Len) {
+      const TV49Header H = SplitHeader(V49U32(Buf, Off, Big));
+      if (H.Type > 5 || H.Size == 0 || Off + static_cast<int64_t>(H.Size) * 4 > Len)
+        break;
+      Off += static_cast<int64_t>(H.Size) * 4;
+    }
+    return Off;
+  };
+  const int64_t CBig = Covered(true), CLittle = Covered(false);
+  if (CBig != CLittle)
+    return CBig > CLittle;
+  return V49DetectByteOrder(Buf, std::min<int64_t>(Len, HEAD_SIZE));
+}
+
 bool V49ContextSampleRate(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &SampleRate) {
   SampleRate = 0;
   N = std::min<int64_t>(N, static_cast<int64_t>(Buf.size()));
@@ -195,8 +216,11 @@ TIQFormatInfo SdrIqInfo(const std::string &FileName) {
 }
 
 TIQFormatInfo VitaInfo(const TByteArray &Head, int32_t HeadLen) {
+  return VitaInfoFor(Head, HeadLen, V49StreamIsBigEndian(Head, HeadLen));
+}
+
+TIQFormatInfo VitaInfoFor(const TByteArray &Head, int32_t HeadLen, bool Big) {
   HeadLen = std::clamp<int32_t>(HeadLen, 0, static_cast<int32_t>(std::min<size_t>(Head.size(), INT32_MAX)));
-  const bool Big = V49DetectByteOrder(Head, HeadLen);
   TIQFormatInfo R = MakeInfo(iqkVita49, Big ? IQ_NAME_VITA_BE : IQ_NAME_VITA_LE);
   if (HeadLen < 8)
     return R;
@@ -245,7 +269,8 @@ TIQFormatInfo DetectIQFormat(const std::string &FileName) {
   return ExtFallback(FileName);
 }
 
-void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate) {
+void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate,
+                  bool *StreamIsBig) {
   Samples.clear();
   SampleRate = 0;
   HasSampleRate = false;
@@ -254,7 +279,11 @@ void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &Sampl
   {
     const TByteArray Buf = ReadWholeFile(Path);
     const int64_t N = static_cast<int64_t>(Buf.size());
-    Big = V49DetectByteOrder(Buf, N);
+    // The whole packet chain decides the byte order; the first word alone, judged against
+    // the whole file size, takes many little-endian streams for big-endian ones.
+    Big = V49StreamIsBigEndian(Buf, N);
+    if (StreamIsBig)
+      *StreamIsBig = Big;
     int64_t Off = 0;
     while (Off + 4 <= N) {
       const uint32_t W0 = V49U32(Buf, Off, Big);
@@ -388,9 +417,18 @@ TIQSource::TIQSource(const std::string &AFileName) : FFileName(AFileName) {
   double SR = 0;
   bool HasSR = false;
   switch (FInfo.Kind) {
-  case iqkVita49:
-    DecodeVita49(AFileName, FDecoded, SR, HasSR);
+  case iqkVita49: {
+    bool Big = true;
+    DecodeVita49(AFileName, FDecoded, SR, HasSR, &Big);
     FHasDecoded = true;
+    // Detection saw only the head; where the whole chain shows the other byte order, the
+    // name and the first packet's rate follow the order the samples were decoded in.
+    if (Big != (FInfo.Name == IQ_NAME_VITA_BE)) {
+      TFCloseFile F(AFileName);
+      TByteArray Head(HEAD_SIZE);
+      Head.resize(F.ReadSome(Head.data(), Head.size()));
+      FInfo = VitaInfoFor(Head, static_cast<int32_t>(Head.size()), Big);
+    }
     // A rate in the first packet (found by detection) wins over the decoder's last one.
     if (HasSR && !FInfo.HasDetectedSampleRate) {
       FInfo.DetectedSampleRate = SR;
@@ -398,6 +436,7 @@ TIQSource::TIQSource(const std::string &AFileName) : FFileName(AFileName) {
     }
     FTotalSamples = static_cast<int64_t>(FDecoded.size());
     break;
+  }
   case iqkWav:
     DecodeWav(AFileName, FDecoded, SR, HasSR);
     FHasDecoded = true;

@@ -49,6 +49,8 @@ TIQFormatInfo DetectIQFormat(const std::string &FileName);
 TIQFormatInfo ExtFallback(const std::string &FileName);
 TIQFormatInfo SdrIqInfo(const std::string &FileName);
 TIQFormatInfo VitaInfo(const TByteArray &Head, int32_t HeadLen);
+// The same for a known byte order.
+TIQFormatInfo VitaInfoFor(const TByteArray &Head, int32_t HeadLen, bool Big);
 
 // VITA-49 word readers; Big = most significant byte first. Callers check the bounds.
 uint32_t V49U32(const TByteArray &Buf, int64_t Off, bool Big);
@@ -56,6 +58,10 @@ int64_t V49I64(const TByteArray &Buf, int64_t Off, bool Big);
 int16_t V49I16(const TByteArray &Buf, int64_t Off, bool Big);
 // Byte order of a VRT stream from its first header word; true for big-endian.
 bool V49DetectByteOrder(const TByteArray &Buf, int64_t Len);
+// Byte order of a stream in Buf[0, Len): the reading whose chain of complete packets covers
+// more of it wins; on a tie, V49DetectByteOrder on the first 4096 bytes. The single-word
+// rule alone takes many little-endian streams for big-endian ones.
+bool V49StreamIsBigEndian(const TByteArray &Buf, int64_t Len);
 // Sample rate from a context packet whose CIF0 word stands at FieldOff; N valid bytes.
 bool V49ContextSampleRate(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &SampleRate);
 // Whether the head of a file of NTotal bytes looks like a VRT packet stream.
@@ -64,7 +70,9 @@ bool V49LooksLikeVRT(const TByteArray &Head, int32_t HeadLen, int64_t NTotal);
 int32_t V49HeaderWords(uint32_t W0);
 
 // Whole-file decoders; throw EFileStreamError when the file cannot be opened or read.
-void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate);
+// StreamIsBig, when given, receives the byte order the samples were decoded in.
+void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate,
+                  bool *StreamIsBig = nullptr);
 void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate);
 
 // One opened recording. Raw kinds are read from the file on every request; VITA-49 and
