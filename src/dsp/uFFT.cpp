@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -28,6 +29,7 @@ namespace {
 
 typedef double VD2 __attribute__((vector_size(16)));
 typedef double VD4 __attribute__((vector_size(32)));
+typedef double VD8 __attribute__((vector_size(64)));
 
 struct TFFTTables {
   size_t N = 0;
@@ -184,87 +186,128 @@ template <class V>
   }
 }
 
-// All stages of a block of at least 8 values that is already in bit-reversed order.
+// Two stages (half sizes M and 2M) in one pass: each group of 4M values is finished for both
+// stages while it sits in registers. Butterflies of one stage are independent of each other,
+// so the order among them does not matter. M must be a multiple of the vector length.
 template <class V>
-[[gnu::always_inline]] inline void RunStagesT(const TFFTTables &T, double *Re, double *Im) {
+[[gnu::always_inline]] inline void PairPassT(const TFFTTables &T, double *Re, double *Im, size_t M) {
   constexpr size_t L = sizeof(V) / sizeof(double);
   const size_t N = T.N;
-  FirstStagesT<V>(T, Re, Im);
   const double *TwRe = T.TwRe.data();
   const double *TwIm = T.TwIm.data();
-  size_t M = 4;
-  // Two stages (half sizes M and 2M) per pass: each group of 4M values is finished for both
-  // stages while it sits in registers. Butterflies of one stage are independent of each other,
-  // so the order among them does not matter.
-  for (; 4 * M <= N; M *= 4) {
-    for (size_t Base = 0; Base < N; Base += 4 * M) {
-      for (size_t K = 0; K < M; K += L) {
-        const size_t I0 = Base + K;
-        V R0, R1, R2, R3, I0v, I1v, I2v, I3v, W1Re, W1Im, W2Re, W2Im, W3Re, W3Im;
-        LoadV(R0, Re + I0);
-        LoadV(R1, Re + I0 + M);
-        LoadV(R2, Re + I0 + 2 * M);
-        LoadV(R3, Re + I0 + 3 * M);
-        LoadV(I0v, Im + I0);
-        LoadV(I1v, Im + I0 + M);
-        LoadV(I2v, Im + I0 + 2 * M);
-        LoadV(I3v, Im + I0 + 3 * M);
-        LoadV(W1Re, TwRe + M + K);
-        LoadV(W1Im, TwIm + M + K);
-        Butterfly(R0, I0v, R1, I1v, W1Re, W1Im);
-        Butterfly(R2, I2v, R3, I3v, W1Re, W1Im);
-        LoadV(W2Re, TwRe + 2 * M + K);
-        LoadV(W2Im, TwIm + 2 * M + K);
-        LoadV(W3Re, TwRe + 3 * M + K);
-        LoadV(W3Im, TwIm + 3 * M + K);
-        Butterfly(R0, I0v, R2, I2v, W2Re, W2Im);
-        Butterfly(R1, I1v, R3, I3v, W3Re, W3Im);
-        StoreV(Re + I0, R0);
-        StoreV(Re + I0 + M, R1);
-        StoreV(Re + I0 + 2 * M, R2);
-        StoreV(Re + I0 + 3 * M, R3);
-        StoreV(Im + I0, I0v);
-        StoreV(Im + I0 + M, I1v);
-        StoreV(Im + I0 + 2 * M, I2v);
-        StoreV(Im + I0 + 3 * M, I3v);
-      }
+  for (size_t Base = 0; Base < N; Base += 4 * M) {
+    for (size_t K = 0; K < M; K += L) {
+      const size_t I0 = Base + K;
+      V R0, R1, R2, R3, I0v, I1v, I2v, I3v, W1Re, W1Im, W2Re, W2Im, W3Re, W3Im;
+      LoadV(R0, Re + I0);
+      LoadV(R1, Re + I0 + M);
+      LoadV(R2, Re + I0 + 2 * M);
+      LoadV(R3, Re + I0 + 3 * M);
+      LoadV(I0v, Im + I0);
+      LoadV(I1v, Im + I0 + M);
+      LoadV(I2v, Im + I0 + 2 * M);
+      LoadV(I3v, Im + I0 + 3 * M);
+      LoadV(W1Re, TwRe + M + K);
+      LoadV(W1Im, TwIm + M + K);
+      Butterfly(R0, I0v, R1, I1v, W1Re, W1Im);
+      Butterfly(R2, I2v, R3, I3v, W1Re, W1Im);
+      LoadV(W2Re, TwRe + 2 * M + K);
+      LoadV(W2Im, TwIm + 2 * M + K);
+      LoadV(W3Re, TwRe + 3 * M + K);
+      LoadV(W3Im, TwIm + 3 * M + K);
+      Butterfly(R0, I0v, R2, I2v, W2Re, W2Im);
+      Butterfly(R1, I1v, R3, I3v, W3Re, W3Im);
+      StoreV(Re + I0, R0);
+      StoreV(Re + I0 + M, R1);
+      StoreV(Re + I0 + 2 * M, R2);
+      StoreV(Re + I0 + 3 * M, R3);
+      StoreV(Im + I0, I0v);
+      StoreV(Im + I0 + M, I1v);
+      StoreV(Im + I0 + 2 * M, I2v);
+      StoreV(Im + I0 + 3 * M, I3v);
     }
   }
+}
+
+// The last stage alone (half size M = N/2), when the stage count is odd.
+template <class V>
+[[gnu::always_inline]] inline void LastPassT(const TFFTTables &T, double *Re, double *Im, size_t M) {
+  constexpr size_t L = sizeof(V) / sizeof(double);
+  const double *TwRe = T.TwRe.data();
+  const double *TwIm = T.TwIm.data();
+  for (size_t K = 0; K < M; K += L) {
+    V R0, R1, I0v, I1v, WRe, WIm;
+    LoadV(R0, Re + K);
+    LoadV(R1, Re + K + M);
+    LoadV(I0v, Im + K);
+    LoadV(I1v, Im + K + M);
+    LoadV(WRe, TwRe + M + K);
+    LoadV(WIm, TwIm + M + K);
+    Butterfly(R0, I0v, R1, I1v, WRe, WIm);
+    StoreV(Re + K, R0);
+    StoreV(Re + K + M, R1);
+    StoreV(Im + K, I0v);
+    StoreV(Im + K + M, I1v);
+  }
+}
+
+// All stages of a block of at least 8 values that is already in bit-reversed order: the
+// first two and the stages of short half sizes with VS, the others with the wider VB.
+template <class VS, class VB>
+[[gnu::always_inline]] inline void RunStagesT(const TFFTTables &T, double *Re, double *Im) {
+  constexpr size_t LB = sizeof(VB) / sizeof(double);
+  const size_t N = T.N;
+  FirstStagesT<VS>(T, Re, Im);
+  size_t M = 4;
+  for (; 4 * M <= N; M *= 4) {
+    if (M < LB)
+      PairPassT<VS>(T, Re, Im, M);
+    else
+      PairPassT<VB>(T, Re, Im, M);
+  }
   if (2 * M <= N) {
-    for (size_t K = 0; K < M; K += L) {
-      V R0, R1, I0v, I1v, WRe, WIm;
-      LoadV(R0, Re + K);
-      LoadV(R1, Re + K + M);
-      LoadV(I0v, Im + K);
-      LoadV(I1v, Im + K + M);
-      LoadV(WRe, TwRe + M + K);
-      LoadV(WIm, TwIm + M + K);
-      Butterfly(R0, I0v, R1, I1v, WRe, WIm);
-      StoreV(Re + K, R0);
-      StoreV(Re + K + M, R1);
-      StoreV(Im + K, I0v);
-      StoreV(Im + K + M, I1v);
-    }
+    if (M < LB)
+      LastPassT<VS>(T, Re, Im, M);
+    else
+      LastPassT<VB>(T, Re, Im, M);
   }
 }
 
 void RunStagesSSE2(const TFFTTables &T, double *Re, double *Im) {
-  RunStagesT<VD2>(T, Re, Im);
+  RunStagesT<VD2, VD2>(T, Re, Im);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 [[gnu::target("avx2")]] void RunStagesAVX2(const TFFTTables &T, double *Re, double *Im) {
-  RunStagesT<VD4>(T, Re, Im);
+  RunStagesT<VD4, VD4>(T, Re, Im);
 }
 
-bool HaveAVX2() {
-  static const bool Has = [] {
+[[gnu::target("avx512f")]] void RunStagesAVX512(const TFFTTables &T, double *Re, double *Im) {
+  RunStagesT<VD4, VD8>(T, Re, Im);
+}
+
+// 0: SSE2 only, 1: AVX2, 2: AVX-512 (the compiler's checks include the system's support).
+int SupportedVectorLevel() {
+  static const int Level = [] {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
+    if (__builtin_cpu_supports("avx512f"))
+      return 2;
+    return __builtin_cpu_supports("avx2") ? 1 : 0;
   }();
-  return Has;
+  return Level;
+}
+#else
+int SupportedVectorLevel() {
+  return 0;
 }
 #endif
+
+std::atomic<int> GVectorLimit{2};
+
+// The vector width in use; lowered only by tests, to check that every width gives the same bits.
+int VectorLevel() {
+  return std::min(SupportedVectorLevel(), GVectorLimit.load(std::memory_order_relaxed));
+}
 
 void RunStages(const TFFTTables &T, double *Re, double *Im) {
   if (T.N < 8) {
@@ -277,9 +320,15 @@ void RunStages(const TFFTTables &T, double *Re, double *Im) {
     return;
   }
 #if defined(__x86_64__) || defined(__i386__)
-  if (HaveAVX2()) {
+  switch (VectorLevel()) {
+  case 2:
+    RunStagesAVX512(T, Re, Im);
+    return;
+  case 1:
     RunStagesAVX2(T, Re, Im);
     return;
+  default:
+    break;
   }
 #endif
   RunStagesSSE2(T, Re, Im);
@@ -318,6 +367,14 @@ template <bool First> void HoldPower(const TWork &Wk, size_t N, double *Max) {
 }
 
 } // namespace
+
+int FFTVectorLevel() {
+  return VectorLevel();
+}
+
+void LimitFFTVectorLevel(int MaxLevel) {
+  GVectorLimit.store(MaxLevel, std::memory_order_relaxed);
+}
 
 int32_t NextPow2(int32_t N) {
   constexpr int32_t Largest = int32_t(1) << 30;

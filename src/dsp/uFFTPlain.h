@@ -13,3 +13,8 @@ void ComputePSDPlain(const TComplexArray &Samples, double SampleRate, int32_t NF
                      TFloatArray &Freqs, TFloatArray &PSD_dB);
 void ComputeWaterfallRowsPlain(const TComplexArray &Samples, double SampleRate, int32_t NFFT, double Overlap,
                                int32_t MaxRows, TRowBuffer &Rows, int32_t &RowCount, int32_t Decimation);
+
+// The vector width the fast transform uses (0: SSE2, 1: AVX2, 2: AVX-512), and a cap on it, so
+// that tests can run every width the machine has. Results never depend on it.
+int FFTVectorLevel();
+void LimitFFTVectorLevel(int MaxLevel);

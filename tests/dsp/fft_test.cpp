@@ -184,18 +184,24 @@ TEST(HannWindow, PeriodicAndOnBothComponents) {
 // The fast path must give the literal evaluation's bits, not merely close values: the viewer's
 // rows and the previews are compared byte for byte across builds.
 TEST(FFT, BitIdenticalToLiteralEvaluation) {
-  for (size_t N = 1; N <= 65536; N *= 2) {
-    TComplex64Array A = Widen(RandomSamples(N, static_cast<uint32_t>(N + 11), 3.0f));
-    TComplex64Array B = A;
-    ApplyHannWindow(A);
-    ApplyHannWindowPlain(B);
-    FFT(A);
-    FFTPlain(B);
-    size_t Bad = 0;
-    for (size_t I = 0; I < N; ++I)
-      Bad += !SameBits(A[I].Re, B[I].Re) || !SameBits(A[I].Im, B[I].Im);
-    EXPECT_EQ(Bad, 0u) << "N=" << N;
+  const int Top = FFTVectorLevel();
+  for (int Level = Top; Level >= 0; --Level) {
+    LimitFFTVectorLevel(Level);
+    for (size_t N = 1; N <= 65536; N *= 2) {
+      TComplex64Array A = Widen(RandomSamples(N, static_cast<uint32_t>(N + 11), 3.0f));
+      TComplex64Array B = A;
+      ApplyHannWindow(A);
+      ApplyHannWindowPlain(B);
+      FFT(A);
+      FFTPlain(B);
+      size_t Bad = 0;
+      for (size_t I = 0; I < N; ++I)
+        Bad += !SameBits(A[I].Re, B[I].Re) || !SameBits(A[I].Im, B[I].Im);
+      EXPECT_EQ(Bad, 0u) << "N=" << N << " vector level " << Level;
+    }
   }
+  LimitFFTVectorLevel(2);
+  EXPECT_EQ(FFTVectorLevel(), Top);
 }
 
 TEST(FFT, SpecialValuesFollowLiteralEvaluation) {
@@ -431,19 +437,24 @@ TEST(ComputeWaterfallRows, BitIdenticalToLiteralEvaluation) {
     size_t Cap;
   } Cases[] = {{4096, 0.0, 1, 8, 2},  {4096, 0.0, 0, 8, 100}, {256, 0.5, 7, 3, 100}, {256, 0.75, 0, 1, 1000},
                {1024, 0.25, 2, 5, 1}, {64, 0.0, 0, 50, 10},   {2, 0.0, 0, 4, 5},     {1, 0.0, 3, 1, 3}};
-  for (const auto &C : Cases) {
-    TRowBuffer A(C.Cap), B(C.Cap);
-    int32_t NA = -1, NB = -2;
-    ComputeWaterfallRows(S, 2e6, C.NFFT, C.Overlap, C.MaxRows, A, NA, C.Dec);
-    ComputeWaterfallRowsPlain(S, 2e6, C.NFFT, C.Overlap, C.MaxRows, B, NB, C.Dec);
-    ASSERT_EQ(NA, NB) << C.NFFT;
-    ASSERT_GT(NA, 0);
-    for (int32_t R = 0; R < NA; ++R) {
-      ASSERT_EQ(A[R].size(), B[R].size());
-      for (size_t I = 0; I < A[R].size(); ++I)
-        ASSERT_TRUE(SameBits(A[R][I], B[R][I])) << C.NFFT << " row " << R << " bin " << I;
+  const int Top = FFTVectorLevel();
+  for (int Level = Top; Level >= 0; --Level)
+    for (const auto &C : Cases) {
+      LimitFFTVectorLevel(Level);
+      TRowBuffer A(C.Cap), B(C.Cap);
+      int32_t NA = -1, NB = -2;
+      ComputeWaterfallRows(S, 2e6, C.NFFT, C.Overlap, C.MaxRows, A, NA, C.Dec);
+      ComputeWaterfallRowsPlain(S, 2e6, C.NFFT, C.Overlap, C.MaxRows, B, NB, C.Dec);
+      ASSERT_EQ(NA, NB) << C.NFFT;
+      ASSERT_GT(NA, 0);
+      for (int32_t R = 0; R < NA; ++R) {
+        ASSERT_EQ(A[R].size(), B[R].size());
+        for (size_t I = 0; I < A[R].size(); ++I)
+          ASSERT_TRUE(SameBits(A[R][I], B[R][I]))
+              << C.NFFT << " row " << R << " bin " << I << " level " << Level;
+      }
     }
-  }
+  LimitFFTVectorLevel(2);
 }
 
 TEST(ComputeWaterfallRows, ReusesCallerRowsOfAnyLength) {
