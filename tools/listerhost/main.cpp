@@ -4,6 +4,8 @@
 //   listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp
 #include <windows.h>
 
+#include <GL/gl.h>
+
 #include "png_write.h"
 
 #include <cstdio>
@@ -49,6 +51,47 @@ std::wstring DefaultPlugin() {
          (sizeof(void *) == 8 ? L"zembrola.wlx64" : L"zembrola.wlx");
 }
 
+// Some Wine builds never present OpenGL output of child windows on screen (the copy to the
+// top-level fails inside the driver). The frame still exists in the drawing window's GL
+// buffers, so the screenshot takes it from there: the viewer leaves its context current.
+// The back buffer is read because that is where Mesa keeps the last frame after a swap (the
+// offscreen front buffer stays black); elsewhere its content may be undefined, which would
+// only affect screenshots.
+void OverlayCurrentGLWindow(HWND host, int w, int h, std::vector<uint8_t> &rgb) {
+  HDC gldc = wglGetCurrentDC();
+  HWND glwnd = gldc ? WindowFromDC(gldc) : nullptr;
+  if (!glwnd || !IsChild(host, glwnd))
+    return;
+  RECT gr;
+  GetClientRect(glwnd, &gr);
+  POINT o{0, 0};
+  MapWindowPoints(glwnd, host, &o, 1);
+  const int gw = gr.right, gh = gr.bottom;
+  if (gw <= 0 || gh <= 0)
+    return;
+  std::vector<uint8_t> px(static_cast<size_t>(gw) * gh * 4);
+  glReadBuffer(GL_BACK);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, gw, gh, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+  if (glGetError() != GL_NO_ERROR)
+    return;
+  for (int y = 0; y < gh; ++y) {
+    const int ty = o.y + (gh - 1 - y); // GL rows are bottom-up
+    if (ty < 0 || ty >= h)
+      continue;
+    for (int x = 0; x < gw; ++x) {
+      const int tx = o.x + x;
+      if (tx < 0 || tx >= w)
+        continue;
+      const uint8_t *s = &px[(static_cast<size_t>(y) * gw + x) * 4];
+      uint8_t *d = &rgb[(static_cast<size_t>(ty) * w + tx) * 3];
+      d[0] = s[0];
+      d[1] = s[1];
+      d[2] = s[2];
+    }
+  }
+}
+
 // Screen pixels of the window's client area: what a person sees, OpenGL output included.
 bool CaptureClient(HWND wnd, const std::wstring &path) {
   RECT rc;
@@ -78,6 +121,7 @@ bool CaptureClient(HWND wnd, const std::wstring &path) {
       rgb[i * 3 + 1] = src[i * 4 + 1];
       rgb[i * 3 + 2] = src[i * 4 + 0];
     }
+    OverlayCurrentGLWindow(wnd, w, h, rgb);
     ok = WritePngRgb(path, w, h, rgb);
     SelectObject(mem, old);
     DeleteObject(dib);
