@@ -25,7 +25,7 @@ float Tone(double F, double F0, double W, float Peak) {
 
 } // namespace
 
-TDemoFrame MakeDemoFrame(int32_t WfNFFT, int32_t WfRows) {
+TDemoFrame MakeDemoFrame(int32_t WfNFFT, int32_t WfRows, bool Noise) {
   TDemoFrame D;
   TNoise N;
   D.NFFT = WfNFFT;
@@ -39,7 +39,7 @@ TDemoFrame MakeDemoFrame(int32_t WfNFFT, int32_t WfRows) {
   const int32_t PsdN = 2048;
   for (int32_t i = 0; i < PsdN; ++i) {
     const double F = (i - PsdN / 2) * RATE / PsdN;
-    float L = 2.0f + 2.5f * N.Next();
+    float L = 2.0f + (Noise ? 2.5f * N.Next() : 0.0f);
     L += Tone(F, -600e3, 6e3, 34) + Tone(F, 150e3, 25e3, 22) + Tone(F, 480e3, 3e3, 40) +
          Tone(F, HOPS[1], 8e3, 28);
     In.Freqs.push_back(CENTRE + F);
@@ -60,7 +60,7 @@ TDemoFrame MakeDemoFrame(int32_t WfNFFT, int32_t WfRows) {
     const int Hop = (r / 15) % 4;         // hopper dwell of 15 rows
     for (int32_t c = 0; c < WfNFFT; ++c) {
       const double F = (c - WfNFFT / 2) * RATE / WfNFFT;
-      float L = 2.0f + 3.0f * N.Next();
+      float L = 2.0f + (Noise ? 3.0f * N.Next() : 0.0f);
       L += Tone(F, -600e3 + 20e3 * std::sin(r * 0.05), 8e3, 30) + Tone(F, 480e3, 4e3, 38);
       if (Burst)
         L += Tone(F, 150e3, 25e3, 20);

@@ -12,4 +12,5 @@ struct TDemoFrame {
   float MinDb = 0, MaxDb = 0;
 };
 
-TDemoFrame MakeDemoFrame(int32_t WfNFFT = 1024, int32_t WfRows = 300);
+// Noise false leaves out the random noise floor (flat areas compress well as test data).
+TDemoFrame MakeDemoFrame(int32_t WfNFFT = 1024, int32_t WfRows = 300, bool Noise = true);

@@ -1,6 +1,7 @@
 // Real rasterised frames through the offscreen Mesa context: colours and positions of the layers
 // as they land in pixels, glyphs set exactly, the waterfall's orientation and filters, the
 // scissored trace and the dashed play line.
+#include "render/frame_reference.h"
 #include "render/osmesa_uWinGL.h"
 #include "render/uColormap.h"
 #include "render/uDemoFrame.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 
@@ -222,6 +224,32 @@ TEST(OffscreenFrame, DemoFrameShowsEveryLayer) {
     for (int x = 120; x < 790; x += 7)
       Bg += Near(Ctx.Pixel(x, y), PLOT_BG) ? 1 : 0;
   EXPECT_EQ(Bg, 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(OffscreenFrame, MatchesTheStoredComparisonFrame) {
+  TOSMesaDestroyContext Ctx(REF_W, REF_H);
+  TGLRenderer R;
+  R.Resize(REF_W, REF_H);
+  const TDemoFrame D = ComparisonFrame();
+  R.UpdateWaterfallTexture(D.Rows, static_cast<int32_t>(D.Rows.size()), D.NFFT, D.MinDb, D.MaxDb);
+  R.Render(D.In);
+  Ctx.Finish();
+  const std::vector<uint8_t> Got = Ctx.RGBTopDown();
+  if (const char *Path = std::getenv("ZB_WRITE_FRAME_REFERENCE")) {
+    const std::string Enc = EncodeFrame(Got);
+    std::FILE *F = std::fopen(Path, "w");
+    ASSERT_NE(F, nullptr);
+    for (size_t i = 0; i < Enc.size(); i += 96)
+      std::fprintf(F, "\"%s\",\n", Enc.substr(i, 96).c_str());
+    std::fclose(F);
+  }
+  const std::vector<uint8_t> Ref = DecodeFrame(StoredFrameReference());
+  ASSERT_EQ(Ref.size(), Got.size()) << "regenerate tests/render/frame_reference.inc";
+  EXPECT_EQ(CountDifferentPixels(Ref, Got, 2), 0);
 }
 
 } // namespace
