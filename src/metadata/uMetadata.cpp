@@ -5,9 +5,8 @@
 #include "formats/uFileStream.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 
@@ -148,11 +147,11 @@ double ParseFloat(const std::string &S) {
   }
   if (I != T.size())
     return 0;
-  // strtod honours the C locale's decimal point; the tools and the plug-in never change
-  // LC_NUMERIC, so "." is the separator here.
-  char *End = nullptr;
-  const double V = std::strtod(T.c_str(), &End);
-  if (End != T.c_str() + T.size() || !std::isfinite(V))
+  // from_chars never looks at the locale: the host process may have set a decimal comma.
+  const char *First = T.c_str() + (T[0] == '+' ? 1 : 0);
+  double V = 0;
+  const auto [End, Ec] = std::from_chars(First, T.c_str() + T.size(), V);
+  if (Ec != std::errc() || End != T.c_str() + T.size() || !std::isfinite(V))
     return 0;
   return V;
 }

@@ -3,6 +3,7 @@
 #include "formats/uFileStream.h"
 #include "metadata/uMetadata.h"
 
+#include <clocale>
 #include <cmath>
 
 TEST(ParseFloat, AcceptsOnlyWholeDecimalNumbers) {
@@ -248,4 +249,21 @@ TEST(LoadMetadata, FolderInPlaceOfSidecarIsIgnored) {
   std::filesystem::create_directory(D.File("f.txt"));
   EXPECT_NO_THROW(LoadMetadata(D.File("f.cs8")));
   EXPECT_EQ(ReadFormatHint(D.File("f.cs8")), "");
+}
+
+// The host process may run with a decimal-comma locale; the sidecar still uses '.'.
+TEST(ParseFloat, IgnoresTheProcessLocale) {
+  const std::string Old = std::setlocale(LC_NUMERIC, nullptr);
+  const char *Found = nullptr;
+  for (const char *Name : {"de_DE.UTF-8", "de_DE.utf8", "German_Germany.1252", "German", "de_DE"})
+    if (std::setlocale(LC_NUMERIC, Name)) {
+      Found = Name;
+      break;
+    }
+  if (!Found)
+    GTEST_SKIP() << "no locale with a decimal comma";
+  const double A = ParseFloat("2.4e6"), B = ParseFloat("0,5");
+  std::setlocale(LC_NUMERIC, Old.c_str());
+  EXPECT_EQ(A, 2400000) << Found;
+  EXPECT_EQ(B, 0) << Found;
 }

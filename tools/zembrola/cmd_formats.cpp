@@ -134,10 +134,13 @@ TFormatArgs &Args() {
 
 RegisterCommands reg([](CLI::App &App) {
   auto *Info = App.add_subcommand("info", "Print the detected format, sample count and sidecar as JSON");
+  // Paths such as /tmp/x (under Wine) are files, not Windows-style options.
+  Info->allow_windows_style_options(false);
   Info->add_option("FILE", Args().InfoFile, "Recording")->required();
   Info->callback([] { RunInfo(Args().InfoFile); });
 
   auto *Samples = App.add_subcommand("samples", "Print complex samples as 're im' lines");
+  Samples->allow_windows_style_options(false);
   Samples->add_option("FILE", Args().SamplesFile, "Recording")->required();
   Samples->add_option("--start", Args().Start, "First sample index (default 0)");
   Samples->add_option("--count", Args().Count, "Number of samples (default 16)");
