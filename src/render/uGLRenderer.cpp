@@ -1,4 +1,6 @@
 // TGLRenderer: layout, frame order, PSD trace, grid, waterfall texture, overlays, time axis, text.
+#include "dsp/uFloatMode.h"
+
 #include "render/uGLRenderer.h"
 
 #include "plugin/uLog.h"
@@ -68,7 +70,49 @@ std::string FormatPattern(const char *Fmt, auto... Args) {
   return S;
 }
 
+// Byte of one colour channel: clamp to 0..1, scale, round half to even. Adding 2^23 leaves
+// no fraction bits, so the sum is rounded by the FPU's default mode, exactly like nearbyint.
+inline uint8_t ChannelByteFast(float C) {
+  C = C < 0.0f ? 0.0f : (C > 1.0f ? 1.0f : C);
+  return static_cast<uint8_t>((C * 255.0f + 8388608.0f) - 8388608.0f);
+}
+
 } // namespace
+
+// The colour map of uColormap evaluated in line, with the same float operations in the same
+// order, so the bytes are identical (the texture tests compare every value with MapDbToColor);
+// the conversion runs once per texel per frame and dominates large waterfalls.
+namespace {
+[[gnu::always_inline]] inline TRGB DbToRGB(float Db, float MinDb, float MaxDb) {
+  if (MaxDb <= MinDb)
+    return {0, 0, 0};
+  float T = (Db - MinDb) / (MaxDb - MinDb);
+  if (T < 0.0f)
+    T = 0.0f;
+  if (T > 1.0f)
+    T = 1.0f;
+  float R, G, B;
+  if (!(T > 0.0f)) {
+    R = ViridisR[0], G = ViridisG[0], B = ViridisB[0];
+  } else if (T >= 1.0f) {
+    R = ViridisR[VIRIDIS_STOPS - 1], G = ViridisG[VIRIDIS_STOPS - 1], B = ViridisB[VIRIDIS_STOPS - 1];
+  } else {
+    const float S = T * static_cast<float>(VIRIDIS_STOPS - 1);
+    int I = static_cast<int>(S);
+    if (I >= VIRIDIS_STOPS - 1)
+      I = VIRIDIS_STOPS - 2;
+    const float F = S - static_cast<float>(I);
+    R = ViridisR[I] + (ViridisR[I + 1] - ViridisR[I]) * F;
+    G = ViridisG[I] + (ViridisG[I + 1] - ViridisG[I]) * F;
+    B = ViridisB[I] + (ViridisB[I + 1] - ViridisB[I]) * F;
+  }
+  return {ChannelByteFast(R), ChannelByteFast(G), ChannelByteFast(B)};
+}
+} // namespace
+
+TRGB MapDbToColorInline(float Db, float MinDb, float MaxDb) {
+  return DbToRGB(Db, MinDb, MaxDb);
+}
 
 TGLRenderer::TGLRenderer() = default;
 
@@ -294,7 +338,7 @@ void TGLRenderer::UpdateWaterfallTexture(std::span<const TSingleArray> Rows, int
       continue;
     uint8_t *P = FTexData.data() + static_cast<size_t>(r) * static_cast<size_t>(Stride);
     for (int32_t c = 0; c < NFFT; ++c) {
-      const TRGB C = MapDbToColor(Row[static_cast<size_t>(c)], MinDb, MaxDb);
+      const TRGB C = DbToRGB(Row[static_cast<size_t>(c)], MinDb, MaxDb);
       *P++ = C.R;
       *P++ = C.G;
       *P++ = C.B;

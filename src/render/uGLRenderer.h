@@ -46,6 +46,10 @@ struct TFrameInputs {
   std::string StatusText;
 };
 
+// MapDbToColor of uColormap, evaluated in line for the texture conversion: the same bytes.
+struct TRGB;
+TRGB MapDbToColorInline(float Db, float MinDb, float MaxDb);
+
 // Integer rectangle in renderer pixels, origin bottom-left, y up.
 struct TPixelRect {
   int32_t Left = 0, Bottom = 0, Width = 0, Height = 0;

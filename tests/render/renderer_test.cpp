@@ -644,3 +644,40 @@ TEST(RendererTexture, ImageQuadRowZeroOnTop) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(RendererTexture, InlineColourMapGivesTheSameBytesAsTheColourMap) {
+  const float Ranges[][2] = {{-10, 45}, {0, 1}, {-120, 0}, {-1e-3f, 1e-3f}, {1e30f, 3e30f}, {5, 5}, {6, 5}};
+  const float Special[] = {0.0f, -0.0f, 1e-45f, -1e-45f, INFINITY, -INFINITY, NAN, 1e38f, -1e38f};
+  int Checked = 0;
+  for (const auto &Rg : Ranges) {
+    const float Lo = Rg[0], Hi = Rg[1];
+    auto Check = [&](float Db) {
+      const TRGB A = MapDbToColor(Db, Lo, Hi), B = MapDbToColorInline(Db, Lo, Hi);
+      ASSERT_TRUE(A.R == B.R && A.G == B.G && A.B == B.B) << Db << " in " << Lo << ".." << Hi;
+      ++Checked;
+    };
+    // Dense sweep over and beyond the range, and every stop with its float neighbours.
+    for (int i = -2000; i <= 102000; ++i)
+      Check(Lo + (Hi - Lo) * static_cast<float>(i) / 100000.0f);
+    for (int k = 0; k < 8; ++k) {
+      const float Db = Lo + (Hi - Lo) * static_cast<float>(k) / 7.0f;
+      Check(Db);
+      Check(std::nextafter(Db, -INFINITY));
+      Check(std::nextafter(Db, INFINITY));
+    }
+    for (float S : Special)
+      Check(S);
+  }
+  EXPECT_GT(Checked, 700000);
+  // Non-finite range ends.
+  for (float Db : {0.0f, 50.0f, NAN})
+    for (const auto &[Lo, Hi] :
+         {std::pair{NAN, 1.0f}, std::pair{0.0f, NAN}, std::pair{-INFINITY, INFINITY}}) {
+      const TRGB A = MapDbToColor(Db, Lo, Hi), B = MapDbToColorInline(Db, Lo, Hi);
+      EXPECT_TRUE(A.R == B.R && A.G == B.G && A.B == B.B);
+    }
+}
+
+} // namespace
