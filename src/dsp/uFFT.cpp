@@ -21,9 +21,9 @@
 // evaluation (kept in uFFTPlain), so the results are identical to the last bit. The speed comes
 // from elsewhere: twiddles of the stage recurrence and window values are computed once per size
 // and cached, the data is split into real and imaginary arrays so that several butterflies run
-// side by side in vector registers, two stages are done per pass over the data, and the
-// bit-reversal, the window and the first two stages happen while the block is loaded.
-// No fused multiply-add is used anywhere: it would change the rounding.
+// side by side in vector registers (SSE2, AVX2 or AVX-512, chosen at run time), two stages are
+// done per pass over the data, and the bit reversal and the window are applied while the block
+// is loaded. No fused multiply-add is used anywhere: it would change the rounding.
 
 namespace {
 
