@@ -159,7 +159,7 @@ std::vector<TSignal> MakeScene(const TOptions &O) {
     TSignal P;
     P.Name = "Hop" + std::to_string(H + 1);
     P.Modulation = "CW";
-    P.OffsetHz = (550000 + 30000.0 * Channels[H]) * F - 500000 * F;
+    P.OffsetHz = (400000 + 50000.0 * Channels[H]) * F; // a band of its own, above the carriers
     P.Amplitude = 0.2;
     P.Delay = 0.05 * T + H * Step;
     P.Duration = Dwell;
