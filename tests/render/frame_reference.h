@@ -62,6 +62,38 @@ inline int CountDifferentPixels(const std::vector<uint8_t> &A, const std::vector
   return N;
 }
 
+// Like CountDifferentPixels, but only over the pixels whose 3 x 3 neighbourhood in the
+// reference A is one colour: away from the edges of lines, glyphs and texels, where
+// rasterisers may legitimately differ, every driver must give the same colours. Counts the
+// pixels compared into Compared.
+inline int CountDifferentFlatPixels(const std::vector<uint8_t> &A, const std::vector<uint8_t> &B, int W,
+                                    int H, int Tol, int &Compared) {
+  Compared = 0;
+  if (A.size() != B.size() || A.size() != static_cast<size_t>(W) * static_cast<size_t>(H) * 3)
+    return -1;
+  auto At = [&](const std::vector<uint8_t> &V, int X, int Y, int C) {
+    return V[(static_cast<size_t>(Y) * W + X) * 3 + C];
+  };
+  int N = 0;
+  for (int y = 1; y + 1 < H; ++y)
+    for (int x = 1; x + 1 < W; ++x) {
+      bool Flat = true;
+      for (int dy = -1; dy <= 1 && Flat; ++dy)
+        for (int dx = -1; dx <= 1 && Flat; ++dx)
+          for (int c = 0; c < 3; ++c)
+            Flat = Flat && At(A, x + dx, y + dy, c) == At(A, x, y, c);
+      if (!Flat)
+        continue;
+      ++Compared;
+      for (int c = 0; c < 3; ++c)
+        if (std::abs(At(A, x, y, c) - At(B, x, y, c)) > Tol) {
+          ++N;
+          break;
+        }
+    }
+  return N;
+}
+
 // The stored reference (frame_reference.inc, written by the offscreen test when
 // ZB_WRITE_FRAME_REFERENCE names the file to write).
 inline std::string StoredFrameReference() {

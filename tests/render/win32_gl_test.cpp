@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -49,6 +50,12 @@ public:
   HDC FDC = nullptr;
   HGLRC FRC = nullptr;
 };
+
+// Progress marks, so that a crash inside the driver shows which step it was in.
+void Stage(const char *S) {
+  std::fprintf(stderr, "[ stage ] %s\n", S);
+  std::fflush(stderr);
+}
 
 bool HaveGL() {
   return LoadOpenGL() && GL.glViewport && GL.wglMakeCurrent;
@@ -116,6 +123,18 @@ TEST(WinGL, FrameOnAWindowMatchesTheOffscreenFrame) {
   if (!W.FWnd)
     GTEST_SKIP() << "no window station / display";
   ASSERT_NE(W.FRC, nullptr);
+#ifndef _WIN64
+  // The 32-bit build runs here under user-mode CPU emulation, where the host's JIT rasteriser
+  // (llvmpipe) crashes on its first drawn primitive; the non-JIT one works.
+  using TglGetString = const unsigned char *(ZB_GLAPI *)(GLenum);
+  if (const auto GetString = reinterpret_cast<TglGetString>(GetGL("glGetString"))) {
+    const char *Renderer = reinterpret_cast<const char *>(GetString(0x1F01)); // GL_RENDERER
+    char Driver[64] = {};
+    if (Renderer && std::strstr(Renderer, "llvmpipe") &&
+        !GetEnvironmentVariableA("GALLIUM_DRIVER", Driver, 64))
+      GTEST_SKIP() << "32-bit llvmpipe: run with GALLIUM_DRIVER=softpipe to draw";
+  }
+#endif
   RECT Rc{};
   GetClientRect(W.FWnd, &Rc);
   ASSERT_EQ(Rc.right, REF_W);
@@ -124,25 +143,37 @@ TEST(WinGL, FrameOnAWindowMatchesTheOffscreenFrame) {
     TGLRenderer R;
     R.Resize(Rc.right, Rc.bottom);
     const TDemoFrame D = ComparisonFrame();
+    Stage("upload");
     R.UpdateWaterfallTexture(D.Rows, static_cast<int32_t>(D.Rows.size()), D.NFFT, D.MinDb, D.MaxDb);
+    Stage("render");
     R.Render(D.In);
-    std::vector<uint8_t> Bottom(static_cast<size_t>(REF_W) * REF_H * 3);
-    ReadPixels(0, 0, REF_W, REF_H, GL_RGB, GL_UNSIGNED_BYTE, Bottom.data()); // back buffer, rows bottom first
-    std::vector<uint8_t> Got(Bottom.size());
-    const size_t Row = static_cast<size_t>(REF_W) * 3;
+    Stage("read back");
+    // RGBA is the read-back format every driver handles directly.
+    constexpr GLenum GL_RGBA_ = 0x1908;
+    std::vector<uint8_t> Bottom(static_cast<size_t>(REF_W) * REF_H * 4);
+    ReadPixels(0, 0, REF_W, REF_H, GL_RGBA_, GL_UNSIGNED_BYTE,
+               Bottom.data()); // back buffer, rows bottom first
+    Stage("compare");
+    std::vector<uint8_t> Got(static_cast<size_t>(REF_W) * REF_H * 3);
     for (int y = 0; y < REF_H; ++y)
-      std::copy_n(Bottom.begin() + static_cast<ptrdiff_t>((REF_H - 1 - y) * Row), Row,
-                  Got.begin() + static_cast<ptrdiff_t>(y * Row));
+      for (int x = 0; x < REF_W; ++x)
+        for (int c = 0; c < 3; ++c)
+          Got[(static_cast<size_t>(y) * REF_W + x) * 3 + c] =
+              Bottom[(static_cast<size_t>(REF_H - 1 - y) * REF_W + x) * 4 + c];
     const std::vector<uint8_t> Ref = DecodeFrame(StoredFrameReference());
     ASSERT_EQ(Ref.size(), Got.size());
     const int Exact = CountDifferentPixels(Ref, Got, 2);
     const int Far = CountDifferentPixels(Ref, Got, 40);
-    std::printf("[ info ] pixels differing from the offscreen frame: %d by more than 2, %d by more than 40\n",
-                Exact, Far);
-    // The same pixels everywhere but along some line edges (rasterisers may place a line on a
-    // pixel boundary on either side).
-    EXPECT_LE(Far, REF_W * REF_H / 200);
-    EXPECT_LE(Exact, REF_W * REF_H / 100);
+    int Compared = 0;
+    const int Flat = CountDifferentFlatPixels(Ref, Got, REF_W, REF_H, 6, Compared);
+    std::printf("[ info ] pixels differing from the offscreen frame: %d by more than 2, %d by more than 40; "
+                "%d of %d pixels away from edges\n",
+                Exact, Far, Flat, Compared);
+    // Rasterisers may place a line on a pixel boundary on either side and filter texels with
+    // different precision; away from such edges every pixel must match.
+    EXPECT_GT(Compared, REF_W * REF_H / 2);
+    EXPECT_LE(Flat, Compared / 1000);
+    Stage("swap");
     SwapBuffers(W.FDC);
   }
 }
