@@ -3,6 +3,9 @@
 # Creates the Wine prefix on first use (serialised, ctest may run tests in parallel).
 set -e
 arch=$1; prefix=$2; shift 2
+# A prefix takes minutes to create (more under emulation): scripts may point every build at
+# one kept per architecture.
+[ -z "$ZB_WINEPREFIX_ROOT" ] || prefix="$ZB_WINEPREFIX_ROOT/wine$arch"
 [ -z "$ZB_WINEPREFIX" ] || prefix="$ZB_WINEPREFIX"
 export WINEPREFIX="$prefix" WINEDEBUG=-all
 [ -n "$DISPLAY" ] || export DISPLAY=:99
@@ -11,7 +14,8 @@ mkdir -p "$prefix"
 (
   flock 9
   if [ ! -f "$prefix/.zb-ready" ]; then
-    "$loader" wineboot -i >/dev/null 2>&1 || true
+    # Headless and without Mono or Gecko: on a display, their install prompts wait for a click.
+    DISPLAY= WINEDLLOVERRIDES="mscoree=;mshtml=" "$loader" wineboot -i >/dev/null 2>&1 || true
     /usr/lib/wine/wineserver -w 2>/dev/null || wineserver -w 2>/dev/null || true
     touch "$prefix/.zb-ready"
   fi

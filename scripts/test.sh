@@ -9,6 +9,12 @@ source scripts/xvfb.sh
 start_xvfb
 
 start=$(date +%s)
+# Wine prefixes are kept between runs; creating them overlaps with the build.
+export ZB_WINEPREFIX_ROOT="${ZB_WINEPREFIX_ROOT:-${XDG_CACHE_HOME:-$HOME/.cache}/zembrola-wine}"
+mkdir -p "$ZB_WINEPREFIX_ROOT"
+for arch in 64 32; do
+  (cmake/wine-run.sh "$arch" unused cmd /c exit 0 >/dev/null 2>&1 || true) &
+done
 for preset in native win64 win32; do
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
