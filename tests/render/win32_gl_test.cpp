@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -118,23 +117,20 @@ TEST(WinGL, FrameOnAWindowMatchesTheOffscreenFrame) {
   using TglReadPixels = void(ZB_GLAPI *)(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, GLvoid *);
   const auto ReadPixels = reinterpret_cast<TglReadPixels>(GetGL("glReadPixels"));
   ASSERT_NE(ReadPixels, nullptr);
+#ifndef _WIN64
+  // The 32-bit build runs here under user-mode CPU emulation, where the host's JIT rasteriser
+  // (llvmpipe) crashes on the first primitive it draws and the process does not exit cleanly
+  // after merely asking for the renderer's name; the non-JIT rasteriser works. Draw only when
+  // a rasteriser has been chosen explicitly.
+  char Driver[64] = {};
+  if (!GetEnvironmentVariableA("GALLIUM_DRIVER", Driver, sizeof(Driver)))
+    GTEST_SKIP() << "32-bit: set GALLIUM_DRIVER (softpipe under emulation) to draw a frame";
+#endif
   // Multisampling off: the offscreen reference has none, and edge coverage would differ.
   TTestGLWindow W(REF_W, REF_H, 1);
   if (!W.FWnd)
     GTEST_SKIP() << "no window station / display";
   ASSERT_NE(W.FRC, nullptr);
-#ifndef _WIN64
-  // The 32-bit build runs here under user-mode CPU emulation, where the host's JIT rasteriser
-  // (llvmpipe) crashes on its first drawn primitive; the non-JIT one works.
-  using TglGetString = const unsigned char *(ZB_GLAPI *)(GLenum);
-  if (const auto GetString = reinterpret_cast<TglGetString>(GetGL("glGetString"))) {
-    const char *Renderer = reinterpret_cast<const char *>(GetString(0x1F01)); // GL_RENDERER
-    char Driver[64] = {};
-    if (Renderer && std::strstr(Renderer, "llvmpipe") &&
-        !GetEnvironmentVariableA("GALLIUM_DRIVER", Driver, 64))
-      GTEST_SKIP() << "32-bit llvmpipe: run with GALLIUM_DRIVER=softpipe to draw";
-  }
-#endif
   RECT Rc{};
   GetClientRect(W.FWnd, &Rc);
   ASSERT_EQ(Rc.right, REF_W);
