@@ -14,8 +14,9 @@ mkdir -p out/demo
 build/native/iqgen --out out/demo
 recording=${1:-out/demo/demo_int16.cs16}
 
-export WINEPREFIX="$PWD/build/win64/wineprefix" WINEDEBUG=-all
-run_host() { cmake/wine-run.sh 64 "$WINEPREFIX" build/win64/listerhost.exe "$@"; }
+# The same kept Wine prefix as the tests: creating one takes minutes.
+export ZB_WINEPREFIX_ROOT="${ZB_WINEPREFIX_ROOT:-${XDG_CACHE_HOME:-$HOME/.cache}/zembrola-wine}"
+run_host() { cmake/wine-run.sh 64 unused build/win64/listerhost.exe "$@"; }
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   run_host --size 1000x700 "$recording"
@@ -23,5 +24,7 @@ else
   source scripts/xvfb.sh
   start_xvfb
   run_host --size 1000x700 "$recording" --screenshot out/demo.png --after-ms 3000
+  # Let Wine's helper processes leave before the display goes away.
+  WINEPREFIX="$ZB_WINEPREFIX_ROOT/wine64" /usr/lib/wine/wineserver -w || true
   echo "demo: screenshot written to out/demo.png"
 fi
