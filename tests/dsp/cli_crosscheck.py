@@ -45,9 +45,9 @@ def fft(x):
 def block_power(samples, start, n):
     """Windowed, transformed, shifted squared magnitudes of one block."""
     w = [0.5 * (1 - math.cos(2 * math.pi * i / n)) for i in range(n)]
-    spec = fft([w[i] * samples[start + i] for i in range(n)])
+    spectrum = fft([w[i] * samples[start + i] for i in range(n)])
     half = n // 2
-    shifted = spec[half:] + spec[:half]
+    shifted = spectrum[half:] + spectrum[:half]
     return [abs(v) ** 2 for v in shifted]
 
 
