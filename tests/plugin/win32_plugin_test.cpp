@@ -1,6 +1,7 @@
 // End-to-end: the plug-in DLL driven as the file manager drives it.
 #include "support/win32_TestHost.h"
 
+#include <GL/gl.h>
 #include <commctrl.h>
 
 #include <cstring>
@@ -264,4 +265,29 @@ TEST_F(PluginTest, ThirtyThreeViewersAtOnce) {
   SendMessageW(btn, BM_CLICK, 0, 0);
   EXPECT_EQ(WindowText(btn), L"Overlay: Aus");
   plugin->Close(again);
+}
+
+TEST_F(PluginTest, DrawingWindowShowsAFrame) {
+  HostWindow host(640, 480);
+  const std::wstring file = Recording();
+  HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  ASSERT_NE(root, nullptr);
+  HostWindow::Pump();
+  HWND gl = FindWindowExW(root, nullptr, L"ZembrolaGLWnd", nullptr);
+  // The viewer leaves its context current on the UI thread after a frame.
+  ASSERT_NE(wglGetCurrentContext(), nullptr);
+  ASSERT_EQ(WindowFromDC(wglGetCurrentDC()), gl);
+  // Read where the last frame is kept after the swap (Wine keeps child frames offscreen).
+  glReadBuffer(GL_BACK);
+  unsigned char corner[4] = {}, plot[4] = {};
+  glReadPixels(2, 2, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, corner);
+  glReadPixels(320, 200, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, plot);
+  ASSERT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+  // The window background, then something darker inside the plots: a frame was drawn.
+  EXPECT_NEAR(corner[0], 30, 1);
+  EXPECT_NEAR(corner[1], 30, 1);
+  EXPECT_NEAR(corner[2], 46, 1);
+  EXPECT_LT(plot[0] + plot[1] + plot[2], corner[0] + corner[1] + corner[2]);
+  plugin->Close(root);
+  EXPECT_EQ(wglGetCurrentContext(), nullptr) << "closing left a context current";
 }
