@@ -10,6 +10,11 @@ arch=$1; prefix=$2; shift 2
 export WINEPREFIX="$prefix" WINEDEBUG=-all
 [ -n "$DISPLAY" ] || export DISPLAY=:99
 if [ "$arch" = 64 ]; then loader=/usr/lib/wine/wine64; else loader=/usr/lib/wine/wine; fi
+# Under qemu's user-mode emulation (kernels without i386 support) Mesa's JIT rasteriser
+# crashes; its plain rasteriser draws the same frames, only slower.
+if [ "$arch" = 32 ] && [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+  export GALLIUM_DRIVER="${GALLIUM_DRIVER:-softpipe}"
+fi
 mkdir -p "$prefix"
 (
   flock 9
