@@ -373,25 +373,25 @@ LRESULT GLWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
 
 } // namespace
 
+namespace {
 // Nothing may unwind into the host's message loop.
-LRESULT CALLBACK RootWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+template <LRESULT (*Impl)(HWND, UINT, WPARAM, LPARAM)>
+LRESULT Guarded(const char *Name, HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
   try {
-    return RootWndProcImpl(Wnd, Msg, WParam, LParam);
+    return Impl(Wnd, Msg, WParam, LParam);
   } catch (const std::exception &e) {
-    LogFmt("RootWndProc EXCEPTION: %s", e.what());
+    LogFmt("%s EXCEPTION: %s", Name, e.what());
   } catch (...) {
-    Log("RootWndProc EXCEPTION");
+    LogFmt("%s EXCEPTION", Name);
   }
   return 0;
 }
+} // namespace
+
+LRESULT CALLBACK RootWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+  return Guarded<RootWndProcImpl>("RootWndProc", Wnd, Msg, WParam, LParam);
+}
 
 LRESULT CALLBACK GLWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  try {
-    return GLWndProcImpl(Wnd, Msg, WParam, LParam);
-  } catch (const std::exception &e) {
-    LogFmt("GLWndProc EXCEPTION: %s", e.what());
-  } catch (...) {
-    Log("GLWndProc EXCEPTION");
-  }
-  return 0;
+  return Guarded<GLWndProcImpl>("GLWndProc", Wnd, Msg, WParam, LParam);
 }
