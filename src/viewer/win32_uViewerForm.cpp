@@ -239,12 +239,7 @@ void TViewerForm::RenderFrame() {
 }
 
 void TViewerForm::HandleResize() {
-  if (!FGLRC || !FRenderer)
-    return;
-  GL.wglMakeCurrent(FGLDC, FGLRC);
-  RECT rc{};
-  GetClientRect(FGLWnd, &rc);
-  FRenderer->Resize(rc.right - rc.left, rc.bottom - rc.top);
+  // A frame starts by fitting the renderer to the drawing window's client size.
   RenderFrame();
 }
 

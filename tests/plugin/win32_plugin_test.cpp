@@ -27,6 +27,14 @@ protected:
     return TempFile(L"zb_e2e.cs16", bytes);
   }
 
+  // A viewer of a fresh recording inside `host`.
+  static HWND Open(HostWindow &host) {
+    const std::wstring file = Recording();
+    HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+    HostWindow::Pump();
+    return root;
+  }
+
   static std::unique_ptr<Plugin> plugin;
 };
 std::unique_ptr<Plugin> PluginTest::plugin;
@@ -90,10 +98,8 @@ TEST_F(PluginTest, LoadRefusesMissingEmptyNilAndOverlongNames) {
 
 TEST_F(PluginTest, WindowTreeMatchesTheLayoutFor640x480) {
   HostWindow host(640, 480);
-  const std::wstring file = Recording();
-  HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  HWND root = Open(host);
   ASSERT_NE(root, nullptr);
-  HostWindow::Pump();
   EXPECT_EQ(GetParent(root), host.Wnd);
   EXPECT_NE(GetPropW(root, L"ZembrolaForm"), nullptr);
   EXPECT_EQ(ClassName(root), L"ZembrolaRoot");
@@ -151,8 +157,7 @@ TEST_F(PluginTest, WindowTreeMatchesTheLayoutFor640x480) {
 
 TEST_F(PluginTest, ControlsAreCommonControlsVersion6) {
   HostWindow host(640, 480);
-  const std::wstring file = Recording();
-  HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  HWND root = Open(host);
   ASSERT_NE(root, nullptr);
   // A control's window procedure lives in the comctl32 that made it; ask that module its version.
   auto module_of = [](HWND w) {
@@ -177,8 +182,7 @@ TEST_F(PluginTest, ControlsAreCommonControlsVersion6) {
 
 TEST_F(PluginTest, EscapeReachesTheHostFromRootAndDrawingWindow) {
   HostWindow host(640, 480);
-  const std::wstring file = Recording();
-  HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  HWND root = Open(host);
   ASSERT_NE(root, nullptr);
   HWND gl = FindWindowExW(root, nullptr, L"ZembrolaGLWnd", nullptr);
   ASSERT_NE(gl, nullptr);
@@ -199,8 +203,7 @@ TEST_F(PluginTest, EscapeReachesTheHostFromRootAndDrawingWindow) {
 
 TEST_F(PluginTest, OverlayButtonTogglesItsText) {
   HostWindow host(640, 480);
-  const std::wstring file = Recording();
-  HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  HWND root = Open(host);
   ASSERT_NE(root, nullptr);
   HWND btn = GetDlgItem(root, 1006);
   SendMessageW(btn, BM_CLICK, 0, 0);
@@ -212,8 +215,7 @@ TEST_F(PluginTest, OverlayButtonTogglesItsText) {
 
 TEST_F(PluginTest, CloseDestroysTheTreeOnce) {
   HostWindow host(640, 480);
-  const std::wstring file = Recording();
-  HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  HWND root = Open(host);
   ASSERT_NE(root, nullptr);
   HWND gl = FindWindowExW(root, nullptr, L"ZembrolaGLWnd", nullptr);
   plugin->Close(root);
@@ -269,10 +271,8 @@ TEST_F(PluginTest, ThirtyThreeViewersAtOnce) {
 
 TEST_F(PluginTest, DrawingWindowShowsAFrame) {
   HostWindow host(640, 480);
-  const std::wstring file = Recording();
-  HWND root = plugin->LoadW(host.Wnd, file.c_str(), 0);
+  HWND root = Open(host);
   ASSERT_NE(root, nullptr);
-  HostWindow::Pump();
   HWND gl = FindWindowExW(root, nullptr, L"ZembrolaGLWnd", nullptr);
   // The viewer leaves its context current on the UI thread after a frame.
   ASSERT_NE(wglGetCurrentContext(), nullptr);
