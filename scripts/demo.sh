@@ -15,7 +15,7 @@ build/native/iqgen --out out/demo
 recording=${1:-out/demo/demo_int16.cs16}
 
 # The same kept Wine prefix as the tests: creating one takes minutes.
-export ZB_WINEPREFIX_ROOT="${ZB_WINEPREFIX_ROOT:-${XDG_CACHE_HOME:-$HOME/.cache}/zembrola-wine}"
+export ZB_WINEPREFIX_ROOT="${ZB_WINEPREFIX_ROOT:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/zembrola-wine}"
 run_host() { cmake/wine-run.sh 64 unused build/win64/listerhost.exe "$@"; }
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then

@@ -10,7 +10,7 @@ start_xvfb
 
 start=$(date +%s)
 # Wine prefixes are kept between runs; creating them overlaps with the build.
-export ZB_WINEPREFIX_ROOT="${ZB_WINEPREFIX_ROOT:-${XDG_CACHE_HOME:-$HOME/.cache}/zembrola-wine}"
+export ZB_WINEPREFIX_ROOT="${ZB_WINEPREFIX_ROOT:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/zembrola-wine}"
 mkdir -p "$ZB_WINEPREFIX_ROOT"
 for arch in 64 32; do
   (cmake/wine-run.sh "$arch" unused cmd /c exit 0 >/dev/null 2>&1 || true) &
