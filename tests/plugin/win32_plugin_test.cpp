@@ -241,6 +241,16 @@ TEST_F(PluginTest, AnsiAndWideLoadAgree) {
 }
 
 TEST_F(PluginTest, ThirtyThreeViewersAtOnce) {
+#ifndef _WIN64
+  // 32-bit Wine under qemu's user-mode emulation (kernels without i386 support) draws with
+  // Mesa's plain rasteriser, and there the fifth simultaneous GL context dies with an X error
+  // inside the driver stack (64-bit passes with either rasteriser). Skip rather than abort
+  // the whole executable.
+  char Driver[64] = {};
+  if (GetEnvironmentVariableA("GALLIUM_DRIVER", Driver, sizeof(Driver)) &&
+      std::strcmp(Driver, "softpipe") == 0)
+    GTEST_SKIP() << "32-bit software GL under emulation holds at most four contexts";
+#endif
   HostWindow host(640, 480);
   const std::wstring file = Recording();
   std::vector<HWND> roots;
