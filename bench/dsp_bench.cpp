@@ -5,6 +5,7 @@
 #include "dsp/uFFT.h"
 #include "dsp/uFFTPlain.h"
 #include "formats/uIQFormats.h"
+#include "metadata/uMetadata.h"
 #include "thumbnail/uThumbnail.h"
 
 #include <benchmark/benchmark.h>
@@ -352,7 +353,7 @@ void BM_Thumbnail100k_Plain(benchmark::State &State) {
   const std::string &Path = ThumbnailRecording();
   std::vector<uint8_t> Pixels(static_cast<size_t>(ThumbnailStride(THUMB_W) * THUMB_H));
   for (auto _ : State) {
-    const TIQSource Src(Path);
+    const TIQSource Src(Path, ReadFormatHint(Path));
     const TComplexArray S = Src.LoadSegment(0, 100000);
     TThumbnailSpectra T;
     TFloatArray F;
@@ -371,7 +372,7 @@ void BM_Thumbnail100k_Fftw(benchmark::State &State) {
   const std::vector<double> WPsd = HannTable(1024), WWf = HannTable(256);
   std::vector<double> Power(1024);
   for (auto _ : State) {
-    const TIQSource Src(Path);
+    const TIQSource Src(Path, ReadFormatHint(Path));
     const TComplexArray S = Src.LoadSegment(0, 100000);
     TThumbnailSpectra T;
     FftwBlockPower(Psd, WPsd, S.data(), Power.data());

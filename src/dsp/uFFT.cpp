@@ -1,5 +1,3 @@
-#include "dsp/uFloatMode.h"
-
 #include "dsp/uFFT.h"
 
 #include "dsp/uFFTMath.h"

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "plugin/uGlobals.h"
+#include "base/uGlobals.h"
 
 struct TComplex64 {
   double Re = 0.0;

@@ -1,5 +1,3 @@
-#include "dsp/uFloatMode.h"
-
 #include "dsp/uFFTPlain.h"
 
 #include "dsp/uFFTMath.h"

@@ -1,7 +1,7 @@
 // Raw encodings: counts and segment reads, one open/seek/read/close per call.
 #include "formats/uIQData.h"
 
-#include "formats/uFileStream.h"
+#include "base/uFileStream.h"
 
 #include <cstdint>
 #include <cstring>

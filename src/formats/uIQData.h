@@ -2,7 +2,7 @@
 // Raw recordings are never held in memory; each read opens, seeks, reads and closes.
 #pragma once
 
-#include "plugin/uGlobals.h"
+#include "base/uGlobals.h"
 
 #include <cstdint>
 #include <string>

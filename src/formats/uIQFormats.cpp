@@ -1,8 +1,7 @@
 // Format detection, the VITA-49 and WAV decoders, and TIQSource.
 #include "formats/uIQFormats.h"
 
-#include "metadata/uMetadata.h"
-#include "plugin/uLog.h"
+#include "base/uLog.h"
 
 #include <algorithm>
 #include <cstring>
@@ -238,8 +237,8 @@ TIQFormatInfo VitaInfoFor(const TByteArray &Head, int32_t HeadLen, bool Big) {
   return R;
 }
 
-TIQFormatInfo DetectIQFormat(const std::string &FileName) {
-  const std::string Hint = LowerTrim(ReadFormatHint(FileName));
+TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &FormatHint) {
+  const std::string Hint = LowerTrim(FormatHint);
   TByteArray Head;
   int32_t HeadLen = 0;
   int64_t NTotal = 0;
@@ -412,8 +411,8 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
   }
 }
 
-TIQSource::TIQSource(const std::string &AFileName) : FFileName(AFileName) {
-  FInfo = DetectIQFormat(AFileName);
+TIQSource::TIQSource(const std::string &AFileName, const std::string &AFormatHint) : FFileName(AFileName) {
+  FInfo = DetectIQFormat(AFileName, AFormatHint);
   double SR = 0;
   bool HasSR = false;
   switch (FInfo.Kind) {

@@ -2,9 +2,9 @@
 // through which the viewer and the thumbnail painter read samples.
 #pragma once
 
-#include "formats/uFileStream.h"
+#include "base/uFileStream.h"
 #include "formats/uIQData.h"
-#include "plugin/uGlobals.h"
+#include "base/uGlobals.h"
 
 #include <cstdint>
 #include <string>
@@ -42,10 +42,11 @@ const char *IQKindName(TIQKind Kind);
 // Raw encoding of a kind: int16 for iqkInt16/iqkSdrIq, float for iqkFloat32, else int8.
 TIQFormat KindToFmt(TIQKind Kind);
 
-// Decides the format from the sidecar hint, the RIFF signature, the .sdriq extension, the
-// VITA-49 packet heuristic and the extension. Reads at most 4096 bytes of the recording.
-// A missing file is not an error; one that exists but cannot be read throws.
-TIQFormatInfo DetectIQFormat(const std::string &FileName);
+// Decides the format from the sidecar's format hint (read by the caller, empty when none),
+// the RIFF signature, the .sdriq extension, the VITA-49 packet heuristic and the extension.
+// Reads at most 4096 bytes of the recording. A missing file is not an error; one that exists
+// but cannot be read throws.
+TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &FormatHint);
 TIQFormatInfo ExtFallback(const std::string &FileName);
 TIQFormatInfo SdrIqInfo(const std::string &FileName);
 TIQFormatInfo VitaInfo(const TByteArray &Head, int32_t HeadLen);
@@ -81,7 +82,8 @@ class TIQSource {
 public:
   // Detects the format and decodes VITA-49/WAV. Throws EFileStreamError when a file that
   // exists cannot be opened or read.
-  explicit TIQSource(const std::string &AFileName);
+  // AFormatHint is the sidecar's format hint (empty when none).
+  TIQSource(const std::string &AFileName, const std::string &AFormatHint);
 
   const std::string &GetFileName() const { return FFileName; }
   const TIQFormatInfo &GetFormatInfo() const { return FInfo; }

@@ -2,7 +2,7 @@
 // empty strings, never an error.
 #include "metadata/uMetadata.h"
 
-#include "formats/uFileStream.h"
+#include "base/uFileStream.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,9 +1,9 @@
 // The plug-in's exports: what the file manager calls.
 #include <windows.h>
 
-#include "plugin/uGlobals.h"
-#include "plugin/uLog.h"
-#include "plugin/win32_uPath.h"
+#include "base/uGlobals.h"
+#include "base/uLog.h"
+#include "base/win32_uPath.h"
 #include "thumbnail/win32_uThumbnail.h"
 #include "viewer/win32_uViewerForm.h"
 

@@ -1,5 +1,3 @@
-#include "dsp/uFloatMode.h"
-
 #include "render/uColormap.h"
 
 #include <cmath>

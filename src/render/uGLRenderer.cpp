@@ -1,9 +1,7 @@
 // TGLRenderer: layout, frame order, PSD trace, grid, waterfall texture, overlays, time axis, text.
-#include "dsp/uFloatMode.h"
-
 #include "render/uGLRenderer.h"
 
-#include "plugin/uLog.h"
+#include "base/uLog.h"
 #include "render/uColormap.h"
 #include "render/uFont.h"
 

@@ -4,7 +4,7 @@
 // Portable: no window-system calls; the caller makes the context current and swaps buffers.
 #pragma once
 
-#include "plugin/uGlobals.h"
+#include "base/uGlobals.h"
 #include "render/uWinGL.h"
 
 #include <cstdint>

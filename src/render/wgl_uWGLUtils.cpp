@@ -2,7 +2,7 @@
 // when the driver offers it, the plain double-buffered format otherwise.
 #include "render/wgl_uWGLUtils.h"
 
-#include "plugin/uLog.h"
+#include "base/uLog.h"
 
 TWGLChoosePixelFormatARB WglChoosePixelFormatARB = nullptr;
 bool ClassesRegistered = false;

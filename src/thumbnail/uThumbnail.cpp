@@ -1,5 +1,3 @@
-#include "dsp/uFloatMode.h"
-
 #include "thumbnail/uThumbnail.h"
 
 #include "dsp/uFFT.h"
@@ -39,7 +37,7 @@ bool ComputeThumbnailSpectra(const std::string &FileName, int32_t Width, int32_t
   // GDI makes no bitmap of 2 GiB or more; refuse such sizes before any work, on every platform.
   if (ThumbnailStride(Width) * Height > THUMB_MAX_IMAGE_BYTES)
     return false;
-  const TIQSource Source(FileName);
+  const TIQSource Source(FileName, ReadFormatHint(FileName));
   if (Source.TotalSamples() < THUMB_MIN_SAMPLES)
     return false;
   double SampleRate = DEF_SAMPLE_RATE;

@@ -3,7 +3,7 @@
 // Portable: the Win32 side only puts these bytes into a DIB section.
 #pragma once
 
-#include "plugin/uGlobals.h"
+#include "base/uGlobals.h"
 
 #include <array>
 #include <cstdint>

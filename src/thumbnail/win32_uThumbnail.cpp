@@ -1,8 +1,6 @@
-#include "dsp/uFloatMode.h"
-
 #include "thumbnail/win32_uThumbnail.h"
 
-#include "plugin/win32_uPath.h"
+#include "base/win32_uPath.h"
 #include "thumbnail/uThumbnail.h"
 
 #include <cstring>

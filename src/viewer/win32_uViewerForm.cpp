@@ -1,8 +1,8 @@
 #include "viewer/win32_uViewerForm.h"
 
-#include "plugin/uLog.h"
-#include "plugin/win32_uHandles.h"
-#include "plugin/win32_uModule.h"
+#include "base/uLog.h"
+#include "base/win32_uHandles.h"
+#include "base/win32_uModule.h"
 #include "render/uGLRenderer.h"
 #include "render/uWinGL.h"
 #include "render/wgl_uWGLUtils.h"

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "plugin/uGlobals.h"
+#include "base/uGlobals.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,7 @@
 #include "formats/fmt_fixtures.h"
 
 #include "formats/uIQFormats.h"
+#include "metadata/uMetadata.h"
 
 #include <cstring>
 #include <random>
@@ -323,7 +324,7 @@ TEST(DecodeVita49, LittleEndianStreamsWithAmbiguousFirstWord) {
   for (const auto &C : Cases) {
     const std::string P = D.File(C.Name);
     WriteBytes(P, C.Bytes);
-    const TIQSource Src(P);
+    const TIQSource Src(P, ReadFormatHint(P));
     EXPECT_EQ(Src.GetFormatInfo().Kind, iqkVita49) << C.Name;
     EXPECT_EQ(Src.GetFormatName(), IQ_NAME_VITA_LE) << C.Name;
     ASSERT_EQ(Src.TotalSamples(), static_cast<int64_t>(C.Samples)) << C.Name;

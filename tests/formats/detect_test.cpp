@@ -53,7 +53,7 @@ TEST(DetectIQFormat, DecisionTable) {
       WriteBytes(Path, *C.Content);
     if (C.Sidecar)
       WriteText(SidecarPath(Path), C.Sidecar);
-    const TIQFormatInfo I = DetectIQFormat(Path);
+    const TIQFormatInfo I = DetectIQFormat(Path, ReadFormatHint(Path));
     EXPECT_EQ(I.Kind, C.Kind) << C.Name;
     EXPECT_EQ(I.Name, C.DisplayName) << C.Name;
     EXPECT_EQ(I.HeaderBytes, C.Header) << C.Name;
@@ -68,7 +68,7 @@ TEST(DetectIQFormat, VrtStreamsInBothByteOrders) {
   for (bool Big : {true, false}) {
     const std::string Path = D.File(Big ? "be.iq" : "le.iq");
     WriteBytes(Path, TwoDataPackets(Big));
-    const TIQFormatInfo I = DetectIQFormat(Path);
+    const TIQFormatInfo I = DetectIQFormat(Path, ReadFormatHint(Path));
     EXPECT_EQ(I.Kind, iqkVita49);
     EXPECT_EQ(I.Name, Big ? IQ_NAME_VITA_BE : IQ_NAME_VITA_LE);
   }

@@ -8,6 +8,9 @@
 
 namespace {
 
+// A recording opened the way every reader of the product opens it: with its sidecar's hint.
+TIQSource OpenSource(const std::string &Path) { return TIQSource(Path, ReadFormatHint(Path)); }
+
 // Reference decoding of raw bytes, independent of the reader under test.
 TComplexSample RefSample(const TBytes &B, TIQFormat Fmt, size_t Header, size_t K) {
   TComplexSample S;
@@ -65,7 +68,7 @@ TEST(LoadIQSegment, RawEncodingsBitExactAtEveryBoundary) {
         static_cast<int64_t>((C.Bytes - C.Header) / static_cast<size_t>(BytesPerSample(C.Fmt)));
     EXPECT_EQ(GetTotalSamples(P, C.Fmt, static_cast<int64_t>(C.Header)), Total) << C.Name;
 
-    const TIQSource Src(P);
+    const TIQSource Src = OpenSource(P);
     EXPECT_EQ(Src.TotalSamples(), Total) << C.Name;
     EXPECT_EQ(Src.GetFormatInfo().HeaderBytes, static_cast<int64_t>(C.Header));
     const std::pair<int64_t, int32_t> Reqs[] = {{0, 1},     {0, 1 << 20},   {Total - 10, 20}, {Total - 1, 1},
@@ -97,19 +100,19 @@ TEST(LoadIQSegment, ScalingOfExtremeValues) {
 
 TEST(TIQSource, MissingAndVanishingFiles) {
   TTempDir D;
-  const TIQSource Missing(D.File("gone.cs16"));
+  const TIQSource Missing = OpenSource(D.File("gone.cs16"));
   EXPECT_EQ(Missing.TotalSamples(), 0);
   EXPECT_TRUE(Missing.LoadSegment(0, 10).empty());
 
   WriteBytes(D.File("v.cs16"), TBytes(40, 0x01));
-  const TIQSource Raw(D.File("v.cs16"));
+  const TIQSource Raw = OpenSource(D.File("v.cs16"));
   EXPECT_EQ(Raw.TotalSamples(), 10);
   std::filesystem::remove(D.File("v.cs16"));
   EXPECT_TRUE(Raw.LoadSegment(0, 10).empty());
 
   // Growing file: the newer samples are served.
   WriteBytes(D.File("g.cs8"), TBytes(4, 0x02));
-  const TIQSource Grow(D.File("g.cs8"));
+  const TIQSource Grow = OpenSource(D.File("g.cs8"));
   EXPECT_EQ(Grow.TotalSamples(), 2);
   WriteBytes(D.File("g.cs8"), TBytes(10, 0x02));
   EXPECT_EQ(Grow.LoadSegment(0, 100).size(), 5u);
@@ -135,7 +138,7 @@ TEST(TIQSource, DecodedSourcesServeFromMemory) {
     V.push_back(static_cast<int16_t>(I * 100 - 2000));
   Data.Body = I16Payload(V, true);
   WriteBytes(D.File("v.iq"), VrtBytes({C1, Data, C2}, true));
-  const TIQSource Vs(D.File("v.iq"));
+  const TIQSource Vs = OpenSource(D.File("v.iq"));
   EXPECT_EQ(Vs.GetFormatInfo().Kind, iqkVita49);
   EXPECT_EQ(Vs.GetFormatName(), IQ_NAME_VITA_BE);
   EXPECT_TRUE(Vs.GetHasDetectedSampleRate());
@@ -159,7 +162,7 @@ TEST(TIQSource, DecodedSourcesServeFromMemory) {
   C2.Body = ContextRateBody(2e6, false);
   Data.Body = I16Payload(V, false);
   WriteBytes(D.File("w.iq"), VrtBytes({Data, C1, Data, C2}, false));
-  const TIQSource Ws(D.File("w.iq"));
+  const TIQSource Ws = OpenSource(D.File("w.iq"));
   EXPECT_EQ(Ws.GetFormatName(), IQ_NAME_VITA_LE);
   EXPECT_EQ(Ws.GetDetectedSampleRate(), 2e6);
   EXPECT_EQ(Ws.TotalSamples(), 40);
@@ -169,7 +172,7 @@ TEST(TIQSource, DecodedSourcesServeFromMemory) {
   for (int I = 0; I < 8; ++I)
     PutU16(Pcm, static_cast<uint16_t>(I * 1000));
   WriteBytes(D.File("a.cs16"), Riff({Chunk("fmt ", FmtBody(1, 2, 250000, 16)), Chunk("data", Pcm)}));
-  const TIQSource As(D.File("a.cs16"));
+  const TIQSource As = OpenSource(D.File("a.cs16"));
   EXPECT_EQ(As.GetFormatInfo().Kind, iqkWav);
   EXPECT_EQ(As.GetDetectedSampleRate(), 250000);
   EXPECT_EQ(As.TotalSamples(), 4);
@@ -197,7 +200,7 @@ TEST(TIQSource, SparseFileBeyondFourGiB) {
     if (!Ok)
       GTEST_SKIP() << "cannot write a sparse 5 GiB file here";
   }
-  const TIQSource Src(P);
+  const TIQSource Src = OpenSource(P);
   EXPECT_EQ(Src.GetFormatInfo().Kind, iqkInt16);
   ASSERT_EQ(Src.TotalSamples(), 1342177280);
   const TComplexArray S = Src.LoadSegment(Src.TotalSamples() - 2, 5);

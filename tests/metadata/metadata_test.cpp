@@ -1,6 +1,6 @@
 #include "formats/fmt_fixtures.h"
 
-#include "formats/uFileStream.h"
+#include "base/uFileStream.h"
 #include "metadata/uMetadata.h"
 
 #include <clocale>

@@ -2,7 +2,7 @@
 // portable painter's bytes for the same file.
 #include "support/win32_TestHost.h"
 
-#include "plugin/win32_uPath.h"
+#include "base/win32_uPath.h"
 #include "thumbnail/uThumbnail.h"
 #include "thumbnail/win32_uThumbnail.h"
 

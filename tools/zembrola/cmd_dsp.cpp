@@ -3,10 +3,10 @@
 #include "commands.h"
 
 #include "dsp/uFFT.h"
-#include "formats/uFileStream.h"
+#include "base/uFileStream.h"
 #include "formats/uIQFormats.h"
 #include "metadata/uMetadata.h"
-#include "plugin/uGlobals.h"
+#include "base/uGlobals.h"
 #include "thumbnail/uThumbnail.h"
 
 #include <cstdint>
@@ -75,7 +75,7 @@ void RunPsd() {
   const TDspArgs &A = Args();
   CheckNfft(A.PsdNfft);
   RequireFile(A.File);
-  const TIQSource Src(A.File);
+  const TIQSource Src(A.File, ReadFormatHint(A.File));
   const double Rate = SettledSampleRate(A.File, Src);
   const TComplexArray S = ReadSamples(Src, A.Start, A.Count, A.PsdNfft);
   TFloatArray Freqs, Db;
@@ -88,7 +88,7 @@ void RunRows() {
   const TDspArgs &A = Args();
   CheckNfft(A.WfNfft);
   RequireFile(A.File);
-  const TIQSource Src(A.File);
+  const TIQSource Src(A.File, ReadFormatHint(A.File));
   const double Rate = SettledSampleRate(A.File, Src);
   const TComplexArray S = ReadSamples(Src, A.Start, A.Count, A.WfNfft);
   // Room for every row the samples can give.

@@ -4,7 +4,7 @@
 
 #include "formats/uIQFormats.h"
 #include "metadata/uMetadata.h"
-#include "plugin/uGlobals.h"
+#include "base/uGlobals.h"
 
 #include <nlohmann/json.hpp>
 
@@ -59,7 +59,7 @@ void CleanStrings(nlohmann::ordered_json &J) {
 
 void RunInfo(const std::string &Path) {
   RequireFile(Path);
-  const TIQSource Src(Path);
+  const TIQSource Src(Path, ReadFormatHint(Path));
   const TIQMetadata M = LoadMetadata(Path);
   const TIQFormatInfo &F = Src.GetFormatInfo();
 
@@ -104,7 +104,7 @@ void RunSamples(const std::string &Path, int64_t Start, int64_t Count) {
   if (Count < 0 || Count > 0x7FFFFFFF)
     throw CliError("--count must be between 0 and 2147483647");
   RequireFile(Path);
-  const TIQSource Src(Path);
+  const TIQSource Src(Path, ReadFormatHint(Path));
   // Read in blocks so that a large count never needs one huge buffer.
   constexpr int64_t BLOCK = 1 << 20;
   int64_t Pos = Start, Left = Count;

@@ -1,4 +1,4 @@
-#include "plugin/uGlobals.h"
+#include "base/uGlobals.h"
 
 bool GProcessDetach = false;
 

@@ -1,4 +1,4 @@
-#include "plugin/uLog.h"
+#include "base/uLog.h"
 
 void LogInit(const std::string &DllPath) {
   (void)DllPath;

@@ -1,4 +1,4 @@
-#include "plugin/win32_uPath.h"
+#include "base/win32_uPath.h"
 
 #include <gtest/gtest.h>
 

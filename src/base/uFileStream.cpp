@@ -1,7 +1,7 @@
 // Read-only file access with 64-bit offsets. On Windows the C runtime's _fsopen with
 // _SH_DENYNO and _fseeki64/_ftelli64 give full sharing and large offsets in the 32-bit
 // build as well; natively fseeko/ftello with a 64-bit off_t.
-#include "formats/uFileStream.h"
+#include "base/uFileStream.h"
 
 #include <cerrno>
 #include <cstring>

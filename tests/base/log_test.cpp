@@ -1,4 +1,4 @@
-#include "plugin/uLog.h"
+#include "base/uLog.h"
 
 #include <gtest/gtest.h>
 

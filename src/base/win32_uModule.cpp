@@ -1,4 +1,4 @@
-#include "plugin/win32_uModule.h"
+#include "base/win32_uModule.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 

@@ -1,0 +1,30 @@
+# Sources are sorted by naming, in the product, the tests, the tools and the benchmarks alike:
+# files starting with win32_ or wgl_ need Win32, osmesa_ files need the native offscreen GL,
+# everything else is portable.
+#
+#   zb_sort_sources(PREFIX <var> [EXCLUDE <name>...] DIRS <dir>...)
+# sets <var>_CORE, <var>_WIN32 and <var>_OSMESA in the caller's scope.
+function(zb_sort_sources)
+  cmake_parse_arguments(S "" "PREFIX" "EXCLUDE;DIRS" ${ARGN})
+  set(_core)
+  set(_win32)
+  set(_osmesa)
+  foreach(dir IN LISTS S_DIRS)
+    file(GLOB _files CONFIGURE_DEPENDS ${dir}/*.cpp)
+    foreach(f IN LISTS _files)
+      get_filename_component(_name ${f} NAME)
+      if(_name IN_LIST S_EXCLUDE)
+        continue()
+      elseif(_name MATCHES "^(win32|wgl)_")
+        list(APPEND _win32 ${f})
+      elseif(_name MATCHES "^osmesa_")
+        list(APPEND _osmesa ${f})
+      else()
+        list(APPEND _core ${f})
+      endif()
+    endforeach()
+  endforeach()
+  set(${S_PREFIX}_CORE ${_core} PARENT_SCOPE)
+  set(${S_PREFIX}_WIN32 ${_win32} PARENT_SCOPE)
+  set(${S_PREFIX}_OSMESA ${_osmesa} PARENT_SCOPE)
+endfunction()
