@@ -1,13 +1,17 @@
 #!/bin/sh
-# Runs a cross-built test executable under Wine: wine-run.sh ARCH(32|64) PREFIX EXE [ARGS...]
-# Creates the Wine prefix on first use (serialised, ctest may run tests in parallel).
+# Runs a Windows executable under Wine: wine-run.sh ARCH(32|64) EXE [ARGS...]
+#                 or waits for that prefix's Wine processes to end: wine-run.sh ARCH --wait
+# Creates the Wine prefix on first use (serialised, ctest may run tests in parallel). Creating
+# one takes minutes (more under emulation), so one is kept per architecture for every build
+# and script: $ZB_WINEPREFIX_ROOT/wine<ARCH>, by default in the user's cache folder.
 set -e
-arch=$1; prefix=$2; shift 2
-# A prefix takes minutes to create (more under emulation): scripts may point every build at
-# one kept per architecture.
-[ -z "$ZB_WINEPREFIX_ROOT" ] || prefix="$ZB_WINEPREFIX_ROOT/wine$arch"
-[ -z "$ZB_WINEPREFIX" ] || prefix="$ZB_WINEPREFIX"
+arch=$1; shift
+root="${ZB_WINEPREFIX_ROOT:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/zembrola-wine}"
+prefix="${ZB_WINEPREFIX:-$root/wine$arch}"
 export WINEPREFIX="$prefix" WINEDEBUG=-all
+if [ "${1:-}" = --wait ]; then
+  exec /usr/lib/wine/wineserver -w
+fi
 [ -n "$DISPLAY" ] || export DISPLAY=:99
 if [ "$arch" = 64 ]; then loader=/usr/lib/wine/wine64; else loader=/usr/lib/wine/wine; fi
 # Under qemu's user-mode emulation (kernels without i386 support) Mesa's JIT rasteriser

@@ -14,9 +14,8 @@ mkdir -p out/demo
 build/native/iqgen --out out/demo
 recording=${1:-out/demo/demo_int16.cs16}
 
-# The same kept Wine prefix as the tests: creating one takes minutes.
-export ZB_WINEPREFIX_ROOT="${ZB_WINEPREFIX_ROOT:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/zembrola-wine}"
-run_host() { cmake/wine-run.sh 64 unused build/win64/listerhost.exe "$@"; }
+# The same kept Wine prefix as the tests (cmake/wine-run.sh): creating one takes minutes.
+run_host() { cmake/wine-run.sh 64 build/win64/listerhost.exe "$@"; }
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   run_host --size 1000x700 "$recording"
@@ -25,6 +24,6 @@ else
   start_xvfb
   run_host --size 1000x700 "$recording" --screenshot out/demo.png --after-ms 3000
   # Let Wine's helper processes leave before the display goes away.
-  WINEPREFIX="$ZB_WINEPREFIX_ROOT/wine64" /usr/lib/wine/wineserver -w || true
+  cmake/wine-run.sh 64 --wait || true
   echo "demo: screenshot written to out/demo.png"
 fi

@@ -9,11 +9,9 @@ source scripts/xvfb.sh
 start_xvfb
 
 start=$(date +%s)
-# Wine prefixes are kept between runs; creating them overlaps with the build.
-export ZB_WINEPREFIX_ROOT="${ZB_WINEPREFIX_ROOT:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/zembrola-wine}"
-mkdir -p "$ZB_WINEPREFIX_ROOT"
+# Wine prefixes are kept between runs (cmake/wine-run.sh); creating them overlaps with the build.
 for arch in 64 32; do
-  (cmake/wine-run.sh "$arch" unused cmd /c exit 0 >/dev/null 2>&1 || true) &
+  (cmake/wine-run.sh "$arch" cmd /c exit 0 >/dev/null 2>&1 || true) &
 done
 for preset in native win64 win32; do
   echo "=== $preset: configure and build"

@@ -1,11 +1,13 @@
-// Move-only owners of Win32 handles, one per kind, named after the call that releases them.
+// Move-only owners of Win32 handles: one template, parameterised by the call that releases the
+// handle, and one alias per handle kind named after that call (or after what it owns). Owners
+// hand their handle on with release().
 #pragma once
 
 #include <windows.h>
 
 #include <utility>
 
-template <typename H, typename Traits> class TUniqueHandle {
+template <typename H, auto Release> class TUniqueHandle {
 public:
   TUniqueHandle() = default;
   explicit TUniqueHandle(H h) : FHandle(h) {}
@@ -21,10 +23,10 @@ public:
 
   H get() const { return FHandle; }
   explicit operator bool() const { return FHandle != H{}; }
-  H release() { return std::exchange(FHandle, H{}); }
+  [[nodiscard]] H release() { return std::exchange(FHandle, H{}); }
   void reset(H h = H{}) {
     if (FHandle != H{})
-      Traits::Close(FHandle);
+      Release(FHandle);
     FHandle = h;
   }
 
@@ -32,46 +34,57 @@ private:
   H FHandle{};
 };
 
-struct TDeleteObjectTraits {
-  static void Close(HGDIOBJ h) { DeleteObject(h); }
-};
-struct TDestroyWindowTraits {
-  static void Close(HWND h) {
-    if (IsWindow(h))
-      DestroyWindow(h);
-  }
-};
-struct TFreeLibraryTraits {
-  static void Close(HMODULE h) { FreeLibrary(h); }
-};
-struct TCloseHandleTraits {
-  static void Close(HANDLE h) { CloseHandle(h); }
-};
+// Child windows go with their parent; an owner must not destroy a handle that may since have
+// been reused.
+inline void DestroyWindowIfAlive(HWND h) {
+  if (IsWindow(h))
+    DestroyWindow(h);
+}
 
-using unique_hbrush = TUniqueHandle<HBRUSH, TDeleteObjectTraits>;
-using unique_hbitmap = TUniqueHandle<HBITMAP, TDeleteObjectTraits>;
-using unique_hwnd = TUniqueHandle<HWND, TDestroyWindowTraits>;
-using unique_hmodule = TUniqueHandle<HMODULE, TFreeLibraryTraits>;
-using unique_handle = TUniqueHandle<HANDLE, TCloseHandleTraits>;
+using unique_hbrush = TUniqueHandle<HBRUSH, DeleteObject>;
+using unique_hbitmap = TUniqueHandle<HBITMAP, DeleteObject>;
+using unique_hwnd = TUniqueHandle<HWND, DestroyWindowIfAlive>;
+using unique_hmodule = TUniqueHandle<HMODULE, FreeLibrary>;
+using unique_handle = TUniqueHandle<HANDLE, CloseHandle>;
 
-// GetDC ... ReleaseDC.
+// A window's device context, released with ReleaseDC (which needs the window as well).
 class unique_hdc_window {
 public:
-  explicit unique_hdc_window(HWND wnd) : FWnd(wnd), FDC(GetDC(wnd)) {}
+  unique_hdc_window() = default;
+  // Takes over a DC obtained with GetDC(Wnd); Wnd may be null for the screen DC.
+  unique_hdc_window(HWND Wnd, HDC DC) : FWnd(Wnd), FDC(DC) {}
+  // GetDC(Wnd) for the scope.
+  explicit unique_hdc_window(HWND Wnd) : FWnd(Wnd), FDC(GetDC(Wnd)) {}
   unique_hdc_window(const unique_hdc_window &) = delete;
   unique_hdc_window &operator=(const unique_hdc_window &) = delete;
-  ~unique_hdc_window() {
+  unique_hdc_window(unique_hdc_window &&o) noexcept
+      : FWnd(std::exchange(o.FWnd, nullptr)), FDC(std::exchange(o.FDC, nullptr)) {}
+  unique_hdc_window &operator=(unique_hdc_window &&o) noexcept {
+    if (this != &o) {
+      reset();
+      FWnd = std::exchange(o.FWnd, nullptr);
+      FDC = std::exchange(o.FDC, nullptr);
+    }
+    return *this;
+  }
+  ~unique_hdc_window() { reset(); }
+
+  HDC get() const { return FDC; }
+  HWND window() const { return FWnd; }
+  explicit operator bool() const { return FDC != nullptr; }
+  void reset() {
     if (FDC)
       ReleaseDC(FWnd, FDC);
+    FDC = nullptr;
+    FWnd = nullptr;
   }
-  HDC get() const { return FDC; }
 
 private:
-  HWND FWnd;
-  HDC FDC;
+  HWND FWnd = nullptr;
+  HDC FDC = nullptr;
 };
 
-// BeginPaint ... EndPaint.
+// BeginPaint ... EndPaint for the scope of a WM_PAINT.
 class unique_hdc_paint {
 public:
   explicit unique_hdc_paint(HWND wnd) : FWnd(wnd) { FDC = BeginPaint(wnd, &FPS); }

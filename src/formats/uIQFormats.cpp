@@ -2,6 +2,7 @@
 #include "formats/uIQFormats.h"
 
 #include "base/uLog.h"
+#include "base/uStrUtils.h"
 
 #include <algorithm>
 #include <cstring>

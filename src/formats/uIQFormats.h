@@ -3,8 +3,8 @@
 #pragma once
 
 #include "base/uFileStream.h"
-#include "formats/uIQData.h"
 #include "base/uGlobals.h"
+#include "formats/uIQData.h"
 
 #include <cstdint>
 #include <string>

@@ -10,10 +10,6 @@
 
 namespace {
 
-bool IsBlankChar(char C) {
-  return static_cast<unsigned char>(C) <= 32;
-}
-
 // Lines end with LF, CR LF or CR. A UTF-8 byte-order mark at the start is dropped.
 std::vector<std::string> ReadLines(const std::string &FileName) {
   const TByteArray Buf = ReadWholeFile(FileName);
@@ -89,15 +85,6 @@ TSignalInfo ParseSignalLine(const std::string &Line) {
 }
 
 } // namespace
-
-std::string TrimBlank(const std::string &S) {
-  size_t B = 0, E = S.size();
-  while (B < E && IsBlankChar(S[B]))
-    ++B;
-  while (E > B && IsBlankChar(S[E - 1]))
-    --E;
-  return S.substr(B, E - B);
-}
 
 std::string SidecarPath(const std::string &IQPath) {
   // The extension belongs to the last path component only: a dot in a folder name is

@@ -2,6 +2,8 @@
 // frequency, the generated signals, and the recording-format hint.
 #pragma once
 
+#include "base/uStrUtils.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -51,5 +53,3 @@ std::string ExtractToken(const std::string &S, const std::string &Key);
 int32_t FindDoubleSpace(const std::string &S, int32_t StartPos);
 int32_t ExtractIndex(const std::string &S);
 bool IsTruthy(const std::string &S);
-// Characters with codes 0 to 32 removed at both ends.
-std::string TrimBlank(const std::string &S);

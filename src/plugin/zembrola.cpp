@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <typeinfo>
 
@@ -59,20 +60,19 @@ HWND WINAPI ListLoadW(HWND ParentWin, WCHAR *FileToLoad, int ShowFlags) {
       Log("ListLoadW: file not found");
       return nullptr;
     }
-    auto *Form = new TViewerForm(ParentWin, FN);
+    auto Form = std::make_unique<TViewerForm>(ParentWin, FN);
     LogFmt("ListLoadW: TViewerForm created RootWnd=%d", Form->RootWnd());
     if (Form->RootWnd() == nullptr) {
-      delete Form;
       Log("ListLoadW: RootWnd=0");
       return nullptr;
     }
-    if (!SetPropW(Form->RootWnd(), PROP_FORM, Form)) {
+    if (!SetPropW(Form->RootWnd(), PROP_FORM, Form.get())) {
       // Without the binding the host could never close it: give up now instead of leaking.
-      delete Form;
       Log("ListLoadW: SetProp failed");
       return nullptr;
     }
-    Result = Form->RootWnd();
+    // From here the window property owns the viewer; ListCloseWindow takes it back.
+    Result = Form.release()->RootWnd();
     LogFmt("ListLoadW: OK HWND=%d", Result);
   } catch (const std::exception &e) {
     LogFmt("ListLoadW EXCEPTION %s: %s", typeid(e).name(), e.what());
@@ -102,7 +102,7 @@ void WINAPI ListCloseWindow(HWND ListWin) {
   if (Form == nullptr)
     return;
   RemovePropW(ListWin, PROP_FORM);
-  delete Form; // the destructor never throws
+  const std::unique_ptr<TViewerForm> Owned(Form); // freed here; the destructor never throws
 }
 
 int WINAPI ListGetDetectString(char *DetectString, int MaxLen) {

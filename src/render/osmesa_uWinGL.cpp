@@ -28,9 +28,9 @@ TglFinish glFinishProc = nullptr;
 bool LoadOpenGLOffscreen() {
   if (GL.glViewport)
     return true;
-  // The two WGL entries have no offscreen counterpart and stay null.
-  for (int i = 2; i < GL_ENTRY_COUNT; ++i)
-    SetGLEntry(GL, i, reinterpret_cast<void *>(OSMesaGetProcAddress(GLEntryNames[i])));
+  // The WGL entries have no offscreen counterpart and stay null.
+  LoadGLEntries(
+      GL, [](const char *Name) { return reinterpret_cast<void *>(OSMesaGetProcAddress(Name)); }, false);
   glFinishProc = reinterpret_cast<TglFinish>(OSMesaGetProcAddress("glFinish"));
   return GLDrawingEntriesLoaded(GL);
 }

@@ -27,68 +27,58 @@ using GLdouble = double;
 using GLvoid = void;
 using TWGLBool = int32_t; // Win32 BOOL
 
-using TwglDeleteContext = TWGLBool(ZB_GLAPI *)(HGLRC__ *);
-using TwglMakeCurrent = TWGLBool(ZB_GLAPI *)(HDC__ *, HGLRC__ *);
-using TglViewport = void(ZB_GLAPI *)(GLint, GLint, GLsizei, GLsizei);
-using TglClear = void(ZB_GLAPI *)(GLbitfield);
-using TglClearColor = void(ZB_GLAPI *)(GLclampf, GLclampf, GLclampf, GLclampf);
-using TglMatrixMode = void(ZB_GLAPI *)(GLenum);
-using TglLoadIdentity = void(ZB_GLAPI *)();
-using TglOrtho = void(ZB_GLAPI *)(GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble);
-using TglBegin = void(ZB_GLAPI *)(GLenum);
-using TglEnd = void(ZB_GLAPI *)();
-using TglVertex2f = void(ZB_GLAPI *)(GLfloat, GLfloat);
-using TglColor3f = void(ZB_GLAPI *)(GLfloat, GLfloat, GLfloat);
-using TglColor4f = void(ZB_GLAPI *)(GLfloat, GLfloat, GLfloat, GLfloat);
-using TglLineWidth = void(ZB_GLAPI *)(GLfloat);
-using TglEnable = void(ZB_GLAPI *)(GLenum);
-using TglScissor = void(ZB_GLAPI *)(GLint, GLint, GLsizei, GLsizei);
-using TglDisable = void(ZB_GLAPI *)(GLenum);
-using TglBlendFunc = void(ZB_GLAPI *)(GLenum, GLenum);
-using TglGenTextures = void(ZB_GLAPI *)(GLsizei, GLuint *);
-using TglBindTexture = void(ZB_GLAPI *)(GLenum, GLuint);
-using TglTexImage2D = void(ZB_GLAPI *)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum,
-                                       const GLvoid *);
-using TglTexParameteri = void(ZB_GLAPI *)(GLenum, GLenum, GLint);
-using TglTexCoord2f = void(ZB_GLAPI *)(GLfloat, GLfloat);
-using TglDeleteTextures = void(ZB_GLAPI *)(GLsizei, const GLuint *);
-using TglFlush = void(ZB_GLAPI *)();
+// The entry points, in load order: X(Name, Return type, (Parameter types)). The table, its
+// loading and the check that drawing can start are all generated from these two lists.
+#define ZB_GL_WGL_ENTRIES(X)                                                                                 \
+  X(wglDeleteContext, TWGLBool, (HGLRC__ *))                                                                 \
+  X(wglMakeCurrent, TWGLBool, (HDC__ *, HGLRC__ *))
+#define ZB_GL_DRAW_ENTRIES(X)                                                                                \
+  X(glViewport, void, (GLint, GLint, GLsizei, GLsizei))                                                      \
+  X(glClear, void, (GLbitfield))                                                                             \
+  X(glClearColor, void, (GLclampf, GLclampf, GLclampf, GLclampf))                                            \
+  X(glMatrixMode, void, (GLenum))                                                                            \
+  X(glLoadIdentity, void, ())                                                                                \
+  X(glOrtho, void, (GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble))                             \
+  X(glBegin, void, (GLenum))                                                                                 \
+  X(glEnd, void, ())                                                                                         \
+  X(glVertex2f, void, (GLfloat, GLfloat))                                                                    \
+  X(glColor3f, void, (GLfloat, GLfloat, GLfloat))                                                            \
+  X(glColor4f, void, (GLfloat, GLfloat, GLfloat, GLfloat))                                                   \
+  X(glLineWidth, void, (GLfloat))                                                                            \
+  X(glEnable, void, (GLenum))                                                                                \
+  X(glScissor, void, (GLint, GLint, GLsizei, GLsizei))                                                       \
+  X(glDisable, void, (GLenum))                                                                               \
+  X(glBlendFunc, void, (GLenum, GLenum))                                                                     \
+  X(glGenTextures, void, (GLsizei, GLuint *))                                                                \
+  X(glBindTexture, void, (GLenum, GLuint))                                                                   \
+  X(glTexImage2D, void, (GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum, const GLvoid *))     \
+  X(glTexParameteri, void, (GLenum, GLenum, GLint))                                                          \
+  X(glTexCoord2f, void, (GLfloat, GLfloat))                                                                  \
+  X(glDeleteTextures, void, (GLsizei, const GLuint *))                                                       \
+  X(glFlush, void, ())
 
-// The 25 entry points, in load order. All null until loaded; a name the library lacks stays null.
+// All null until loaded; a name the library lacks stays null.
 struct TGLEntryPoints {
-  TwglDeleteContext wglDeleteContext = nullptr;
-  TwglMakeCurrent wglMakeCurrent = nullptr;
-  TglViewport glViewport = nullptr;
-  TglClear glClear = nullptr;
-  TglClearColor glClearColor = nullptr;
-  TglMatrixMode glMatrixMode = nullptr;
-  TglLoadIdentity glLoadIdentity = nullptr;
-  TglOrtho glOrtho = nullptr;
-  TglBegin glBegin = nullptr;
-  TglEnd glEnd = nullptr;
-  TglVertex2f glVertex2f = nullptr;
-  TglColor3f glColor3f = nullptr;
-  TglColor4f glColor4f = nullptr;
-  TglLineWidth glLineWidth = nullptr;
-  TglEnable glEnable = nullptr;
-  TglScissor glScissor = nullptr;
-  TglDisable glDisable = nullptr;
-  TglBlendFunc glBlendFunc = nullptr;
-  TglGenTextures glGenTextures = nullptr;
-  TglBindTexture glBindTexture = nullptr;
-  TglTexImage2D glTexImage2D = nullptr;
-  TglTexParameteri glTexParameteri = nullptr;
-  TglTexCoord2f glTexCoord2f = nullptr;
-  TglDeleteTextures glDeleteTextures = nullptr;
-  TglFlush glFlush = nullptr;
+#define ZB_GL_MEMBER(Name, Ret, Params) Ret(ZB_GLAPI *Name) Params = nullptr;
+  ZB_GL_WGL_ENTRIES(ZB_GL_MEMBER)
+  ZB_GL_DRAW_ENTRIES(ZB_GL_MEMBER)
+#undef ZB_GL_MEMBER
 };
 
-// Names of the entries in the order of TGLEntryPoints; the loaders resolve them in this order.
-inline constexpr int GL_ENTRY_COUNT = 25;
-extern const char *const GLEntryNames[GL_ENTRY_COUNT];
-// The table viewed as an array of untyped slots, for the loaders (same order as GLEntryNames).
-void SetGLEntry(TGLEntryPoints &Table, int Index, void *Proc);
-// Whether every entry the renderer draws with is loaded (all but the two WGL entries).
+// Fills Table from Resolve (name -> address or null), in load order. The WGL entries are only
+// asked for when WithWgl is set: offscreen contexts have no counterpart for them.
+template <typename FResolve> void LoadGLEntries(TGLEntryPoints &Table, FResolve &&Resolve, bool WithWgl) {
+  // Casting an untyped address to the entry's pointer type is the documented way to use
+  // GetProcAddress results; every member is a plain function pointer.
+#define ZB_GL_LOAD(Name, Ret, Params) Table.Name = reinterpret_cast<decltype(Table.Name)>(Resolve(#Name));
+  if (WithWgl) {
+    ZB_GL_WGL_ENTRIES(ZB_GL_LOAD)
+  }
+  ZB_GL_DRAW_ENTRIES(ZB_GL_LOAD)
+#undef ZB_GL_LOAD
+}
+
+// Whether every entry the renderer draws with is loaded (all but the WGL entries).
 bool GLDrawingEntriesLoaded(const TGLEntryPoints &Table);
 
 // Process-wide table, shared by every viewer and the renderer; never reset once loaded.
@@ -96,8 +86,9 @@ extern TGLEntryPoints GL;
 // Module handle of the loaded library (Windows: HMODULE of opengl32.dll); null until loaded.
 extern void *HOpenGL;
 
-// Loads opengl32.dll and fills GL. Idempotent: once loaded, returns true at once.
-// Windows builds only (win32_uWinGL.cpp); native builds fill GL from the offscreen context.
+// Loads opengl32.dll and fills GL: the process's only load of that library. Idempotent: once
+// loaded, returns true at once. Windows builds only (win32_uWinGL.cpp); native builds fill GL
+// from the offscreen context.
 bool LoadOpenGL();
 // Address of Name in the loaded library, null when absent or the library is not loaded.
 void *GetGL(const char *Name);

@@ -6,36 +6,24 @@
 
 TWGLChoosePixelFormatARB WglChoosePixelFormatARB = nullptr;
 bool ClassesRegistered = false;
-int32_t LastContextSamples = 0;
 
 namespace {
 
-// The four WGL functions of the context code, resolved from opengl32.dll at first use so the
-// library need not be an import of the plug-in (a missing library then only means no context).
-struct TWglProcs {
+// The two WGL functions the context code needs beyond the entry-point table, resolved from the
+// library LoadOpenGL loaded (a missing library then only means no context).
+struct TWglCreateProcs {
   HGLRC(WINAPI *CreateContext)(HDC) = nullptr;
-  BOOL(WINAPI *MakeCurrent)(HDC, HGLRC) = nullptr;
-  BOOL(WINAPI *DeleteContext)(HGLRC) = nullptr;
   PROC(WINAPI *GetProcAddress)(LPCSTR) = nullptr;
   bool Loaded = false;
 };
 
-template <typename F> void Resolve(HMODULE Lib, const char *Name, F &Slot) {
-  Slot = reinterpret_cast<F>(reinterpret_cast<void *>(::GetProcAddress(Lib, Name)));
-}
-
-const TWglProcs &Wgl() {
-  static TWglProcs P = [] {
-    TWglProcs R;
-    if (HMODULE Lib = LoadLibraryA("opengl32.dll")) { // kept loaded for the life of the process
-      Resolve(Lib, "wglCreateContext", R.CreateContext);
-      Resolve(Lib, "wglMakeCurrent", R.MakeCurrent);
-      Resolve(Lib, "wglDeleteContext", R.DeleteContext);
-      Resolve(Lib, "wglGetProcAddress", R.GetProcAddress);
-      R.Loaded = R.CreateContext && R.MakeCurrent && R.DeleteContext && R.GetProcAddress;
-    }
-    return R;
-  }();
+const TWglCreateProcs &Wgl() {
+  static TWglCreateProcs P;
+  if (!P.Loaded && LoadOpenGL() && GL.wglMakeCurrent && GL.wglDeleteContext) {
+    P.CreateContext = reinterpret_cast<decltype(P.CreateContext)>(GetGL("wglCreateContext"));
+    P.GetProcAddress = reinterpret_cast<decltype(P.GetProcAddress)>(GetGL("wglGetProcAddress"));
+    P.Loaded = P.CreateContext && P.GetProcAddress;
+  }
   return P;
 }
 
@@ -47,56 +35,14 @@ HINSTANCE OwnInstance() {
   return M;
 }
 
-// Owners of the dummy window's resources, released in reverse order of creation.
-class TDestroyWindow {
-public:
-  explicit TDestroyWindow(HWND W) : FWnd(W) {}
-  ~TDestroyWindow() {
-    if (FWnd)
-      DestroyWindow(FWnd);
-  }
-  TDestroyWindow(const TDestroyWindow &) = delete;
-  TDestroyWindow &operator=(const TDestroyWindow &) = delete;
-  HWND get() const { return FWnd; }
-
-private:
-  HWND FWnd;
-};
-
-class TReleaseDC {
-public:
-  TReleaseDC(HWND W, HDC D) : FWnd(W), FDC(D) {}
-  ~TReleaseDC() {
-    if (FDC)
-      ReleaseDC(FWnd, FDC);
-  }
-  TReleaseDC(const TReleaseDC &) = delete;
-  TReleaseDC &operator=(const TReleaseDC &) = delete;
-  HDC get() const { return FDC; }
-
-private:
-  HWND FWnd;
-  HDC FDC;
-};
-
-class TWglDeleteContext {
-public:
-  explicit TWglDeleteContext(HGLRC R) : FRC(R) {}
-  ~TWglDeleteContext() {
-    if (FRC) {
-      Wgl().MakeCurrent(nullptr, nullptr);
-      Wgl().DeleteContext(FRC);
-    }
-  }
-  TWglDeleteContext(const TWglDeleteContext &) = delete;
-  TWglDeleteContext &operator=(const TWglDeleteContext &) = delete;
-  HGLRC get() const { return FRC; }
-
-private:
-  HGLRC FRC;
-};
-
 } // namespace
+
+void WglDeleteContext(HGLRC RC) {
+  if (GL.wglMakeCurrent)
+    GL.wglMakeCurrent(nullptr, nullptr);
+  if (GL.wglDeleteContext)
+    GL.wglDeleteContext(RC);
+}
 
 LRESULT CALLBACK DummyWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   return DefWindowProcW(Wnd, Msg, WParam, LParam);
@@ -139,34 +85,33 @@ bool LoadWGLExtensions() {
   if (!Wgl().Loaded)
     return false;
   const HINSTANCE Inst = OwnInstance();
-  // The class is normally registered at library load; register here too so that a host that
-  // skipped it (or a test) still gets a dummy window.
   RegisterWndClasses(Inst);
-  TDestroyWindow Wnd(
+  // Declared in creation order, released in reverse: context, DC, window.
+  const unique_hwnd Wnd(
       CreateWindowExW(0, DUMMY_WC, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, Inst, nullptr));
-  if (!Wnd.get())
+  if (!Wnd)
     return false;
-  TReleaseDC DC(Wnd.get(), GetDC(Wnd.get()));
-  if (!DC.get())
+  const unique_hdc_window DC(Wnd.get());
+  if (!DC)
     return false;
   if (!SetStandardPixelFormat(DC.get()))
     return false;
-  TWglDeleteContext RC(Wgl().CreateContext(DC.get()));
-  if (!RC.get())
+  const unique_hglrc RC(Wgl().CreateContext(DC.get()));
+  if (!RC)
     return false;
-  if (Wgl().MakeCurrent(DC.get(), RC.get())) {
+  if (GL.wglMakeCurrent(DC.get(), RC.get())) {
     if (PROC P = Wgl().GetProcAddress("wglChoosePixelFormatARB"))
       WglChoosePixelFormatARB = reinterpret_cast<TWGLChoosePixelFormatARB>(reinterpret_cast<void *>(P));
   }
-  // Destructors: make nothing current and delete the context, release the DC, destroy the window.
   return WglChoosePixelFormatARB != nullptr;
 }
 
-HGLRC CreateMSAAContext(HWND AWnd, HDC &ADC, int32_t MaxSamples) {
-  LastContextSamples = 0;
-  ADC = GetDC(AWnd);
-  if (!ADC || !Wgl().Loaded)
-    return nullptr;
+TGLContext CreateMSAAContext(HWND AWnd, int32_t MaxSamples) {
+  TGLContext Ctx;
+  Ctx.DC = unique_hdc_window(AWnd);
+  const HDC DC = Ctx.DC.get();
+  if (!DC || !Wgl().Loaded)
+    return Ctx;
 
   if (LoadWGLExtensions() && WglChoosePixelFormatARB) {
     for (const int32_t Samples : SampleList) {
@@ -193,29 +138,29 @@ HGLRC CreateMSAAContext(HWND AWnd, HDC &ADC, int32_t MaxSamples) {
                                    0};
       int32_t Format = 0;
       uint32_t Count = 0;
-      if (!WglChoosePixelFormatARB(ADC, Attribs, nullptr, 1, &Format, &Count) || Count == 0 || Format == 0)
+      if (!WglChoosePixelFormatARB(DC, Attribs, nullptr, 1, &Format, &Count) || Count == 0 || Format == 0)
         continue;
       PIXELFORMATDESCRIPTOR Pfd{};
       Pfd.nSize = sizeof(Pfd);
-      if (!SetPixelFormat(ADC, Format, &Pfd))
+      if (!SetPixelFormat(DC, Format, &Pfd))
         continue;
-      HGLRC RC = Wgl().CreateContext(ADC);
-      if (!RC)
+      Ctx.RC.reset(Wgl().CreateContext(DC));
+      if (!Ctx.RC)
         continue;
-      Wgl().MakeCurrent(ADC, RC);
-      LastContextSamples = Samples;
+      GL.wglMakeCurrent(DC, Ctx.RC.get());
+      Ctx.Samples = Samples;
       LogFmt("CreateMSAAContext: %d samples", Samples);
-      return RC;
+      return Ctx;
     }
   }
 
   // A window keeps the first pixel format it was given: when a multisample format was set but
   // its context failed, the plain format can no longer be set, so try the window's own format
   // before giving up.
-  if (!SetStandardPixelFormat(ADC) && GetPixelFormat(ADC) == 0)
-    return nullptr;
-  HGLRC RC = Wgl().CreateContext(ADC);
-  if (RC)
-    Wgl().MakeCurrent(ADC, RC);
-  return RC;
+  if (!SetStandardPixelFormat(DC) && GetPixelFormat(DC) == 0)
+    return Ctx;
+  Ctx.RC.reset(Wgl().CreateContext(DC));
+  if (Ctx.RC)
+    GL.wglMakeCurrent(DC, Ctx.RC.get());
+  return Ctx;
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "base/win32_uHandles.h"
 #include "render/uWinGL.h"
 
 #include <cstdint>
@@ -27,20 +28,29 @@ inline constexpr int32_t WGL_TYPE_RGBA_ARB = 0x202B;
 inline constexpr int32_t WGL_SAMPLE_BUFFERS_ARB = 0x2041;
 inline constexpr int32_t WGL_SAMPLES_ARB = 0x2042;
 
+// Makes nothing current, then deletes the context (through the loaded table).
+void WglDeleteContext(HGLRC RC);
+using unique_hglrc = TUniqueHandle<HGLRC, WglDeleteContext>;
+
+// A window's rendering context and the device context it was made on. The members are
+// released in reverse order: the rendering context before the device context it draws to.
+struct TGLContext {
+  unique_hdc_window DC;
+  unique_hglrc RC;
+  int32_t Samples = 0; // samples of the chosen pixel format; 0 for the plain format
+  explicit operator bool() const { return static_cast<bool>(RC); }
+};
+
 LRESULT CALLBACK DummyWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
 // Registers the dummy window class once (an already registered class counts as success).
-// The library calls it at load with its own instance; LoadWGLExtensions calls it too.
+// Called by LoadWGLExtensions on first use, not at library load: registering a class under
+// the loader lock is best avoided.
 bool RegisterWndClasses(HINSTANCE AInstance);
 // Chooses and sets the plain double-buffered RGBA format (32 colour, 24 depth, 8 stencil bits).
 bool SetStandardPixelFormat(HDC DC);
 // Obtains wglChoosePixelFormatARB through a hidden dummy window; true once it is known.
 bool LoadWGLExtensions();
-// Gets AWnd's device context into ADC, gives the window a pixel format (8, 4, 2 samples, none
-// above MaxSamples, then the plain format), creates a context and makes it current on ADC.
-// Returns 0 when no context could be made. The caller owns ADC (ReleaseDC) and the context
-// (wglMakeCurrent(0, 0) then wglDeleteContext), also when the result is 0 but ADC is set.
-HGLRC CreateMSAAContext(HWND AWnd, HDC &ADC, int32_t MaxSamples);
-
-// Samples of the pixel format that the last CreateMSAAContext chose: 0 for the plain format
-// or when it failed. For diagnostics and tests.
-extern int32_t LastContextSamples;
+// Gets AWnd's device context, gives the window a pixel format (8, 4, 2 samples, none above
+// MaxSamples, then the plain format), creates a context and makes it current on that DC. The
+// result owns both; its RC is empty when no context could be made (its DC may still be set).
+TGLContext CreateMSAAContext(HWND AWnd, int32_t MaxSamples);

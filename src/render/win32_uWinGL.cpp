@@ -17,7 +17,6 @@ bool LoadOpenGL() {
     return false;
   HOpenGL = Lib;
   // A missing name leaves its entry null; Render checks before drawing.
-  for (int i = 0; i < GL_ENTRY_COUNT; ++i)
-    SetGLEntry(GL, i, GetGL(GLEntryNames[i]));
+  LoadGLEntries(GL, GetGL, true);
   return true;
 }

@@ -1,52 +1,10 @@
 #include "thumbnail/win32_uThumbnail.h"
 
+#include "base/win32_uHandles.h"
 #include "base/win32_uPath.h"
 #include "thumbnail/uThumbnail.h"
 
 #include <cstring>
-#include <utility>
-
-namespace {
-
-// Screen device context, released when it goes.
-class TReleaseDC {
-public:
-  TReleaseDC() : FDC(GetDC(nullptr)) {}
-  ~TReleaseDC() {
-    if (FDC)
-      ReleaseDC(nullptr, FDC);
-  }
-  TReleaseDC(const TReleaseDC &) = delete;
-  TReleaseDC &operator=(const TReleaseDC &) = delete;
-  HDC Get() const { return FDC; }
-
-private:
-  HDC FDC;
-};
-
-// A GDI bitmap deleted when it goes, unless handed on with Release.
-class TDeleteObject {
-public:
-  explicit TDeleteObject(HBITMAP B = nullptr) : FBitmap(B) {}
-  ~TDeleteObject() {
-    if (FBitmap)
-      DeleteObject(FBitmap);
-  }
-  TDeleteObject(TDeleteObject &&O) noexcept : FBitmap(std::exchange(O.FBitmap, nullptr)) {}
-  TDeleteObject &operator=(TDeleteObject &&O) noexcept {
-    std::swap(FBitmap, O.FBitmap);
-    return *this;
-  }
-  TDeleteObject(const TDeleteObject &) = delete;
-  TDeleteObject &operator=(const TDeleteObject &) = delete;
-  HBITMAP Get() const { return FBitmap; }
-  HBITMAP Release() { return std::exchange(FBitmap, nullptr); }
-
-private:
-  HBITMAP FBitmap;
-};
-
-} // namespace
 
 HBITMAP GenerateThumbnail(const std::string &FileName, int Width, int Height) {
   if (Width < THUMB_MIN_SIZE || Height < THUMB_MIN_SIZE)
@@ -61,15 +19,15 @@ HBITMAP GenerateThumbnail(const std::string &FileName, int Width, int Height) {
     static_assert(sizeof(BITMAPINFOHEADER) == 40);
     std::memcpy(&Info.bmiHeader, Header.data(), Header.size());
     void *Bits = nullptr;
-    TDeleteObject Bitmap;
+    unique_hbitmap Bitmap;
     {
-      TReleaseDC Screen;
-      Bitmap = TDeleteObject(CreateDIBSection(Screen.Get(), &Info, DIB_RGB_COLORS, &Bits, nullptr, 0));
+      const unique_hdc_window Screen(nullptr);
+      Bitmap.reset(CreateDIBSection(Screen.get(), &Info, DIB_RGB_COLORS, &Bits, nullptr, 0));
     }
-    if (!Bitmap.Get() || !Bits)
+    if (!Bitmap || !Bits)
       return nullptr;
     PaintThumbnail(S, Width, Height, static_cast<uint8_t *>(Bits));
-    return Bitmap.Release();
+    return Bitmap.release(); // the host owns it from here
   } catch (...) {
     return nullptr;
   }

@@ -22,3 +22,29 @@ extern int32_t GFormCount;
 void RegisterForm(TWindowHandle AWnd, TViewerForm *AForm);
 void UnregisterForm(TWindowHandle AWnd);
 TViewerForm *FindForm(TWindowHandle AWnd);
+
+// A registration, undone with UnregisterForm when the owner goes (move-only).
+class TUnregisterForm {
+public:
+  TUnregisterForm() = default;
+  TUnregisterForm(TWindowHandle AWnd, TViewerForm *AForm) : FWnd(AWnd) { RegisterForm(AWnd, AForm); }
+  TUnregisterForm(const TUnregisterForm &) = delete;
+  TUnregisterForm &operator=(const TUnregisterForm &) = delete;
+  TUnregisterForm(TUnregisterForm &&o) noexcept : FWnd(o.FWnd) { o.FWnd = 0; }
+  TUnregisterForm &operator=(TUnregisterForm &&o) noexcept {
+    if (this != &o) {
+      if (FWnd)
+        UnregisterForm(FWnd);
+      FWnd = o.FWnd;
+      o.FWnd = 0;
+    }
+    return *this;
+  }
+  ~TUnregisterForm() {
+    if (FWnd)
+      UnregisterForm(FWnd);
+  }
+
+private:
+  TWindowHandle FWnd = 0;
+};

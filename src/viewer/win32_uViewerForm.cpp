@@ -5,8 +5,6 @@
 #include "base/win32_uModule.h"
 #include "render/uGLRenderer.h"
 #include "render/uWinGL.h"
-#include "render/wgl_uWGLUtils.h"
-#include "viewer/uFormRegistry.h"
 
 #include <commctrl.h>
 
@@ -46,45 +44,34 @@ HWND Child(HWND parent, const wchar_t *cls, const wchar_t *text, DWORD style, in
 
 TViewerForm::TViewerForm(HWND AParent, const std::string &AFileName)
     : FParentWnd(AParent), FFileName(AFileName) {
-  try {
-    EnsureWindowClasses();
-    Log("Create: EnsureWindowClasses done");
-    CreateWindows();
-    LogFmt("Create: CreateWindows done RootWnd=%d GLWnd=%d", FRootWnd, FGLWnd);
-    RegisterForm(Key(FRootWnd), this);
-    InitGL();
-    LogFmt("Create: InitGL done FGLRC=%d FGLDC=%d", FGLRC, FGLDC);
-    Log("Create: calling RenderFrame");
-    RenderFrame();
-    Log("Create: done");
-  } catch (...) {
-    Destroy();
-    throw;
-  }
+  // A failure part-way leaves the members built so far to release themselves, in reverse order.
+  EnsureWindowClasses();
+  Log("Create: EnsureWindowClasses done");
+  CreateWindows();
+  LogFmt("Create: CreateWindows done RootWnd=%d GLWnd=%d", FRootWnd.get(), FGLWnd);
+  FRegistration = TUnregisterForm(Key(FRootWnd.get()), this);
+  InitGL();
+  LogFmt("Create: InitGL done FGLRC=%d FGLDC=%d", FGL.RC.get(), FGL.DC.get());
+  Log("Create: calling RenderFrame");
+  RenderFrame();
+  Log("Create: done");
 }
 
 TViewerForm::~TViewerForm() {
-  Destroy();
-}
-
-void TViewerForm::Destroy() noexcept {
   StopPlay();
   if (FSeekTimerID != 0) {
-    KillTimer(FRootWnd, TIMER_SEEK);
+    KillTimer(FRootWnd.get(), TIMER_SEEK);
     FSeekTimerID = 0;
   }
-  DoneGL();
-  if (FTooltipWnd) {
-    DestroyWindow(FTooltipWnd);
-    FTooltipWnd = nullptr;
-  }
-  UnregisterForm(Key(FRootWnd));
-  DestroyWindows();
+  // The renderer goes first and takes its texture with it while its context is current; the
+  // members then release the context, the DC, the tooltip, the registration and the windows.
+  if (FRenderer && FGL && GL.wglMakeCurrent && GL.wglMakeCurrent(FGL.DC.get(), FGL.RC.get()))
+    FRenderer.reset();
 }
 
 void TViewerForm::StopPlay() {
   if (FPlayTimerID != 0) {
-    KillTimer(FRootWnd, TIMER_PLAY);
+    KillTimer(FRootWnd.get(), TIMER_PLAY);
     FPlayTimerID = 0;
   }
   FPlaying = false;
@@ -101,9 +88,11 @@ void TViewerForm::EnsureWindowClasses() {
     WNDPROC Proc;
     const char *LogLine;
   };
-  // The root class keeps its background brush for the life of the process, like the class.
+  // The root class keeps its background brush for the life of the process, like the class; a
+  // failed registration frees it again.
+  unique_hbrush RootBrush(CreateSolidBrush(CLR_BG));
   const ClassDef defs[] = {
-      {ROOT_WC, CS_HREDRAW | CS_VREDRAW, CreateSolidBrush(CLR_BG), RootWndProc,
+      {ROOT_WC, CS_HREDRAW | CS_VREDRAW, RootBrush.get(), RootWndProc,
        "EnsureWindowClasses: ROOT_WC atom=%d err=%d"},
       {GL_WC, CS_OWNDC | CS_HREDRAW | CS_VREDRAW, nullptr, GLWndProc,
        "EnsureWindowClasses: GL_WC atom=%d err=%d"},
@@ -121,6 +110,8 @@ void TViewerForm::EnsureWindowClasses() {
     wc.lpszClassName = d.Name;
     const ATOM atom = RegisterClassExW(&wc);
     LogFmt(d.LogLine, atom, GetLastError());
+    if (atom != 0 && d.Background == RootBrush.get())
+      (void)RootBrush.release(); // the class owns it now
   }
   // Set even after a failed registration: a retry would fail the same way.
   GClassesRegistered = true;
@@ -138,30 +129,26 @@ void TViewerForm::CreateWindows() {
   const int TB = FToolbarHeight, SL = FSliderHeight, ST = FStatusHeight;
   const DWORD btn = WS_CHILD | WS_VISIBLE;
 
-  FRootWnd = CreateWindowExW(0, ROOT_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
-                             0, 0, W, H, FParentWnd, nullptr, ThisModule(), nullptr);
-  FBtnPlay = Child(FRootWnd, L"BUTTON", L"\u25B6 Play", btn, 4, 4, 80, TB - 8, IDC_BTN_PLAY);
-  FBtnStep = Child(FRootWnd, L"BUTTON", L"\u23ED Schritt", btn, 88, 4, 80, TB - 8, IDC_BTN_STEP);
-  FBtnReset = Child(FRootWnd, L"BUTTON", L"\u21BA Reset", btn, 172, 4, 80, TB - 8, IDC_BTN_RESET);
-  FBtnOverlay = Child(FRootWnd, L"BUTTON", L"Overlay: An", btn, 256, 4, 110, TB - 8, IDC_BTN_OVERLAY);
-  FBtnSettings = Child(FRootWnd, L"BUTTON", L"\u2699 Settings", btn, 370, 4, 90, TB - 8, IDC_BTN_SETTINGS);
-  FBtnLegend = Child(FRootWnd, L"BUTTON", L"\u2630 Legende", btn, 464, 4, 90, TB - 8, IDC_BTN_LEGEND);
-  FGLWnd = Child(FRootWnd, GL_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, TB, r.right,
+  FRootWnd.reset(CreateWindowExW(0, ROOT_WC, nullptr,
+                                 WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, W, H,
+                                 FParentWnd, nullptr, ThisModule(), nullptr));
+  const HWND Root = FRootWnd.get();
+  FBtnPlay = Child(Root, L"BUTTON", L"\u25B6 Play", btn, 4, 4, 80, TB - 8, IDC_BTN_PLAY);
+  FBtnStep = Child(Root, L"BUTTON", L"\u23ED Schritt", btn, 88, 4, 80, TB - 8, IDC_BTN_STEP);
+  FBtnReset = Child(Root, L"BUTTON", L"\u21BA Reset", btn, 172, 4, 80, TB - 8, IDC_BTN_RESET);
+  FBtnOverlay = Child(Root, L"BUTTON", L"Overlay: An", btn, 256, 4, 110, TB - 8, IDC_BTN_OVERLAY);
+  FBtnSettings = Child(Root, L"BUTTON", L"\u2699 Settings", btn, 370, 4, 90, TB - 8, IDC_BTN_SETTINGS);
+  FBtnLegend = Child(Root, L"BUTTON", L"\u2630 Legende", btn, 464, 4, 90, TB - 8, IDC_BTN_LEGEND);
+  FGLWnd = Child(Root, GL_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, TB, r.right,
                  r.bottom - TB - SL - ST, 0);
-  FSliderWnd = Child(FRootWnd, TRACKBAR_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | TBS_NOTICKS, 0,
+  FSliderWnd = Child(Root, TRACKBAR_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | TBS_NOTICKS, 0,
                      r.bottom - SL - ST, r.right, SL, IDC_SLIDER);
   SendMessageW(FSliderWnd, TBM_SETRANGE, TRUE, MAKELPARAM(0, 10000));
   SendMessageW(FSliderWnd, TBM_SETPOS, TRUE, 0);
-  FStatusWnd = Child(FRootWnd, L"STATIC", L"Loading...", WS_CHILD | WS_VISIBLE, 4, r.bottom - ST,
+  FStatusWnd = Child(Root, L"STATIC", L"Loading...", WS_CHILD | WS_VISIBLE, 4, r.bottom - ST,
                      r.right - 8 - FREQ_STATUS_W, ST, IDC_STATUS);
-  FFreqWnd = Child(FRootWnd, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_RIGHT,
-                   r.right - 4 - FREQ_STATUS_W, r.bottom - ST, FREQ_STATUS_W, ST, 0);
-}
-
-void TViewerForm::DestroyWindows() {
-  if (FRootWnd && IsWindow(FRootWnd))
-    DestroyWindow(FRootWnd);
-  FRootWnd = nullptr;
+  FFreqWnd = Child(Root, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_RIGHT, r.right - 4 - FREQ_STATUS_W,
+                   r.bottom - ST, FREQ_STATUS_W, ST, 0);
 }
 
 void TViewerForm::InitGL() {
@@ -172,14 +159,14 @@ void TViewerForm::InitGL() {
     return;
   }
   Log("InitGL: LoadOpenGL OK");
-  FGLRC = CreateMSAAContext(FGLWnd, FGLDC, 8);
-  LogFmt("InitGL: FGLRC=%d FGLDC=$%x err=%d", FGLRC, FGLDC, GetLastError());
-  if (FGLRC == nullptr) {
+  FGL = CreateMSAAContext(FGLWnd, 8);
+  LogFmt("InitGL: FGLRC=%d FGLDC=$%x err=%d", FGL.RC.get(), FGL.DC.get(), GetLastError());
+  if (!FGL) {
     Log("InitGL: context creation FAILED");
     UpdateStatusText("Error: OpenGL context creation failed");
     return;
   }
-  GL.wglMakeCurrent(FGLDC, FGLRC);
+  GL.wglMakeCurrent(FGL.DC.get(), FGL.RC.get());
   Log("InitGL: wglMakeCurrent done");
   if (GL.glEnable) {
     GL.glEnable(GL_BLEND);
@@ -191,27 +178,10 @@ void TViewerForm::InitGL() {
   HandleResize();
 }
 
-void TViewerForm::DoneGL() {
-  if (FGLRC) {
-    if (FRenderer && GL.wglMakeCurrent && GL.wglMakeCurrent(FGLDC, FGLRC)) {
-      // Freed while its context is still current, so its texture goes with it.
-      FRenderer.reset();
-    }
-    GL.wglMakeCurrent(nullptr, nullptr);
-    GL.wglDeleteContext(FGLRC);
-    FGLRC = nullptr;
-  }
-  FRenderer.reset();
-  if (FGLDC && IsWindow(FGLWnd)) {
-    ReleaseDC(FGLWnd, FGLDC);
-  }
-  FGLDC = nullptr;
-}
-
 void TViewerForm::RenderFrame() {
-  if (!FGLRC || !FRenderer)
+  if (!FGL || !FRenderer)
     return;
-  GL.wglMakeCurrent(FGLDC, FGLRC);
+  GL.wglMakeCurrent(FGL.DC.get(), FGL.RC.get());
   RECT rc{};
   GetClientRect(FGLWnd, &rc);
   FRenderer->Resize(rc.right - rc.left, rc.bottom - rc.top);
@@ -235,7 +205,7 @@ void TViewerForm::RenderFrame() {
   FRenderer->Render(FPSDFreqs, FPSDDb, FMagMinDb, FMagMaxDb, FreqLo, FreqHi, FCenterFreq, FSampleRate,
                     static_cast<double>(FPlayPosition) / FSampleRate, FDurationSec, FWFWindowSec, signals,
                     hoppers, status);
-  SwapBuffers(FGLDC);
+  SwapBuffers(FGL.DC.get());
 }
 
 void TViewerForm::HandleResize() {
@@ -245,7 +215,7 @@ void TViewerForm::HandleResize() {
 
 void TViewerForm::HandlePaint() {
   RenderFrame();
-  ValidateRect(FRootWnd, nullptr);
+  ValidateRect(FRootWnd.get(), nullptr);
 }
 
 void TViewerForm::UpdateStatusText(const std::string &S) {

@@ -4,6 +4,9 @@
 #include <windows.h>
 
 #include "base/uGlobals.h"
+#include "base/win32_uHandles.h"
+#include "render/wgl_uWGLUtils.h"
+#include "viewer/uFormRegistry.h"
 
 #include <cstdint>
 #include <memory>
@@ -46,7 +49,7 @@ public:
   TViewerForm(const TViewerForm &) = delete;
   TViewerForm &operator=(const TViewerForm &) = delete;
 
-  HWND RootWnd() const { return FRootWnd; }
+  HWND RootWnd() const { return FRootWnd.get(); }
 
   void HandleCommand(WORD ID);
   void HandleResize();
@@ -62,21 +65,23 @@ public:
   void UpdateStatusText(const std::string &S);
   void RenderFrame();
 
-  // Fields, in the order and with the initial values the viewer's parts rely on.
+  // Fields, in the order and with the initial values the viewer's parts rely on. Owners are
+  // released in reverse order of declaration: renderer, GL context, tooltip, registration,
+  // and last the root window with every child window.
   HWND FParentWnd = nullptr;
-  HWND FRootWnd = nullptr;
+  unique_hwnd FRootWnd;
   HWND FToolbarWnd = nullptr; // never created: the toolbar is the painted strip of the root
   HWND FGLWnd = nullptr;
   HWND FSliderWnd = nullptr;
   HWND FStatusWnd = nullptr;
   HWND FFreqWnd = nullptr;
-  HWND FTooltipWnd = nullptr;
+  TUnregisterForm FRegistration;
+  unique_hwnd FTooltipWnd; // a top-level window: not destroyed with the root
   int32_t FLastMouseX = INT32_MIN;
   int32_t FLastMouseY = INT32_MIN;
   HWND FBtnPlay = nullptr, FBtnReset = nullptr, FBtnSettings = nullptr;
   HWND FBtnOverlay = nullptr, FBtnStep = nullptr, FBtnLegend = nullptr;
-  HDC FGLDC = nullptr;
-  HGLRC FGLRC = nullptr;
+  TGLContext FGL; // device and rendering context of the drawing window
   std::string FFileName;
   int64_t FTotalSamples = 0;
   double FDurationSec = 0.0;
@@ -108,12 +113,9 @@ public:
   int32_t FStatusHeight = STATUS_H;
 
 private:
-  void Destroy() noexcept;
   static void EnsureWindowClasses();
   void CreateWindows();
-  void DestroyWindows();
   void InitGL();
-  void DoneGL();
   void StopPlay();
 };
 

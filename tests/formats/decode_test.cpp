@@ -336,5 +336,5 @@ TEST(DecodeVita49, LittleEndianStreamsWithAmbiguousFirstWord) {
       ASSERT_EQ(S[K].Im, static_cast<float>(V[2 * J + 1] / 32768.0)) << C.Name << " " << K;
     }
   }
-  EXPECT_EQ(TIQSource(D.File("a.iq")).GetDetectedSampleRate(), 2e6);
+  EXPECT_EQ(TIQSource(D.File("a.iq"), "").GetDetectedSampleRate(), 2e6);
 }

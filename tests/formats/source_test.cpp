@@ -9,7 +9,9 @@
 namespace {
 
 // A recording opened the way every reader of the product opens it: with its sidecar's hint.
-TIQSource OpenSource(const std::string &Path) { return TIQSource(Path, ReadFormatHint(Path)); }
+TIQSource OpenSource(const std::string &Path) {
+  return TIQSource(Path, ReadFormatHint(Path));
+}
 
 // Reference decoding of raw bytes, independent of the reader under test.
 TComplexSample RefSample(const TBytes &B, TIQFormat Fmt, size_t Header, size_t K) {
@@ -119,7 +121,7 @@ TEST(TIQSource, MissingAndVanishingFiles) {
 
   // A sda-wav hint on a missing file: the decoder cannot open it.
   WriteText(D.File("h.txt"), "output_format=sda-wav\n");
-  EXPECT_THROW(TIQSource(D.File("h.cs8")), EFileStreamError);
+  EXPECT_THROW(OpenSource(D.File("h.cs8")), EFileStreamError);
 }
 
 TEST(TIQSource, DecodedSourcesServeFromMemory) {

@@ -39,6 +39,9 @@ protected:
 };
 std::unique_ptr<Plugin> PluginTest::plugin;
 
+// Tests that open viewers, and so OpenGL contexts; suites named *GL run in small batches.
+class ViewerGL : public PluginTest {};
+
 } // namespace
 
 TEST_F(PluginTest, ExportsCarryTheirOrdinals) {
@@ -96,7 +99,7 @@ TEST_F(PluginTest, LoadRefusesMissingEmptyNilAndOverlongNames) {
   EXPECT_EQ(GetWindow(host.Wnd, GW_CHILD), nullptr) << "a refused load left a window behind";
 }
 
-TEST_F(PluginTest, WindowTreeMatchesTheLayoutFor640x480) {
+TEST_F(ViewerGL, WindowTreeMatchesTheLayoutFor640x480) {
   HostWindow host(640, 480);
   HWND root = Open(host);
   ASSERT_NE(root, nullptr);
@@ -155,7 +158,7 @@ TEST_F(PluginTest, WindowTreeMatchesTheLayoutFor640x480) {
   plugin->Close(root);
 }
 
-TEST_F(PluginTest, ControlsAreCommonControlsVersion6) {
+TEST_F(ViewerGL, ControlsAreCommonControlsVersion6) {
   HostWindow host(640, 480);
   HWND root = Open(host);
   ASSERT_NE(root, nullptr);
@@ -180,7 +183,7 @@ TEST_F(PluginTest, ControlsAreCommonControlsVersion6) {
   plugin->Close(root);
 }
 
-TEST_F(PluginTest, EscapeReachesTheHostFromRootAndDrawingWindow) {
+TEST_F(ViewerGL, EscapeReachesTheHostFromRootAndDrawingWindow) {
   HostWindow host(640, 480);
   HWND root = Open(host);
   ASSERT_NE(root, nullptr);
@@ -201,7 +204,7 @@ TEST_F(PluginTest, EscapeReachesTheHostFromRootAndDrawingWindow) {
   plugin->Close(root);
 }
 
-TEST_F(PluginTest, OverlayButtonTogglesItsText) {
+TEST_F(ViewerGL, OverlayButtonTogglesItsText) {
   HostWindow host(640, 480);
   HWND root = Open(host);
   ASSERT_NE(root, nullptr);
@@ -213,7 +216,7 @@ TEST_F(PluginTest, OverlayButtonTogglesItsText) {
   plugin->Close(root);
 }
 
-TEST_F(PluginTest, CloseDestroysTheTreeOnce) {
+TEST_F(ViewerGL, CloseDestroysTheTreeOnce) {
   HostWindow host(640, 480);
   HWND root = Open(host);
   ASSERT_NE(root, nullptr);
@@ -226,7 +229,7 @@ TEST_F(PluginTest, CloseDestroysTheTreeOnce) {
   EXPECT_TRUE(IsWindow(host.Wnd));
 }
 
-TEST_F(PluginTest, AnsiAndWideLoadAgree) {
+TEST_F(ViewerGL, AnsiAndWideLoadAgree) {
   HostWindow host(640, 480);
   const std::wstring file = Recording();
   char ansi[MAX_PATH];
@@ -240,7 +243,7 @@ TEST_F(PluginTest, AnsiAndWideLoadAgree) {
   plugin->Close(w);
 }
 
-TEST_F(PluginTest, ThirtyThreeViewersAtOnce) {
+TEST_F(ViewerGL, ThirtyThreeViewersAtOnce) {
 #ifndef _WIN64
   // 32-bit Wine under qemu's user-mode emulation (kernels without i386 support) draws with
   // Mesa's plain rasteriser, and there the fifth simultaneous GL context dies with an X error
@@ -279,7 +282,7 @@ TEST_F(PluginTest, ThirtyThreeViewersAtOnce) {
   plugin->Close(again);
 }
 
-TEST_F(PluginTest, DrawingWindowShowsAFrame) {
+TEST_F(ViewerGL, DrawingWindowShowsAFrame) {
   HostWindow host(640, 480);
   HWND root = Open(host);
   ASSERT_NE(root, nullptr);

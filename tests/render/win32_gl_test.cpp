@@ -27,27 +27,19 @@ public:
     Wc.hInstance = GetModuleHandleW(nullptr);
     Wc.lpszClassName = TEST_WC;
     RegisterClassExW(&Wc); // a second registration fails harmlessly
-    FWnd = CreateWindowExW(0, TEST_WC, L"gl test", WS_POPUP | WS_VISIBLE, 0, 0, W, H, nullptr, nullptr,
-                           GetModuleHandleW(nullptr), nullptr);
+    FWnd.reset(CreateWindowExW(0, TEST_WC, L"gl test", WS_POPUP | WS_VISIBLE, 0, 0, W, H, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr));
     if (FWnd)
-      FRC = CreateMSAAContext(FWnd, FDC, MaxSamples);
+      FCtx = CreateMSAAContext(FWnd.get(), MaxSamples);
   }
-  ~TTestGLWindow() {
-    if (FRC) {
-      GL.wglMakeCurrent(nullptr, nullptr);
-      GL.wglDeleteContext(FRC);
-    }
-    if (FDC)
-      ReleaseDC(FWnd, FDC);
-    if (FWnd)
-      DestroyWindow(FWnd);
-  }
-  TTestGLWindow(const TTestGLWindow &) = delete;
-  TTestGLWindow &operator=(const TTestGLWindow &) = delete;
+  HWND Wnd() const { return FWnd.get(); }
+  HDC DC() const { return FCtx.DC.get(); }
+  HGLRC RC() const { return FCtx.RC.get(); }
+  int32_t Samples() const { return FCtx.Samples; }
 
-  HWND FWnd = nullptr;
-  HDC FDC = nullptr;
-  HGLRC FRC = nullptr;
+private:
+  unique_hwnd FWnd;
+  TGLContext FCtx; // released before the window
 };
 
 // Progress marks, so that a crash inside the driver shows which step it was in.
@@ -85,28 +77,27 @@ TEST(WinGL, DummyClassAlreadyRegisteredCountsAsSuccess) {
 TEST(WinGL, ContextOnARealWindow) {
   ASSERT_TRUE(HaveGL());
   TTestGLWindow W(64, 48, 8);
-  if (!W.FWnd)
+  if (!W.Wnd())
     GTEST_SKIP() << "no window station / display";
-  ASSERT_NE(W.FDC, nullptr);
-  ASSERT_NE(W.FRC, nullptr);
-  std::printf("[ info ] context with %d samples (extension %s)\n", LastContextSamples,
+  ASSERT_NE(W.DC(), nullptr);
+  ASSERT_NE(W.RC(), nullptr);
+  std::printf("[ info ] context with %d samples (extension %s)\n", W.Samples(),
               WglChoosePixelFormatARB ? "present" : "absent");
-  EXPECT_TRUE(LastContextSamples == 0 || LastContextSamples == 8 || LastContextSamples == 4 ||
-              LastContextSamples == 2);
-  EXPECT_TRUE(GL.wglMakeCurrent(W.FDC, W.FRC));
+  EXPECT_TRUE(W.Samples() == 0 || W.Samples() == 8 || W.Samples() == 4 || W.Samples() == 2);
+  EXPECT_TRUE(GL.wglMakeCurrent(W.DC(), W.RC()));
 }
 
 TEST(WinGL, MaxSamplesOneUsesTheStandardFormat) {
   ASSERT_TRUE(HaveGL());
   TTestGLWindow W(64, 48, 1);
-  if (!W.FWnd)
+  if (!W.Wnd())
     GTEST_SKIP() << "no window station / display";
-  ASSERT_NE(W.FRC, nullptr);
-  EXPECT_EQ(LastContextSamples, 0);
+  ASSERT_NE(W.RC(), nullptr);
+  EXPECT_EQ(W.Samples(), 0);
   PIXELFORMATDESCRIPTOR Pfd{};
-  const int Format = GetPixelFormat(W.FDC);
+  const int Format = GetPixelFormat(W.DC());
   ASSERT_NE(Format, 0);
-  ASSERT_NE(DescribePixelFormat(W.FDC, Format, sizeof(Pfd), &Pfd), 0);
+  ASSERT_NE(DescribePixelFormat(W.DC(), Format, sizeof(Pfd), &Pfd), 0);
   EXPECT_TRUE(Pfd.dwFlags & PFD_DOUBLEBUFFER);
   EXPECT_TRUE(Pfd.dwFlags & PFD_SUPPORT_OPENGL);
   EXPECT_GE(Pfd.cColorBits, 24);
@@ -128,11 +119,11 @@ TEST(WinGL, FrameOnAWindowMatchesTheOffscreenFrame) {
   ASSERT_NE(ReadPixels, nullptr);
   // Multisampling off: the offscreen reference has none, and edge coverage would differ.
   TTestGLWindow W(REF_W, REF_H, 1);
-  if (!W.FWnd)
+  if (!W.Wnd())
     GTEST_SKIP() << "no window station / display";
-  ASSERT_NE(W.FRC, nullptr);
+  ASSERT_NE(W.RC(), nullptr);
   RECT Rc{};
-  GetClientRect(W.FWnd, &Rc);
+  GetClientRect(W.Wnd(), &Rc);
   ASSERT_EQ(Rc.right, REF_W);
   ASSERT_EQ(Rc.bottom, REF_H);
   {
@@ -170,7 +161,7 @@ TEST(WinGL, FrameOnAWindowMatchesTheOffscreenFrame) {
     EXPECT_GT(Compared, REF_W * REF_H / 2);
     EXPECT_LE(Flat, Compared / 1000);
     Stage("swap");
-    SwapBuffers(W.FDC);
+    SwapBuffers(W.DC());
   }
 }
 
