@@ -211,15 +211,16 @@ def check_readme(raw):
 def check_guide_matches_sources():
     """The guide's format table and library lists must follow the code."""
     guide = (ROOT / "docs/user-guide.md").read_text(encoding="utf-8")
-    plugin = (ROOT / "src/plugin/zembrola.cpp").read_text()
-    m = re.search(r"WLX_DETECT_STRING\[\]\s*=\s*((?:\s*\"(?:[^\"\\]|\\.)*\")+)", plugin)
+    sources = "".join(p.read_text(errors="replace") for p in sorted((ROOT / "src").rglob("*.[ch]*")))
+    m = re.search(r"WLX_DETECT_STRING\[\]\s*=\s*((?:\s*\"(?:[^\"\\]|\\.)*\")+)", sources)
+    if not check(m, "src/: no definition of WLX_DETECT_STRING found"):
+        return
     detect = "".join(re.findall(r"\"((?:[^\"\\]|\\.)*)\"", m.group(1))).replace('\\"', '"')
     check(f"\n{detect}\n" in guide, f"user guide: default detect string {detect!r} not quoted")
     table = guide[guide.index("| Recording |"):]
     table = table[:table.index("\n\n")]
     for ext in re.findall(r'EXT="([A-Z0-9]+)"', detect):
         check(f"`.{ext.lower()}`" in table, f"user guide: extension .{ext.lower()} missing from the format table")
-    sources = "".join(p.read_text(errors="replace") for p in (ROOT / "src").rglob("*.cpp"))
     for lib in ("cudart64_", "cufft64_"):
         in_code = re.findall(rf'"({lib}\w+\.dll)"', sources)
         if in_code:
