@@ -18,6 +18,7 @@ def wrap(text, **kw):
     # "plug-in" must not be broken into "plug-" and "in".
     return textwrap.wrap(text, WIDTH, break_on_hyphens=False, **kw)
 
+
 # readme.txt is read by whatever text viewer the user has, in whatever code page: ASCII only.
 # A character missing here stops the build rather than turning into mojibake.
 ASCII_FOR = {
@@ -25,7 +26,7 @@ ASCII_FOR = {
     "\u2026": "...", "\u00d7": "x", "\u2212": "-", "\u2264": "<=", "\u2265": ">=", "\u2260": "!=",
     "\u00b1": "+/-", "\u2192": "->", "\u00a0": " ", "\u00df": "ss", "\u00e4": "ae", "\u00f6": "oe",
     "\u00fc": "ue", "\u00c4": "Ae", "\u00d6": "Oe", "\u00dc": "Ue", "\u00b5": "u", "\u00b0": " deg",
-        # The toolbar buttons' symbols: their words say it all.
+    # The toolbar buttons' symbols: their words say it all.
     "\u25b6": ">", "\u23ed": ">>", "\u21ba": "", "\u2699": "", "\u2630": "",
 }
 
