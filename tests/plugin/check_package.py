@@ -182,7 +182,8 @@ def check_dll(name, data, symbols, version, workdir):
 
 
 def check_manifest(text, version, listing):
-    check(text.endswith("\r\n") and "\n" not in text.replace("\r\n", ""), "pluginst.inf: not CR LF throughout")
+    check(text.endswith("\r\n") and "\n" not in text.replace("\r\n", ""),
+          "pluginst.inf: not CR LF throughout")
     lines = text.split("\r\n")[:-1]
     check(lines[:1] == ["[plugininstall]"], f"pluginst.inf: first line {lines[:1]}")
     fields = dict(line.split("=", 1) for line in lines[1:])
@@ -220,12 +221,14 @@ def check_guide_matches_sources():
     table = guide[guide.index("| Recording |"):]
     table = table[:table.index("\n\n")]
     for ext in re.findall(r'EXT="([A-Z0-9]+)"', detect):
-        check(f"`.{ext.lower()}`" in table, f"user guide: extension .{ext.lower()} missing from the format table")
+        check(f"`.{ext.lower()}`" in table,
+              f"user guide: extension .{ext.lower()} missing from the format table")
     for lib in ("cudart64_", "cufft64_"):
         in_code = re.findall(rf'"({lib}\w+\.dll)"', sources)
         if in_code:
             in_guide = re.findall(rf"`({lib}\w+\.dll)`", guide)
-            check(in_code == in_guide, f"user guide: {lib}* list {in_guide} differs from the code's {in_code}")
+            check(in_code == in_guide,
+                  f"user guide: {lib}* list {in_guide} differs from the code's {in_code}")
 
 
 def main():
@@ -247,7 +250,8 @@ def main():
         sym_infos = z.infolist()
         symbols = {i.filename: z.read(i) for i in sym_infos}
     check([i.filename for i in infos] == PACKAGE_FILES, f"package listing {[i.filename for i in infos]}")
-    check([i.filename for i in sym_infos] == SYMBOL_FILES, f"symbols listing {[i.filename for i in sym_infos]}")
+    check([i.filename for i in sym_infos] == SYMBOL_FILES,
+          f"symbols listing {[i.filename for i in sym_infos]}")
     check(len({i.date_time for i in infos + sym_infos}) == 1, "zip entries carry different times")
 
     if "pluginst.inf" in files:
@@ -255,8 +259,9 @@ def main():
     if "readme.txt" in files:
         check_readme(files["readme.txt"])
     if "CHANGELOG.md" in files:
-        check(files["CHANGELOG.md"] == (ROOT / "CHANGELOG.md").read_bytes(), "CHANGELOG.md differs from the repository's")
-        check(f"\n## {version}\n" in files["CHANGELOG.md"].decode("utf-8"), f"CHANGELOG.md has no entry for {version}")
+        log = files["CHANGELOG.md"]
+        check(log == (ROOT / "CHANGELOG.md").read_bytes(), "CHANGELOG.md differs from the repository's")
+        check(f"\n## {version}\n" in log.decode("utf-8"), f"CHANGELOG.md has no entry for {version}")
     with tempfile.TemporaryDirectory() as tmp:
         for name in DLLS:
             if name in files:
