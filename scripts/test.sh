@@ -29,4 +29,6 @@ for preset in native win64 win32; do
   fi
   ctest --preset "$preset" "${repeat[@]}"
 done
+echo "=== package: built twice, the zips compared and checked"
+python3 tests/plugin/check_package.py
 echo "=== all tests passed in $(( $(date +%s) - start )) s"

@@ -1,5 +1,6 @@
 // zembrola: inspect I/Q recordings from the command line with the plug-in's own code.
 #include "commands.h"
+#include "zb_version.h"
 
 #include <cstdio>
 #include <exception>
@@ -11,6 +12,8 @@ std::vector<CommandRegistrar> &CommandRegistry() {
 
 int main(int argc, char **argv) {
   CLI::App app{"zembrola - I/Q recording inspector"};
+  app.set_version_flag("--version", "zembrola " ZB_VERSION_STRING,
+                       "Print the version (the plug-in DLLs carry the same) and exit");
   app.require_subcommand(1);
   for (const auto &reg : CommandRegistry())
     reg(app);
@@ -19,6 +22,8 @@ int main(int argc, char **argv) {
   } catch (const CLI::CallForHelp &e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp &e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion &e) {
     return app.exit(e);
   } catch (const CLI::ParseError &e) {
     std::fprintf(stderr, "zembrola: %s\n", e.what());

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Writes the release: dist/zembrola-VERSION.zip (what a user installs: both stripped DLLs, the
+# install manifest, the user guide as readme.txt and the change log) and
+# dist/zembrola-VERSION-symbols.zip (the DLLs' debug information, found again through each
+# DLL's .gnu_debuglink). Run after the README's test command; missing builds are made here.
+# Two runs on the same commit write byte-identical zips.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+dist=dist
+stage=build/package
+
+for preset in win32 win64; do
+  [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
+  # A no-op when the test command has already built it.
+  cmake --build --preset "$preset" --target zembrola
+done
+
+cache_value() { sed -n "s/^$2:[A-Z]*=//p" "build/$1/CMakeCache.txt"; }
+# The version every build was configured with; the two must agree.
+version=$(cache_value win64 CMAKE_PROJECT_VERSION)
+if [ -z "$version" ] || [ "$version" != "$(cache_value win32 CMAKE_PROJECT_VERSION)" ]; then
+  echo "package: win32 and win64 builds disagree on the version" \
+    "('$(cache_value win32 CMAKE_PROJECT_VERSION)' vs '$version')" >&2
+  exit 1
+fi
+
+# Zip entries carry the commit's time, so the archive depends on nothing but the commit.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || echo 315532800)
+fi
+
+root=$(pwd)
+rm -rf "$stage"
+mkdir -p "$stage/plugin" "$stage/symbols" "$dist"
+
+# Debug information apart, linked by name and checksum. objcopy stamps PE files with the
+# current time unless SOURCE_DATE_EPOCH says otherwise; the linker wrote 0, and so do we.
+strip_dll() {
+  local preset=$1 name=$2 objcopy
+  objcopy=$(cache_value "$preset" CMAKE_OBJCOPY)
+  SOURCE_DATE_EPOCH=0 "$objcopy" --only-keep-debug "build/$preset/$name" "$stage/symbols/$name.debug"
+  # --strip-all also drops the symbol table, which the debug file keeps: 0.5 MB instead of 0.8.
+  # --add-gnu-debuglink reads the debug file to checksum it and records only its base name.
+  (cd "$stage/symbols" &&
+    SOURCE_DATE_EPOCH=0 "$objcopy" --strip-all --add-gnu-debuglink="$name.debug" \
+      "$root/build/$preset/$name" "$root/$stage/plugin/$name")
+}
+strip_dll win32 zembrola.wlx
+strip_dll win64 zembrola.wlx64
+
+# The host reads this when a user opens the zip; Windows line ends for a Windows ini file.
+printf '%s\r\n' \
+  '[plugininstall]' \
+  "description=Zembrola $version: spectrum, waterfall and playback of I/Q radio recordings" \
+  'type=wlx' \
+  'file=zembrola.wlx' \
+  'file64=zembrola.wlx64' \
+  'defaultdir=zembrola' >"$stage/plugin/pluginst.inf"
+
+python3 scripts/package_files.py readme docs/user-guide.md "$stage/plugin/readme.txt"
+cp CHANGELOG.md "$stage/plugin/CHANGELOG.md"
+
+zip_out="$dist/zembrola-$version.zip"
+symbols_out="$dist/zembrola-$version-symbols.zip"
+python3 scripts/package_files.py zip "$zip_out" "$SOURCE_DATE_EPOCH" \
+  "$stage/plugin"/{pluginst.inf,zembrola.wlx,zembrola.wlx64,readme.txt,CHANGELOG.md}
+python3 scripts/package_files.py zip "$symbols_out" "$SOURCE_DATE_EPOCH" \
+  "$stage/symbols"/{zembrola.wlx.debug,zembrola.wlx64.debug}
+
+for z in "$zip_out" "$symbols_out"; do
+  echo "package: $z ($(stat -c %s "$z") bytes)"
+done
