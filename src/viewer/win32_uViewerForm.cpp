@@ -1,5 +1,7 @@
 #include "viewer/win32_uViewerForm.h"
 
+#include "viewer/uViewerLayout.h"
+
 #include "base/uLog.h"
 #include "base/win32_uHandles.h"
 #include "base/win32_uModule.h"
@@ -10,6 +12,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 bool GClassesRegistered = false;
 
@@ -125,30 +128,54 @@ void TViewerForm::CreateWindows() {
 
   RECT r{};
   GetClientRect(FParentWnd, &r);
-  const int W = r.right - r.left, H = r.bottom - r.top;
-  const int TB = FToolbarHeight, SL = FSliderHeight, ST = FStatusHeight;
+  // Created at the sizes given for 96 dots per inch; later size and DPI changes re-lay out.
+  const TViewerLayout L = ComputeViewerLayout(r.right - r.left, r.bottom - r.top, 1.0);
   const DWORD btn = WS_CHILD | WS_VISIBLE;
+  const auto Make = [this](const wchar_t *cls, const wchar_t *text, DWORD style, const TLayoutRect &R,
+                           WORD id) {
+    return Child(FRootWnd.get(), cls, text, style, R.X, R.Y, R.W, R.H, id);
+  };
 
-  FRootWnd.reset(CreateWindowExW(0, ROOT_WC, nullptr,
-                                 WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, W, H,
-                                 FParentWnd, nullptr, ThisModule(), nullptr));
-  const HWND Root = FRootWnd.get();
-  FBtnPlay = Child(Root, L"BUTTON", L"\u25B6 Play", btn, 4, 4, 80, TB - 8, IDC_BTN_PLAY);
-  FBtnStep = Child(Root, L"BUTTON", L"\u23ED Schritt", btn, 88, 4, 80, TB - 8, IDC_BTN_STEP);
-  FBtnReset = Child(Root, L"BUTTON", L"\u21BA Reset", btn, 172, 4, 80, TB - 8, IDC_BTN_RESET);
-  FBtnOverlay = Child(Root, L"BUTTON", L"Overlay: An", btn, 256, 4, 110, TB - 8, IDC_BTN_OVERLAY);
-  FBtnSettings = Child(Root, L"BUTTON", L"\u2699 Settings", btn, 370, 4, 90, TB - 8, IDC_BTN_SETTINGS);
-  FBtnLegend = Child(Root, L"BUTTON", L"\u2630 Legende", btn, 464, 4, 90, TB - 8, IDC_BTN_LEGEND);
-  FGLWnd = Child(Root, GL_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, TB, r.right,
-                 r.bottom - TB - SL - ST, 0);
-  FSliderWnd = Child(Root, TRACKBAR_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | TBS_NOTICKS, 0,
-                     r.bottom - SL - ST, r.right, SL, IDC_SLIDER);
+  FRootWnd.reset(
+      CreateWindowExW(0, ROOT_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
+                      r.right - r.left, r.bottom - r.top, FParentWnd, nullptr, ThisModule(), nullptr));
+  FBtnPlay = Make(L"BUTTON", L"\u25B6 Play", btn, L.Buttons[0], IDC_BTN_PLAY);
+  FBtnStep = Make(L"BUTTON", L"\u23ED Schritt", btn, L.Buttons[1], IDC_BTN_STEP);
+  FBtnReset = Make(L"BUTTON", L"\u21BA Reset", btn, L.Buttons[2], IDC_BTN_RESET);
+  FBtnOverlay = Make(L"BUTTON", L"Overlay: An", btn, L.Buttons[3], IDC_BTN_OVERLAY);
+  FBtnSettings = Make(L"BUTTON", L"\u2699 Settings", btn, L.Buttons[4], IDC_BTN_SETTINGS);
+  FBtnLegend = Make(L"BUTTON", L"\u2630 Legende", btn, L.Buttons[5], IDC_BTN_LEGEND);
+  FGLWnd = Make(GL_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, L.GL, 0);
+  FSliderWnd = Make(TRACKBAR_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | TBS_NOTICKS, L.Slider, IDC_SLIDER);
   SendMessageW(FSliderWnd, TBM_SETRANGE, TRUE, MAKELPARAM(0, 10000));
   SendMessageW(FSliderWnd, TBM_SETPOS, TRUE, 0);
-  FStatusWnd = Child(Root, L"STATIC", L"Loading...", WS_CHILD | WS_VISIBLE, 4, r.bottom - ST,
-                     r.right - 8 - FREQ_STATUS_W, ST, IDC_STATUS);
-  FFreqWnd = Child(Root, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_RIGHT, r.right - 4 - FREQ_STATUS_W,
-                   r.bottom - ST, FREQ_STATUS_W, ST, 0);
+  FStatusWnd = Make(L"STATIC", L"Loading...", WS_CHILD | WS_VISIBLE, L.Status, IDC_STATUS);
+  FFreqWnd = Make(L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_RIGHT, L.Freq, 0);
+  FDpiScale = GetDpiScaleFor(FRootWnd.get());
+}
+
+void TViewerForm::LayoutChildren() {
+  RECT r{};
+  GetClientRect(FRootWnd.get(), &r);
+  const TViewerLayout L = ComputeViewerLayout(r.right - r.left, r.bottom - r.top, FDpiScale);
+  FToolbarHeight = L.ToolbarH;
+  FSliderHeight = L.Slider.H;
+  FStatusHeight = L.Status.H;
+  const std::pair<HWND, TLayoutRect> Places[] = {{FBtnPlay, L.Buttons[0]},
+                                                 {FBtnStep, L.Buttons[1]},
+                                                 {FBtnReset, L.Buttons[2]},
+                                                 {FBtnOverlay, L.Buttons[3]},
+                                                 {FBtnSettings, L.Buttons[4]},
+                                                 {FBtnLegend, L.Buttons[5]},
+                                                 {FGLWnd, L.GL},
+                                                 {FSliderWnd, L.Slider},
+                                                 {FStatusWnd, L.Status},
+                                                 {FFreqWnd, L.Freq}};
+  for (const auto &[Wnd, R] : Places)
+    SetWindowPos(Wnd, nullptr, R.X, R.Y, R.W, R.H, SWP_NOZORDER | SWP_NOACTIVATE);
+  // The toolbar strip is painted by the root window itself.
+  InvalidateRect(FRootWnd.get(), nullptr, FALSE);
+  HandleResize();
 }
 
 void TViewerForm::InitGL() {
@@ -259,7 +286,16 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
     break;
   case WM_SIZE:
     if (Form)
-      Form->HandleResize();
+      Form->LayoutChildren();
+    break;
+  case WM_DPICHANGED:
+  case WM_DPICHANGED_AFTERPARENT:
+    if (Form) {
+      // A top-level window learns the new DPI from the message; a child asks its DC.
+      Form->FDpiScale =
+          Msg == WM_DPICHANGED && LOWORD(WParam) > 0 ? LOWORD(WParam) / 96.0 : GetDpiScaleFor(Wnd);
+      Form->LayoutChildren();
+    }
     break;
   case WM_PAINT:
     if (!Form)

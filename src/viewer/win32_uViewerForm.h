@@ -53,6 +53,9 @@ public:
 
   void HandleCommand(WORD ID);
   void HandleResize();
+  // Moves the child windows to the places the root window's client size and FDpiScale give,
+  // then fits the renderer and draws a frame.
+  void LayoutChildren();
   void HandlePaint();
   void HandleTimer() {}
   void HandleSeekTimer() {}
@@ -111,6 +114,7 @@ public:
   int32_t FToolbarHeight = TOOLBAR_H;
   int32_t FSliderHeight = SLIDER_H;
   int32_t FStatusHeight = STATUS_H;
+  double FDpiScale = 1.0; // the root window's dots per inch / 96, for the layout
 
 private:
   static void EnsureWindowClasses();

@@ -304,3 +304,76 @@ TEST_F(ViewerGL, DrawingWindowShowsAFrame) {
   plugin->Close(root);
   EXPECT_EQ(wglGetCurrentContext(), nullptr) << "closing left a context current";
 }
+
+namespace {
+
+struct TChildRects {
+  RECT GL, Slider, Status, Freq, Play;
+};
+
+TChildRects ChildRects(HWND root) {
+  return {RectInParent(FindWindowExW(root, nullptr, L"ZembrolaGLWnd", nullptr)),
+          RectInParent(GetDlgItem(root, 1004)), RectInParent(GetDlgItem(root, 1005)),
+          RectInParent(GetWindow(GetDlgItem(root, 1005), GW_HWNDNEXT)), RectInParent(GetDlgItem(root, 1001))};
+}
+
+void ExpectRect(const RECT &r, int x, int y, int w, int h, const char *what) {
+  SCOPED_TRACE(what);
+  EXPECT_EQ(r.left, x);
+  EXPECT_EQ(r.top, y);
+  EXPECT_EQ(r.right - r.left, w);
+  EXPECT_EQ(r.bottom - r.top, h);
+}
+
+} // namespace
+
+TEST_F(ViewerGL, ChildrenFollowTheHostsSize) {
+  HostWindow host(640, 480);
+  HWND root = Open(host);
+  ASSERT_NE(root, nullptr);
+  struct Step {
+    int W, H;
+  };
+  for (const Step s : {Step{1280, 900}, Step{300, 200}, Step{640, 480}}) {
+    SCOPED_TRACE(testing::Message() << s.W << "x" << s.H);
+    // What the host does when its lister window changes size.
+    MoveWindow(root, 0, 0, s.W, s.H, TRUE);
+    HostWindow::Pump();
+    const TChildRects c = ChildRects(root);
+    ExpectRect(c.GL, 0, 32, s.W, s.H - 80, "drawing window");
+    ExpectRect(c.Slider, 0, s.H - 48, s.W, 26, "slider");
+    ExpectRect(c.Status, 4, s.H - 22, s.W - 158, 22, "status");
+    ExpectRect(c.Freq, s.W - 154, s.H - 22, 150, 22, "frequency readout");
+    ExpectRect(c.Play, 4, 4, 80, 24, "play button");
+    // The frame drawn after the resize covers the new client area.
+    GLint viewport[4] = {};
+    ASSERT_NE(wglGetCurrentContext(), nullptr);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], s.W);
+    EXPECT_EQ(viewport[3], s.H - 80);
+  }
+  // Too low for the strips: the drawing window keeps a height of 0 instead of a negative one.
+  MoveWindow(root, 0, 0, 200, 60, TRUE);
+  HostWindow::Pump();
+  EXPECT_EQ(ChildRects(root).GL.bottom - ChildRects(root).GL.top, 0);
+  plugin->Close(root);
+}
+
+TEST_F(ViewerGL, DpiChangeRelaysOutAtTheNewScale) {
+  HostWindow host(1000, 700);
+  HWND root = Open(host);
+  ASSERT_NE(root, nullptr);
+  RECT suggested{0, 0, 1000, 700};
+  SendMessageW(root, WM_DPICHANGED, MAKEWPARAM(120, 120), reinterpret_cast<LPARAM>(&suggested));
+  HostWindow::Pump();
+  const TChildRects c = ChildRects(root);
+  ExpectRect(c.GL, 0, 40, 1000, 600, "drawing window");
+  ExpectRect(c.Slider, 0, 640, 1000, 32, "slider");
+  ExpectRect(c.Status, 5, 672, 802, 28, "status");
+  ExpectRect(c.Freq, 807, 672, 188, 28, "frequency readout");
+  ExpectRect(c.Play, 5, 5, 100, 30, "play button");
+  SendMessageW(root, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&suggested));
+  HostWindow::Pump();
+  ExpectRect(ChildRects(root).GL, 0, 32, 1000, 620, "drawing window back at 96 dpi");
+  plugin->Close(root);
+}
