@@ -20,9 +20,6 @@ OSMESAproc OSMesaGetProcAddress(const char *funcName);
 
 namespace {
 constexpr GLenum OSMESA_RGBA = 0x1908; // GL_RGBA
-
-using TglFinish = void (*)();
-TglFinish glFinishProc = nullptr;
 } // namespace
 
 bool LoadOpenGLOffscreen() {
@@ -31,7 +28,6 @@ bool LoadOpenGLOffscreen() {
   // The WGL entries have no offscreen counterpart and stay null.
   LoadGLEntries(
       GL, [](const char *Name) { return reinterpret_cast<void *>(OSMesaGetProcAddress(Name)); }, false);
-  glFinishProc = reinterpret_cast<TglFinish>(OSMesaGetProcAddress("glFinish"));
   return GLDrawingEntriesLoaded(GL);
 }
 
@@ -79,8 +75,8 @@ void TOSMesaDestroyContext::MakeCurrent() {
 }
 
 void TOSMesaDestroyContext::Finish() {
-  if (glFinishProc)
-    glFinishProc();
+  if (GL.glFinish)
+    GL.glFinish();
 }
 
 TRGBA8 TOSMesaDestroyContext::Pixel(int32_t X, int32_t Y) const {

@@ -56,12 +56,18 @@ using TWGLBool = int32_t; // Win32 BOOL
   X(glTexCoord2f, void, (GLfloat, GLfloat))                                                                  \
   X(glDeleteTextures, void, (GLsizei, const GLuint *))                                                       \
   X(glFlush, void, ())
+// Reading the frame back, for presenting it through GDI where the driver cannot show a child
+// window's OpenGL output; loaded with the others, not needed for drawing.
+#define ZB_GL_READ_ENTRIES(X)                                                                                \
+  X(glReadPixels, void, (GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, GLvoid *))                          \
+  X(glFinish, void, ())
 
 // All null until loaded; a name the library lacks stays null.
 struct TGLEntryPoints {
 #define ZB_GL_MEMBER(Name, Ret, Params) Ret(ZB_GLAPI *Name) Params = nullptr;
   ZB_GL_WGL_ENTRIES(ZB_GL_MEMBER)
   ZB_GL_DRAW_ENTRIES(ZB_GL_MEMBER)
+  ZB_GL_READ_ENTRIES(ZB_GL_MEMBER)
 #undef ZB_GL_MEMBER
 };
 
@@ -75,6 +81,7 @@ template <typename FResolve> void LoadGLEntries(TGLEntryPoints &Table, FResolve 
     ZB_GL_WGL_ENTRIES(ZB_GL_LOAD)
   }
   ZB_GL_DRAW_ENTRIES(ZB_GL_LOAD)
+  ZB_GL_READ_ENTRIES(ZB_GL_LOAD)
 #undef ZB_GL_LOAD
 }
 
@@ -105,6 +112,8 @@ inline constexpr GLenum GL_TEXTURE_MIN_FILTER = 10241;
 inline constexpr GLint GL_NEAREST = 9728;
 inline constexpr GLint GL_LINEAR = 9729;
 inline constexpr GLenum GL_RGB = 6407;
+inline constexpr GLenum GL_RGBA = 6408;
+inline constexpr GLenum GL_BGRA = 0x80E1;
 inline constexpr GLenum GL_UNSIGNED_BYTE = 5121;
 inline constexpr GLenum GL_SCISSOR_TEST = 3089;
 inline constexpr GLenum GL_BLEND = 3042;

@@ -7,9 +7,11 @@
 #include "base/win32_uModule.h"
 #include "render/uGLRenderer.h"
 #include "render/uWinGL.h"
+#include "render/win32_uGdiPresent.h"
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <utility>
@@ -186,7 +188,19 @@ void TViewerForm::InitGL() {
     return;
   }
   Log("InitGL: LoadOpenGL OK");
-  FGL = CreateMSAAContext(FGLWnd, 8);
+  HWND Target = FGLWnd;
+  if (GdiPresentNeeded()) {
+    // Frames of a GL child window never reach the screen here: draw into a hidden window of the
+    // same size instead and copy each frame onto the drawing window with GDI.
+    RECT rc{};
+    GetClientRect(FGLWnd, &rc);
+    FRenderWnd.reset(CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, GL_WC, nullptr, WS_POPUP, 0, 0,
+                                     std::max<LONG>(rc.right, 1), std::max<LONG>(rc.bottom, 1), nullptr,
+                                     nullptr, ThisModule(), nullptr));
+    if (FRenderWnd)
+      Target = FRenderWnd.get();
+  }
+  FGL = CreateMSAAContext(Target, 8);
   LogFmt("InitGL: FGLRC=%d FGLDC=$%x err=%d", FGL.RC.get(), FGL.DC.get(), GetLastError());
   if (!FGL) {
     Log("InitGL: context creation FAILED");
@@ -211,6 +225,13 @@ void TViewerForm::RenderFrame() {
   GL.wglMakeCurrent(FGL.DC.get(), FGL.RC.get());
   RECT rc{};
   GetClientRect(FGLWnd, &rc);
+  if (FRenderWnd) {
+    RECT hidden{};
+    GetClientRect(FRenderWnd.get(), &hidden);
+    const LONG W = std::max<LONG>(rc.right, 1), H = std::max<LONG>(rc.bottom, 1);
+    if (hidden.right != W || hidden.bottom != H)
+      SetWindowPos(FRenderWnd.get(), nullptr, 0, 0, W, H, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   FRenderer->Resize(rc.right - rc.left, rc.bottom - rc.top);
   double FreqLo, FreqHi;
   if (FPSDFreqs.size() >= 2) {
@@ -232,7 +253,18 @@ void TViewerForm::RenderFrame() {
   FRenderer->Render(FPSDFreqs, FPSDDb, FMagMinDb, FMagMaxDb, FreqLo, FreqHi, FCenterFreq, FSampleRate,
                     static_cast<double>(FPlayPosition) / FSampleRate, FDurationSec, FWFWindowSec, signals,
                     hoppers, status);
-  SwapBuffers(FGL.DC.get());
+  Present();
+}
+
+void TViewerForm::Present() {
+  if (FRenderWnd) {
+    RECT rc{};
+    GetClientRect(FGLWnd, &rc);
+    const unique_hdc_window DC(FGLWnd);
+    FPresenter.Present(DC.get(), rc.right - rc.left, rc.bottom - rc.top);
+  } else {
+    SwapBuffers(FGL.DC.get());
+  }
 }
 
 void TViewerForm::HandleResize() {

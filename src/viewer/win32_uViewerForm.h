@@ -6,6 +6,7 @@
 #include "base/uGlobals.h"
 #include "base/win32_uHandles.h"
 #include "render/wgl_uWGLUtils.h"
+#include "render/win32_uGdiPresent.h"
 #include "viewer/uFormRegistry.h"
 
 #include <cstdint>
@@ -67,6 +68,9 @@ public:
   void HandleGLMouseLeave() {}
   void UpdateStatusText(const std::string &S);
   void RenderFrame();
+  // Shows the frame just drawn: a buffer swap, or through GDI where swaps of child windows
+  // never reach the screen.
+  void Present();
 
   // Fields, in the order and with the initial values the viewer's parts rely on. Owners are
   // released in reverse order of declaration: renderer, GL context, tooltip, registration,
@@ -84,7 +88,9 @@ public:
   int32_t FLastMouseY = INT32_MIN;
   HWND FBtnPlay = nullptr, FBtnReset = nullptr, FBtnSettings = nullptr;
   HWND FBtnOverlay = nullptr, FBtnStep = nullptr, FBtnLegend = nullptr;
-  TGLContext FGL; // device and rendering context of the drawing window
+  unique_hwnd FRenderWnd; // hidden window drawn into where frames are presented through GDI
+  TGLContext FGL;         // device and rendering context of the drawing (or hidden) window
+  TGdiPresenter FPresenter;
   std::string FFileName;
   int64_t FTotalSamples = 0;
   double FDurationSec = 0.0;

@@ -282,27 +282,65 @@ TEST_F(ViewerGL, ThirtyThreeViewersAtOnce) {
   plugin->Close(again);
 }
 
+namespace {
+
+// The screen pixel of a window at client (x, y), as a person sees it.
+struct TRGBPixel {
+  int R, G, B;
+};
+TRGBPixel ScreenPixel(HWND w, int x, int y) {
+  int width = 0, height = 0;
+  const std::vector<uint8_t> px = ScreenPixels(w, width, height);
+  if (x < 0 || y < 0 || x >= width || y >= height)
+    return {-1, -1, -1};
+  const uint8_t *p = &px[(static_cast<size_t>(y) * width + x) * 3];
+  return {p[0], p[1], p[2]};
+}
+
+// The frame's background where nothing is drawn, then something darker inside the PSD plot.
+void ExpectFrameOnScreen(HWND gl, int plotX, int plotY) {
+  const TRGBPixel corner = ScreenPixel(gl, 2, 2), plot = ScreenPixel(gl, plotX, plotY);
+  EXPECT_NEAR(corner.R, 30, 1);
+  EXPECT_NEAR(corner.G, 30, 1);
+  EXPECT_NEAR(corner.B, 46, 1);
+  EXPECT_LT(plot.R + plot.G + plot.B, corner.R + corner.G + corner.B);
+}
+
+} // namespace
+
 TEST_F(ViewerGL, DrawingWindowShowsAFrame) {
   HostWindow host(640, 480);
   HWND root = Open(host);
   ASSERT_NE(root, nullptr);
   HWND gl = FindWindowExW(root, nullptr, L"ZembrolaGLWnd", nullptr);
+  HostWindow::Pump();
+  // Read from the screen: the frame must have been presented, not only rendered.
+  ExpectFrameOnScreen(gl, 320, 200);
   // The viewer leaves its context current on the UI thread after a frame.
-  ASSERT_NE(wglGetCurrentContext(), nullptr);
-  ASSERT_EQ(WindowFromDC(wglGetCurrentDC()), gl);
-  // Read where the last frame is kept after the swap (Wine keeps child frames offscreen).
-  glReadBuffer(GL_BACK);
-  unsigned char corner[4] = {}, plot[4] = {};
-  glReadPixels(2, 2, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, corner);
-  glReadPixels(320, 200, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, plot);
-  ASSERT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-  // The window background, then something darker inside the plots: a frame was drawn.
-  EXPECT_NEAR(corner[0], 30, 1);
-  EXPECT_NEAR(corner[1], 30, 1);
-  EXPECT_NEAR(corner[2], 46, 1);
-  EXPECT_LT(plot[0] + plot[1] + plot[2], corner[0] + corner[1] + corner[2]);
+  EXPECT_NE(wglGetCurrentContext(), nullptr);
   plugin->Close(root);
   EXPECT_EQ(wglGetCurrentContext(), nullptr) << "closing left a context current";
+}
+
+TEST_F(ViewerGL, ResizedAndUncoveredDrawingWindowIsDrawnAgain) {
+  HostWindow host(1000, 800);
+  HWND root = Open(host);
+  ASSERT_NE(root, nullptr);
+  HWND gl = FindWindowExW(root, nullptr, L"ZembrolaGLWnd", nullptr);
+  MoveWindow(root, 0, 0, 640, 480, TRUE);
+  HostWindow::Pump();
+  MoveWindow(root, 0, 0, 900, 700, TRUE);
+  HostWindow::Pump();
+  // Inside the PSD plot of the larger frame, beyond where the first frame reached.
+  ExpectFrameOnScreen(gl, 800, 250);
+  // A window over the viewer, then gone again: the uncovered part is drawn anew.
+  HWND cover = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 2000, 1500,
+                               nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  HostWindow::Pump();
+  DestroyWindow(cover);
+  HostWindow::Pump();
+  ExpectFrameOnScreen(gl, 800, 250);
+  plugin->Close(root);
 }
 
 namespace {

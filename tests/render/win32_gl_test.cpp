@@ -7,10 +7,14 @@
 #include "render/uGLRenderer.h"
 #include "render/uWinGL.h"
 #include "render/wgl_uWGLUtils.h"
+#include "render/win32_uGdiPresent.h"
+#include "support/win32_TestHost.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -101,6 +105,92 @@ TEST(WinGL, MaxSamplesOneUsesTheStandardFormat) {
   EXPECT_TRUE(Pfd.dwFlags & PFD_DOUBLEBUFFER);
   EXPECT_TRUE(Pfd.dwFlags & PFD_SUPPORT_OPENGL);
   EXPECT_GE(Pfd.cColorBits, 24);
+}
+
+// Whether this run may draw frames at all (see FrameOnAWindowMatchesTheOffscreenFrame).
+bool MayDrawFrames() {
+#ifndef _WIN64
+  char Driver[64] = {};
+  return GetEnvironmentVariableA("GALLIUM_DRIVER", Driver, sizeof(Driver)) != 0;
+#else
+  return true;
+#endif
+}
+
+TEST(WinGL, GdiPresentPutsTheFrameOnScreen) {
+  if (!MayDrawFrames())
+    GTEST_SKIP() << "32-bit: set GALLIUM_DRIVER (softpipe under emulation) to draw a frame";
+  ASSERT_TRUE(HaveGL());
+  // Drawn in one window, shown in another that OpenGL never touches: the way the viewer
+  // presents where buffer swaps of child windows do not reach the screen.
+  TTestGLWindow Hidden(REF_W, REF_H, 1);
+  if (!Hidden.Wnd())
+    GTEST_SKIP() << "no window station / display";
+  ASSERT_NE(Hidden.RC(), nullptr);
+  ShowWindow(Hidden.Wnd(), SW_HIDE);
+  const unique_hwnd Shown(CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 40, 30, REF_W,
+                                          REF_H, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+  ASSERT_TRUE(Shown);
+  testhost::HostWindow::Pump();
+  {
+    TGLRenderer R;
+    R.Resize(REF_W, REF_H);
+    const TDemoFrame D = ComparisonFrame();
+    R.UpdateWaterfallTexture(D.Rows, static_cast<int32_t>(D.Rows.size()), D.NFFT, D.MinDb, D.MaxDb);
+    R.Render(D.In);
+    TGdiPresenter P;
+    const unique_hdc_window DC(Shown.get());
+    ASSERT_TRUE(P.Present(DC.get(), REF_W, REF_H));
+  }
+  // Wine hands GDI output to the display when messages are next processed.
+  testhost::HostWindow::Pump();
+  int W = 0, H = 0;
+  const std::vector<uint8_t> Got = testhost::ScreenPixels(Shown.get(), W, H);
+  ASSERT_EQ(W, REF_W);
+  ASSERT_EQ(H, REF_H);
+  const std::vector<uint8_t> Ref = DecodeFrame(StoredFrameReference());
+  ASSERT_EQ(Ref.size(), Got.size());
+  int Compared = 0;
+  const int Flat = CountDifferentFlatPixels(Ref, Got, REF_W, REF_H, 6, Compared);
+  std::printf("[ info ] screen pixels differing from the offscreen frame away from edges: %d of %d\n", Flat,
+              Compared);
+  EXPECT_GT(Compared, REF_W * REF_H / 2);
+  EXPECT_LE(Flat, Compared / 1000);
+}
+
+// A measurement, not a check: what one GDI present (read-back plus blit) costs here, against the
+// play tick's 33 ms. Printed for the record; nothing is asserted about the time.
+TEST(WinGL, GdiPresentCost) {
+  if (!MayDrawFrames())
+    GTEST_SKIP() << "32-bit: set GALLIUM_DRIVER (softpipe under emulation) to draw a frame";
+  ASSERT_TRUE(HaveGL());
+  for (const auto &[W, H] : {std::pair{800, 600}, std::pair{1920, 1080}}) {
+    TTestGLWindow Hidden(W, H, 1);
+    if (!Hidden.Wnd())
+      GTEST_SKIP() << "no window station / display";
+    ShowWindow(Hidden.Wnd(), SW_HIDE);
+    const unique_hwnd Shown(CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, W, H, nullptr,
+                                            nullptr, GetModuleHandleW(nullptr), nullptr));
+    ASSERT_TRUE(Shown);
+    TGLRenderer R;
+    R.Resize(W, H);
+    const TDemoFrame D = ComparisonFrame();
+    R.Render(D.In);
+    TGdiPresenter P;
+    const unique_hdc_window DC(Shown.get());
+    std::vector<double> Ms;
+    LARGE_INTEGER F, T0, T1;
+    QueryPerformanceFrequency(&F);
+    for (int i = 0; i < 15; ++i) {
+      QueryPerformanceCounter(&T0);
+      ASSERT_TRUE(P.Present(DC.get(), W, H));
+      GdiFlush();
+      QueryPerformanceCounter(&T1);
+      Ms.push_back(1000.0 * static_cast<double>(T1.QuadPart - T0.QuadPart) / static_cast<double>(F.QuadPart));
+    }
+    std::sort(Ms.begin(), Ms.end());
+    std::printf("[ info ] GDI present %dx%d: median %.2f ms, min %.2f ms\n", W, H, Ms[Ms.size() / 2], Ms[0]);
+  }
 }
 
 TEST(WinGL, FrameOnAWindowMatchesTheOffscreenFrame) {

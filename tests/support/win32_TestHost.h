@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,47 @@ inline std::wstring ClassName(HWND w) {
   wchar_t buf[256];
   int n = GetClassNameW(w, buf, 256);
   return std::wstring(buf, static_cast<size_t>(n));
+}
+
+// What the screen shows of a window's client area: RGB bytes, top row first. This is what a
+// person sees, so OpenGL output counts only where it was really presented.
+inline std::vector<uint8_t> ScreenPixels(HWND w, int &width, int &height) {
+  RECT rc{};
+  GetClientRect(w, &rc);
+  width = rc.right;
+  height = rc.bottom;
+  std::vector<uint8_t> rgb;
+  if (width <= 0 || height <= 0)
+    return rgb;
+  POINT org{0, 0};
+  ClientToScreen(w, &org);
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+  bi.bmiHeader.biWidth = width;
+  bi.bmiHeader.biHeight = -height;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  void *bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (dib) {
+    HGDIOBJ old = SelectObject(mem, dib);
+    BitBlt(mem, 0, 0, width, height, screen, org.x, org.y, SRCCOPY);
+    GdiFlush();
+    const auto *src = static_cast<const uint8_t *>(bits);
+    rgb.resize(static_cast<size_t>(width) * height * 3);
+    for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) {
+      rgb[i * 3 + 0] = src[i * 4 + 2];
+      rgb[i * 3 + 1] = src[i * 4 + 1];
+      rgb[i * 3 + 2] = src[i * 4 + 0];
+    }
+    SelectObject(mem, old);
+    DeleteObject(dib);
+  }
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return rgb;
 }
 
 } // namespace testhost

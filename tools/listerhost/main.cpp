@@ -1,6 +1,6 @@
 // listerhost: does what the file manager does with a lister plug-in, for demos and headless runs.
 //
-//   listerhost [--plugin DLL] [--size WxH] FILE [--screenshot OUT.png --after-ms N]
+//   listerhost [--plugin DLL] [--size WxH] FILE [--screenshot OUT.png --after-ms N [--gl-buffer]]
 //   listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp
 #include <windows.h>
 
@@ -23,6 +23,7 @@ using ListGetPreviewBitmapW_t = HBITMAP(WINAPI *)(const wchar_t *, int, int, cha
 struct Options {
   std::wstring Plugin, File, Screenshot, ThumbOut;
   int Width = 800, Height = 640, AfterMs = 1500, ThumbW = 0, ThumbH = 0;
+  bool GLBuffer = false;
 };
 
 struct Host {
@@ -32,6 +33,7 @@ struct Host {
   HWND Lister = nullptr;
   std::wstring Screenshot;
   bool ScreenshotOk = false;
+  bool GLBuffer = false;
 };
 Host G;
 
@@ -51,12 +53,9 @@ std::wstring DefaultPlugin() {
          (sizeof(void *) == 8 ? L"zembrola.wlx64" : L"zembrola.wlx");
 }
 
-// Some Wine builds never present OpenGL output of child windows on screen (the copy to the
-// top-level fails inside the driver). The frame still exists in the drawing window's GL
-// buffers, so the screenshot takes it from there: the viewer leaves its context current.
-// The back buffer is read because that is where Mesa keeps the last frame after a swap (the
-// offscreen front buffer stays black); elsewhere its content may be undefined, which would
-// only affect screenshots.
+// For comparisons only (--gl-buffer): pastes the drawing window's OpenGL back buffer over the
+// captured screen pixels, so a screenshot shows the frame even where it never reached the
+// screen. The viewer leaves its context current; Mesa keeps the last frame in the back buffer.
 void OverlayCurrentGLWindow(HWND host, int w, int h, std::vector<uint8_t> &rgb) {
   HDC gldc = wglGetCurrentDC();
   HWND glwnd = gldc ? WindowFromDC(gldc) : nullptr;
@@ -93,7 +92,7 @@ void OverlayCurrentGLWindow(HWND host, int w, int h, std::vector<uint8_t> &rgb) 
 }
 
 // Screen pixels of the window's client area: what a person sees, OpenGL output included.
-bool CaptureClient(HWND wnd, const std::wstring &path) {
+bool CaptureClient(HWND wnd, const std::wstring &path, bool glBuffer) {
   RECT rc;
   GetClientRect(wnd, &rc);
   POINT org{0, 0};
@@ -121,7 +120,8 @@ bool CaptureClient(HWND wnd, const std::wstring &path) {
       rgb[i * 3 + 1] = src[i * 4 + 1];
       rgb[i * 3 + 2] = src[i * 4 + 0];
     }
-    OverlayCurrentGLWindow(wnd, w, h, rgb);
+    if (glBuffer)
+      OverlayCurrentGLWindow(wnd, w, h, rgb);
     ok = WritePngRgb(path, w, h, rgb);
     SelectObject(mem, old);
     DeleteObject(dib);
@@ -153,7 +153,7 @@ LRESULT CALLBACK HostProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
     break;
   case WM_TIMER:
     KillTimer(w, 1);
-    G.ScreenshotOk = CaptureClient(w, G.Screenshot);
+    G.ScreenshotOk = CaptureClient(w, G.Screenshot, G.GLBuffer);
     CloseLister();
     DestroyWindow(w);
     return 0;
@@ -191,7 +191,8 @@ bool SaveBmp(HBITMAP bmp, const std::wstring &path) {
 
 int Usage() {
   std::fwprintf(stderr,
-                L"usage: listerhost [--plugin DLL] [--size WxH] FILE [--screenshot OUT.png --after-ms N]\n"
+                L"usage: listerhost [--plugin DLL] [--size WxH] FILE [--screenshot OUT.png --after-ms N "
+                L"[--gl-buffer]]\n"
                 L"       listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp\n");
   return 2;
 }
@@ -213,6 +214,8 @@ int wmain(int argc, wchar_t **argv) {
       o.Screenshot = v;
     else if (a == L"--after-ms" && (v = next()))
       o.AfterMs = _wtoi(v);
+    else if (a == L"--gl-buffer")
+      o.GLBuffer = true;
     else if (a == L"--thumbnail" && i + 2 < argc) {
       if (!ParseSize(argv[++i], o.ThumbW, o.ThumbH))
         return Usage();
@@ -284,6 +287,7 @@ int wmain(int argc, wchar_t **argv) {
   SetFocus(G.Lister);
   if (!o.Screenshot.empty()) {
     G.Screenshot = o.Screenshot;
+    G.GLBuffer = o.GLBuffer;
     SetTimer(G.Wnd, 1, static_cast<UINT>(o.AfterMs), nullptr);
   }
   MSG m;
