@@ -116,15 +116,26 @@ void TViewerCore::Open(const std::string &AFileName) {
 TComplexArray TViewerCore::ReadSegment(int64_t Start, int64_t Count) {
   if (!FIQSource || Count <= 0)
     return {};
-  FFaultPosSec = static_cast<double>(std::max<int64_t>(Start, 0)) / FSampleRate;
+  const int64_t From = std::max<int64_t>(Start, 0);
+  if (FReadFault.empty())
+    FFaultPosSec = static_cast<double>(From) / FSampleRate; // where an exception would come from
   const int32_t N = static_cast<int32_t>(std::min<int64_t>(Count, INT32_MAX));
   TComplexArray S = FIQSource->LoadSegment(Start, N);
-  const int64_t From = std::max<int64_t>(Start, 0);
   const int64_t Expected = std::clamp<int64_t>(FTotalSamples - From, 0, N);
   if (static_cast<int64_t>(S.size()) < Expected && FReadFault.empty()) {
     FFaultPosSec = static_cast<double>(From + static_cast<int64_t>(S.size())) / FSampleRate;
-    FReadFault = FileExists(FFileName) ? "the recording ends early (file truncated or replaced)"
-                                       : "the recording file is gone";
+    if (!FileExists(FFileName)) {
+      FReadFault = "the recording file is gone";
+    } else {
+      FReadFault = "the recording ends early";
+      const TIQFormatInfo &Info = FIQSource->GetFormatInfo();
+      if (Info.Kind <= iqkSdrIq) // raw samples: the length follows from the size
+        FReadFault +=
+            Fmt(", now at %.2f s",
+                static_cast<double>(GetTotalSamples(FFileName, KindToFmt(Info.Kind), Info.HeaderBytes)) /
+                    FSampleRate);
+      FReadFault += " (file truncated or replaced)";
+    }
   }
   return S;
 }
