@@ -1,6 +1,7 @@
 // Settings values, dialog texts and their validation.
 #include "viewer/uViewerSettings.h"
 
+#include "base/uStrUtils.h"
 #include "dsp/uFFT.h"
 
 #include <charconv>
@@ -140,12 +141,7 @@ bool TryGetInt(const std::string &Text, int32_t &V) {
 }
 
 bool TryGetFloat(const std::string &Text, double &V) {
-  size_t B = 0, E = Text.size();
-  while (B < E && IsBlank(Text[B]))
-    ++B;
-  while (E > B && IsBlank(Text[E - 1]))
-    --E;
-  std::string S = Text.substr(B, E - B);
+  std::string S = TrimBlank(Text);
   for (char &C : S)
     if (C == ',')
       C = '.';
