@@ -1,0 +1,194 @@
+// The viewer core end to end on an offscreen 800 x 600 context: opening a recording up to the
+// first frame, and one play tick (forward append, PSD, texture, frame) at three sample rates.
+#include "render/osmesa_uWinGL.h"
+#include "render/uGLRenderer.h"
+#include "viewer/uHeadlessPlatform.h"
+#include "viewer/uViewerCore.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#if defined(__linux__)
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string TempPath(const std::string &Name) {
+  return (std::filesystem::temp_directory_path() / ("zb_viewer_bench_" + Name)).string();
+}
+
+// Removes the bench recordings when the process ends.
+struct TTempFiles {
+  std::vector<std::string> Paths;
+  ~TTempFiles() {
+    for (const auto &P : Paths) {
+      std::error_code Ec;
+      std::filesystem::remove(P, Ec);
+      std::filesystem::remove(P.substr(0, P.size() - 5) + ".txt", Ec);
+    }
+  }
+} GTempFiles;
+
+// 10 s of int16 at 2 MS/s: noise with a few tones, written once.
+const std::string &RealRecording() {
+  static const std::string Path = [] {
+    const std::string P = TempPath("10s_2e6.cs16");
+    GTempFiles.Paths.push_back(P);
+    std::ofstream Out(P, std::ios::binary);
+    std::mt19937 Rng(7);
+    std::normal_distribution<double> N(0.0, 300.0);
+    std::vector<int16_t> Buf(2 * 1000000);
+    for (int Block = 0; Block < 20; ++Block) {
+      for (size_t I = 0; I < Buf.size() / 2; ++I) {
+        const double T = static_cast<double>(Block * 1000000 + static_cast<int>(I));
+        const double Ph = 2 * 3.141592653589793 * (0.1 * T + 1e-9 * T * T);
+        Buf[2 * I] = static_cast<int16_t>(N(Rng) + 6000 * std::cos(Ph));
+        Buf[2 * I + 1] = static_cast<int16_t>(N(Rng) + 6000 * std::sin(Ph));
+      }
+      Out.write(reinterpret_cast<const char *>(Buf.data()), static_cast<std::streamsize>(Buf.size() * 2));
+    }
+    return P;
+  }();
+  return Path;
+}
+
+// Seconds of int16 silence at Rate as a sparse file, with a sidecar giving the rate.
+std::string SparseRecording(double Rate, double Seconds) {
+  static std::map<double, std::string> Made;
+  auto It = Made.find(Rate);
+  if (It != Made.end())
+    return It->second;
+  const std::string Stem = TempPath("sparse_" + std::to_string(static_cast<long long>(Rate)));
+  const std::string P = Stem + ".cs16";
+  GTempFiles.Paths.push_back(P);
+  { std::ofstream Out(P, std::ios::binary); }
+  std::filesystem::resize_file(P, static_cast<uintmax_t>(std::llround(Rate * Seconds)) * 4);
+  std::ofstream(Stem + ".txt") << "sample_rate_hz=" << static_cast<long long>(Rate) << "\n";
+  Made[Rate] = P;
+  return P;
+}
+
+struct TOffscreenViewer {
+  TOSMesaDestroyContext Ctx{800, 600};
+  TGLRenderer Renderer;
+  THeadlessPlatform P;
+  TViewerCore C{P};
+  TOffscreenViewer() {
+    P.OnMakeCurrent = [this] {
+      Ctx.MakeCurrent();
+      return true;
+    };
+    P.OnPresent = [this] { Ctx.Finish(); };
+    C.SetRenderer(&Renderer);
+  }
+  ~TOffscreenViewer() { C.SetRenderer(nullptr); }
+};
+
+void BM_OpenToFirstFrame(benchmark::State &State) {
+  const std::string &File = RealRecording();
+  TOSMesaDestroyContext Ctx(800, 600);
+  for (auto _ : State) {
+    TGLRenderer Renderer;
+    THeadlessPlatform P;
+    P.OnMakeCurrent = [&Ctx] {
+      Ctx.MakeCurrent();
+      return true;
+    };
+    P.OnPresent = [&Ctx] { Ctx.Finish(); };
+    TViewerCore C(P);
+    C.SetRenderer(&Renderer);
+    C.Open(File);
+    C.SetRenderer(nullptr);
+    if (P.Presents != 1 || C.FWFRowCount < 600)
+      State.SkipWithError("no complete first frame");
+  }
+}
+BENCHMARK(BM_OpenToFirstFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One viewer per rate, opened once: opening at 100 MS/s computes a 10 s window of a
+// gigasample, which the benchmark's repeated runs should not pay again.
+TOffscreenViewer &PlayingViewer(double Rate) {
+  static std::map<double, std::unique_ptr<TOffscreenViewer>> Viewers;
+  auto &V = Viewers[Rate];
+  if (!V) {
+    V = std::make_unique<TOffscreenViewer>();
+    V->C.Open(SparseRecording(Rate, 12));
+    V->C.StartPlay();
+  }
+  return *V;
+}
+
+void BM_PlayTick(benchmark::State &State, double Rate) {
+  TOffscreenViewer &V = PlayingViewer(Rate);
+  // From 5.5 s to 6.5 s every tick moves the window (its right edge stays inside the 12 s);
+  // the slider moved while playing only sets the position, as in the viewer.
+  auto Rewind = [&] {
+    V.P.UserMovesSlider(SLIDER_RANGE_MAX * 55 / 120);
+    V.C.HandleSliderChange(scThumbPosition);
+  };
+  Rewind();
+  for (auto _ : State) {
+    if (V.C.FPlayPosition > static_cast<int64_t>(Rate * 6.5))
+      Rewind();
+    V.C.HandleTimer();
+  }
+  if (!V.C.LastFailure().empty() || !V.C.FPlaying)
+    State.SkipWithError("playback stopped");
+  State.counters["rows"] = V.C.FWFHistory;
+  State.counters["nfft"] = V.C.FWF_NFFT;
+}
+// Named by their rates as the viewer's figures are quoted: BM_PlayTick/2e6 and so on.
+const bool GPlayTickRegistered = [] {
+  for (const auto &[Name, Rate] :
+       {std::pair{"BM_PlayTick/2e6", 2e6}, {"BM_PlayTick/20e6", 20e6}, {"BM_PlayTick/100e6", 100e6}})
+    benchmark::RegisterBenchmark(Name, BM_PlayTick, Rate)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(2.0)
+        ->UseRealTime();
+  return true;
+}();
+
+#if defined(__linux__)
+int64_t ResidentBytes() {
+  std::ifstream In("/proc/self/statm");
+  int64_t Size = 0, Resident = 0;
+  In >> Size >> Resident;
+  return Resident * sysconf(_SC_PAGESIZE);
+}
+
+// Resident memory growth while opening a 5 GiB recording and playing 100 ticks, beyond the
+// ring (no renderer: the texture is not counted). Reported as counters, in MiB.
+void BM_Memory5GiB100Ticks(benchmark::State &State) {
+  const std::string File = SparseRecording(2e6 + 1, (5.0 * (1 << 30)) / 4 / (2e6 + 1));
+  for (auto _ : State) {
+    const int64_t Before = ResidentBytes();
+    int64_t Peak = 0;
+    THeadlessPlatform P;
+    TViewerCore C(P);
+    C.Open(File);
+    P.UserMovesSlider(5000);
+    C.HandleSliderChange(scThumbPosition);
+    C.StartPlay();
+    for (int I = 0; I < 100; ++I) {
+      C.HandleTimer();
+      Peak = std::max(Peak, ResidentBytes() - Before);
+    }
+    const double Ring = static_cast<double>(C.FWFHistory) * C.FWF_NFFT * 4;
+    State.counters["ring_MiB"] = Ring / 1048576.0;
+    State.counters["growth_beyond_ring_MiB"] = (static_cast<double>(Peak) - Ring) / 1048576.0;
+  }
+}
+BENCHMARK(BM_Memory5GiB100Ticks)->Iterations(1)->Unit(benchmark::kMillisecond);
+#endif
+
+} // namespace

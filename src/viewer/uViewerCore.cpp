@@ -1,0 +1,661 @@
+// The viewer's pipeline (recording to waterfall ring, PSD and frame), playback and seeking.
+#include "viewer/uViewerCore.h"
+
+#include "base/uLog.h"
+#include "dsp/uFFT.h"
+#include "render/uGLRenderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+// Set by the first viewer of the process that computes a PSD; the GPU engine is looked for
+// once per process, at that moment.
+bool GPsdEngineChecked = false;
+
+std::string Fmt(const char *F, double A) {
+  char Buf[256];
+  std::snprintf(Buf, sizeof Buf, F, A);
+  return Buf;
+}
+
+std::string Fmt(const char *F, double A, double B) {
+  char Buf[256];
+  std::snprintf(Buf, sizeof Buf, F, A, B);
+  return Buf;
+}
+
+bool UsableRate(double R) {
+  return std::isfinite(R) && R > 0;
+}
+
+} // namespace
+
+int64_t RoundI64(double V) {
+  if (std::isnan(V))
+    return 0;
+  const double R = std::nearbyint(V); // the default rounding mode: halves to even
+  if (R >= 9.2233720368547758e18)
+    return INT64_MAX;
+  if (R <= -9.2233720368547758e18)
+    return INT64_MIN;
+  return static_cast<int64_t>(R);
+}
+
+int32_t RoundI32(double V) {
+  const int64_t R = RoundI64(V);
+  return static_cast<int32_t>(std::clamp<int64_t>(R, INT32_MIN, INT32_MAX));
+}
+
+TViewerCore::TViewerCore(IViewerPlatform &APlatform) : FPlatform(APlatform) {}
+
+TViewerCore::~TViewerCore() {
+  CloseFile();
+}
+
+// ---------------------------------------------------------------------------------------
+// Opening
+
+void TViewerCore::LoadFile(const std::string &AFileName) {
+  FFileName = AFileName;
+  LogFmt("LoadFile: [%s]", FFileName);
+  FIQSource = std::make_unique<TIQSource>(FFileName, ReadFormatHint(FFileName));
+  FTotalSamples = FIQSource->TotalSamples();
+  LogFmt("LoadFile: Format=[%s] TotalSamples=%d", FIQSource->GetFormatName(), FTotalSamples);
+  FMeta = LoadMetadata(FFileName);
+  // A rate that is not a positive finite number would turn every position into nonsense.
+  if (FMeta.HasSampleRate && UsableRate(FMeta.SampleRateHz))
+    FSampleRate = FMeta.SampleRateHz;
+  else if (FIQSource->GetHasDetectedSampleRate() && UsableRate(FIQSource->GetDetectedSampleRate()))
+    FSampleRate = FIQSource->GetDetectedSampleRate();
+  if (FMeta.HasCenterFreq) {
+    FCenterFreq = FMeta.CenterFreqHz;
+    FHasCenterFreq = true;
+  }
+  FDurationSec = static_cast<double>(FTotalSamples) / FSampleRate;
+  FLastFailure.clear();
+}
+
+void TViewerCore::CalcWFParams() {
+  if (!(FSampleRate > 0) || !(FWFWindowSec > 0))
+    return;
+  const double IdealNFFT = FWFWindowSec * FSampleRate / ((1.0 - FWFOverlap) * TARGET_ROWS);
+  FWF_NFFT = std::clamp(NextPow2(RoundI32(IdealNFFT)), 256, 4096);
+  const int32_t Hop = std::max<int32_t>(1, RoundI32((1.0 - FWFOverlap) * FWF_NFFT));
+  const double RawRowsPerSec = FSampleRate / Hop;
+  const int64_t Needed =
+      std::max<int64_t>(1, std::min<int64_t>(INT32_MAX, RoundI64(std::ceil(FWFWindowSec * RawRowsPerSec))));
+  const int32_t NeededRows = static_cast<int32_t>(Needed);
+  FWFDecimation = std::max(1, NeededRows / TARGET_ROWS);
+  FWFHistory = std::max(10, static_cast<int32_t>((int64_t{NeededRows} + FWFDecimation - 1) / FWFDecimation));
+}
+
+void TViewerCore::ShowFirstFrame() {
+  InitWaterfallBuffer();
+  UpdateSliderRange();
+  Log("Create: calling LoadWaterfallWindow");
+  LoadWaterfallWindow(0, FWFWindowSec);
+  Log("Create: calling UpdatePSD");
+  UpdatePSD();
+  Log("Create: calling RenderFrame");
+  RenderFrame();
+}
+
+void TViewerCore::Open(const std::string &AFileName) {
+  LoadFile(AFileName);
+  CalcWFParams();
+  ShowFirstFrame();
+}
+
+// ---------------------------------------------------------------------------------------
+// Failure containment
+
+TComplexArray TViewerCore::ReadSegment(int64_t Start, int64_t Count) {
+  if (!FIQSource || Count <= 0)
+    return {};
+  const int64_t From = std::max<int64_t>(Start, 0);
+  if (FReadFault.empty())
+    FFaultPosSec = static_cast<double>(From) / FSampleRate; // where an exception would come from
+  const int32_t N = static_cast<int32_t>(std::min<int64_t>(Count, INT32_MAX));
+  TComplexArray S = FIQSource->LoadSegment(Start, N);
+  const int64_t Expected = std::clamp<int64_t>(FTotalSamples - From, 0, N);
+  if (static_cast<int64_t>(S.size()) < Expected && FReadFault.empty()) {
+    FFaultPosSec = static_cast<double>(From + static_cast<int64_t>(S.size())) / FSampleRate;
+    if (!FileExists(FFileName)) {
+      FReadFault = "the recording file is gone";
+    } else {
+      FReadFault = "the recording ends early";
+      const TIQFormatInfo &Info = FIQSource->GetFormatInfo();
+      if (Info.Kind <= iqkSdrIq) // raw samples: the length follows from the size
+        FReadFault +=
+            Fmt(", now at %.2f s",
+                static_cast<double>(GetTotalSamples(FFileName, KindToFmt(Info.Kind), Info.HeaderBytes)) /
+                    FSampleRate);
+      FReadFault += " (file truncated or replaced)";
+    }
+  }
+  return S;
+}
+
+void TViewerCore::ReportFailure(const char *What, const std::string &Detail) noexcept {
+  try {
+    StopPlayNoThrow();
+    if (FSeekTimerID != 0) {
+      FPlatform.KillTimer(TIMER_SEEK_ID);
+      FSeekTimerID = 0;
+    }
+    FLastFailure = Fmt("Read error at %.2f s", FFaultPosSec) + " (" + What + "): " + Detail;
+    FPlatform.SetStatusText(FLastFailure);
+    LogFmt("ReportFailure: %s", FLastFailure);
+  } catch (...) {
+    // Nothing more can be said without memory; the viewer state is already consistent.
+  }
+}
+
+template <class Fn> void TViewerCore::Contain(const char *What, Fn &&Body) noexcept {
+  FReadFault.clear();
+  try {
+    Body();
+  } catch (const std::exception &E) {
+    ReportFailure(What, E.what());
+    RenderFrame(); // what was read before the failure is still shown
+    return;
+  } catch (...) {
+    ReportFailure(What, "unknown failure");
+    return;
+  }
+  if (!FReadFault.empty()) {
+    const std::string Detail = FReadFault;
+    ReportFailure(What, Detail);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Waterfall ring
+
+void TViewerCore::InitWaterfallBuffer() {
+  const int32_t H = std::max(FWFHistory, 1);
+  FWaterfallBuf.assign(static_cast<size_t>(H),
+                       TSingleArray(static_cast<size_t>(std::max(FWF_NFFT, 0)), 0.0f));
+  FWFWriteIdx = 0;
+  FWFRowCount = 0;
+  FNewRowsSinceFrame = -1;
+}
+
+void TViewerCore::PushWaterfallRows(std::span<const TSingleArray> Rows, int32_t Count) {
+  const int32_t H = static_cast<int32_t>(FWaterfallBuf.size());
+  if (H == 0)
+    return;
+  Count = std::min<int32_t>(Count, static_cast<int32_t>(Rows.size()));
+  for (int32_t I = 0; I < Count; ++I) {
+    const TSingleArray &Row = Rows[static_cast<size_t>(I)];
+    if (Row.size() != static_cast<size_t>(FWF_NFFT))
+      continue;
+    std::copy(Row.begin(), Row.end(), FWaterfallBuf[static_cast<size_t>(FWFWriteIdx)].begin());
+    FWFWriteIdx = (FWFWriteIdx + 1) % H;
+    if (FWFRowCount < H)
+      ++FWFRowCount;
+    if (FNewRowsSinceFrame >= 0)
+      ++FNewRowsSinceFrame;
+  }
+}
+
+int32_t TViewerCore::BuildDisplayRows() {
+  const int32_t H = static_cast<int32_t>(FWaterfallBuf.size());
+  int32_t N = std::min(FWFRowCount, H);
+  if (N <= 0)
+    return 0;
+  // The renderer takes the rows newest first; the ring keeps them oldest first from the write
+  // index. The list keeps its storage between frames, so this is a copy without allocation.
+  FDisplayRows.resize(static_cast<size_t>(N));
+  for (int32_t I = 0; I < N; ++I)
+    FDisplayRows[static_cast<size_t>(I)] =
+        FWaterfallBuf[static_cast<size_t>((2 * H + FWFWriteIdx - 1 - I) % H)];
+  if (FRenderer)
+    FRenderer->UpdateWaterfallTexture(FDisplayRows, N, FWF_NFFT, static_cast<float>(FMagMinDb),
+                                      static_cast<float>(FMagMaxDb));
+  FNewRowsSinceFrame = 0;
+  return N;
+}
+
+void TViewerCore::GetWindowBounds(double &TLo, double &THi) const {
+  double EffWin = FWFWindowSec;
+  if (FDurationSec > 0 && FDurationSec < EffWin)
+    EffWin = FDurationSec;
+  const double PlayPosSec = static_cast<double>(FPlayPosition) / FSampleRate;
+  const double Half = EffWin * 0.5;
+  if (FDurationSec <= EffWin || PlayPosSec < Half) {
+    TLo = 0;
+    THi = EffWin;
+  } else if (PlayPosSec <= FDurationSec - Half) {
+    TLo = PlayPosSec - Half;
+    THi = PlayPosSec + Half;
+  } else {
+    TLo = std::max(0.0, FDurationSec - EffWin);
+    THi = std::max(TLo + EffWin, FDurationSec);
+  }
+}
+
+void TViewerCore::LoadWaterfallWindow(double TLo, double THi) {
+  InitWaterfallBuffer();
+  if (!(FSampleRate > 0) || FWF_NFFT <= 0)
+    return;
+  const int64_t ChunkSamples = std::max<int64_t>(int64_t{FWF_NFFT} * FWFDecimation, FWF_NFFT);
+  const int64_t StartSample = std::max<int64_t>(0, RoundI64(TLo * FSampleRate));
+  const int64_t EndSample = std::min<int64_t>(RoundI64(THi * FSampleRate), FTotalSamples);
+  if (EndSample <= StartSample)
+    return;
+  TRowBuffer Rows(2);
+  for (int64_t FilePos = StartSample; FilePos + FWF_NFFT <= EndSample; FilePos += ChunkSamples) {
+    const TComplexArray Samples = ReadSegment(FilePos, ChunkSamples);
+    if (static_cast<int64_t>(Samples.size()) < FWF_NFFT)
+      break;
+    int32_t RowCount = 0;
+    ComputeWaterfallRows(Samples, FSampleRate, FWF_NFFT, FWFOverlap, 1, Rows, RowCount, FWFDecimation);
+    if (RowCount > 0)
+      PushWaterfallRows(Rows, RowCount);
+  }
+  FNewRowsSinceFrame = -1;
+}
+
+// ---------------------------------------------------------------------------------------
+// PSD
+
+void TViewerCore::UpdatePSD() {
+  const double ChunkD = std::max<double>(std::nearbyint(FSampleRate * FPlayChunkSec), FPSD_NFFT);
+  int64_t ChunkSamples = std::min<int64_t>(RoundI64(ChunkD), INT32_MAX);
+  // Only the first FAvgSegments blocks enter the PSD; reading more would cost time and memory
+  // for nothing (at 100 MS/s a chunk is 3.3 million samples). The result is the same.
+  ChunkSamples =
+      std::min<int64_t>(ChunkSamples, std::max<int64_t>(int64_t{FAvgSegments} * FPSD_NFFT, FPSD_NFFT));
+
+  const double T0 = FPlatform.PerfSeconds();
+  const TComplexArray Samples = ReadSegment(FPlayPosition, ChunkSamples);
+  const double T1 = FPlatform.PerfSeconds();
+  const double IOms = (T1 - T0) * 1000.0;
+  if (static_cast<int64_t>(Samples.size()) < FPSD_NFFT) {
+    FPlatform.SetStatusText("Not enough samples");
+    return;
+  }
+  const int32_t Segs = std::max<int32_t>(1, static_cast<int32_t>(Samples.size()) / FPSD_NFFT);
+  const int32_t Avg = std::min(Segs, FAvgSegments);
+
+  if (!GPsdEngineChecked) {
+    GPsdEngineChecked = true;
+    FPlatform.SetRootText("Zembrola [CPU only - no CUDA]");
+  }
+  const double T2 = FPlatform.PerfSeconds();
+  TFloatArray Freqs, PSD;
+  // The GPU engine hooks in here: when it is available it computes Freqs and PSD and sets
+  // UsedGPU; a failed attempt leaves UsedGPU false and the CPU path below runs instead.
+  const bool UsedGPU = false;
+  if (!UsedGPU)
+    ComputePSD(Samples, FSampleRate, FPSD_NFFT, Avg, Freqs, PSD);
+  const double PSDms = (FPlatform.PerfSeconds() - T2) * 1000.0;
+
+  FPSDFreqs = std::move(Freqs);
+  FPSDDb = std::move(PSD);
+  if (FHasCenterFreq)
+    for (double &F : FPSDFreqs)
+      F += FCenterFreq;
+  const double PosSec = static_cast<double>(FPlayPosition) / FSampleRate;
+  char Buf[256];
+  std::snprintf(Buf, sizeof Buf, "Pos: %.2f/%.2fs | [CPU] IO:%.0fms PSD:%.0fms", PosSec, FDurationSec, IOms,
+                PSDms);
+  FPlatform.SetStatusText(Buf);
+}
+
+// ---------------------------------------------------------------------------------------
+// Frame
+
+TFrameInputs TViewerCore::BuildFrameInputs() const {
+  TFrameInputs In;
+  In.Freqs = FPSDFreqs;
+  In.PSD_DB = FPSDDb;
+  In.MinDb = FMagMinDb;
+  In.MaxDb = FMagMaxDb;
+  if (FPSDFreqs.size() >= 2) {
+    In.FreqLo = FPSDFreqs.front();
+    In.FreqHi = FPSDFreqs.back();
+  } else {
+    In.FreqLo = -FSampleRate * 0.5;
+    In.FreqHi = FSampleRate * 0.5;
+    if (FHasCenterFreq) {
+      In.FreqLo += FCenterFreq;
+      In.FreqHi += FCenterFreq;
+    }
+  }
+  In.CenterFreqHz = FCenterFreq;
+  In.SampleRateHz = FSampleRate;
+  In.PlayPosSec = static_cast<double>(FPlayPosition) / FSampleRate;
+  In.FileDurSec = FDurationSec;
+  In.WfLenSec = FWFWindowSec;
+  // Signal overlays are filled in once the signal model is wired in; until then both stay empty.
+  In.StatusText = Fmt("%.2f / %.2f s", In.PlayPosSec, FDurationSec);
+  return In;
+}
+
+void TViewerCore::RenderFrame() noexcept {
+  if (!FRenderer)
+    return;
+  try {
+    if (!FPlatform.MakeCurrent())
+      return;
+    int32_t W = 0, H = 0;
+    FPlatform.DrawableSize(W, H);
+    FRenderer->Resize(W, H);
+    BuildDisplayRows();
+    FRenderer->Render(BuildFrameInputs());
+    FPlatform.Present();
+  } catch (const std::exception &E) {
+    try {
+      FPlatform.SetStatusText(std::string("Drawing failed: ") + E.what());
+    } catch (...) {
+    }
+  } catch (...) {
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Playback
+
+void TViewerCore::StartPlay() noexcept {
+  if (FPlaying)
+    return;
+  try {
+    FPlaying = true;
+    FPlatform.SetPlayButtonText(STOP_TEXT);
+    FPlayTimerID = FPlatform.StartTimer(TIMER_PLAY_ID, TIMER_PLAY_MS);
+  } catch (...) {
+    StopPlayNoThrow();
+  }
+}
+
+void TViewerCore::StopPlayNoThrow() noexcept {
+  if (!FPlaying)
+    return;
+  FPlaying = false;
+  try {
+    if (FPlayTimerID != 0) {
+      FPlatform.KillTimer(TIMER_PLAY_ID);
+      FPlayTimerID = 0;
+    }
+    FPlatform.SetPlayButtonText(PLAY_TEXT);
+    FPlatform.SetStatusText(Fmt("Stopped at %.2f s", static_cast<double>(FPlayPosition) / FSampleRate));
+  } catch (...) {
+    FPlayTimerID = 0;
+  }
+}
+
+void TViewerCore::StopPlay() noexcept {
+  StopPlayNoThrow();
+}
+
+void TViewerCore::TogglePlay() noexcept {
+  if (FPlaying)
+    StopPlay();
+  else
+    StartPlay();
+}
+
+void TViewerCore::KillSeekTimer() {
+  if (FSeekTimerID != 0) {
+    FPlatform.KillTimer(TIMER_SEEK_ID);
+    FSeekTimerID = 0;
+  }
+}
+
+void TViewerCore::HandleTimer() noexcept {
+  if (!FPlaying)
+    return;
+  Contain("play", [&] {
+    if (FPlayPosition >= FTotalSamples) {
+      StopPlay();
+      FPlatform.SetStatusText("Playback finished");
+      return;
+    }
+    int64_t NewPos = FPlayPosition + RoundI64(FSampleRate * FPlayChunkSec);
+    NewPos = std::min(NewPos, FTotalSamples);
+    SeekForwardAppend(FPlayPosition, NewPos);
+    UpdatePSD();
+    RenderFrame();
+    SetSliderPos(static_cast<double>(FPlayPosition) / FSampleRate);
+  });
+}
+
+void TViewerCore::StepOnce() noexcept {
+  Contain("step", [&] {
+    StopPlay();
+    const int32_t H = std::max(FWFHistory, 1);
+    const int64_t StepSamples = std::max<int64_t>(1, RoundI64(FSampleRate * FWFWindowSec / H));
+    int64_t NewPos = FPlayPosition + StepSamples;
+    NewPos = std::min(NewPos, FTotalSamples - 1);
+    if (NewPos <= FPlayPosition)
+      return;
+    SeekForwardAppend(FPlayPosition, NewPos);
+    UpdatePSD();
+    RenderFrame();
+    SetSliderPos(static_cast<double>(FPlayPosition) / FSampleRate);
+  });
+}
+
+void TViewerCore::ResetPlay() noexcept {
+  Contain("reset", [&] {
+    StopPlay();
+    KillSeekTimer();
+    FPlayPosition = 0;
+    SetSliderPos(0);
+    LoadWaterfallWindow(0, FWFWindowSec);
+    UpdatePSD();
+    RenderFrame();
+    FPlatform.SetStatusText("Reset to 0.00 s");
+  });
+}
+
+void TViewerCore::HandleSeekTimer() noexcept {
+  Contain("seek", [&] {
+    KillSeekTimer();
+    SeekHeavy();
+  });
+}
+
+void TViewerCore::HandleTimerId(int32_t Id) noexcept {
+  if (Id == TIMER_PLAY_ID)
+    HandleTimer();
+  else if (Id == TIMER_SEEK_ID)
+    HandleSeekTimer();
+}
+
+void TViewerCore::HandleSliderChange(uint16_t ScrollCode) noexcept {
+  if (FSliderUpdating)
+    return;
+  Contain("seek", [&] {
+    FPlayPosition = std::max<int64_t>(0, RoundI64(GetSliderPos() * FSampleRate));
+    if (FPlayPosition >= FTotalSamples)
+      FPlayPosition = FTotalSamples - 1;
+    if (FPlaying)
+      return;
+    if (ScrollCode == scThumbTrack) {
+      SeekLight();
+      KillSeekTimer();
+      FSeekTimerID = FPlatform.StartTimer(TIMER_SEEK_ID, TIMER_SEEK_DEBOUNCE_MS);
+    } else {
+      KillSeekTimer();
+      SeekHeavy();
+    }
+  });
+}
+
+void TViewerCore::ToggleOverlay() noexcept {
+  FOverlayVisible = !FOverlayVisible;
+  RenderFrame();
+}
+
+void TViewerCore::CloseFile() noexcept {
+  StopPlayNoThrow();
+  try {
+    KillSeekTimer();
+  } catch (...) {
+    FSeekTimerID = 0;
+  }
+  FIQSource.reset();
+}
+
+// ---------------------------------------------------------------------------------------
+// Seeking
+
+void TViewerCore::SeekLight() {
+  UpdatePSD();
+  RenderFrame();
+}
+
+void TViewerCore::SeekHeavy() {
+  double TLo = 0, THi = 0;
+  GetWindowBounds(TLo, THi);
+  LoadWaterfallWindow(TLo, THi);
+  UpdatePSD();
+  RenderFrame();
+}
+
+void TViewerCore::SeekForwardAppend(int64_t OldPos, int64_t NewPos) {
+  double TLoOld = 0, THiOld = 0, TLoNew = 0, THiNew = 0;
+  FPlayPosition = OldPos;
+  GetWindowBounds(TLoOld, THiOld);
+  FPlayPosition = NewPos;
+  GetWindowBounds(TLoNew, THiNew);
+  const double NewTime = THiNew - THiOld;
+  double WinSpan = THiNew - TLoNew;
+  if (WinSpan <= 0)
+    WinSpan = 1e-9;
+  const int64_t K64 = NewTime > 0 ? RoundI64(FWFHistory * NewTime / WinSpan) : 0;
+  if (K64 >= FWFHistory) {
+    LoadWaterfallWindow(TLoNew, THiNew);
+    return;
+  }
+  if (K64 <= 0)
+    return;
+  const int32_t K = static_cast<int32_t>(K64);
+  const int64_t StartSample = RoundI64(THiOld * FSampleRate);
+  const int64_t NSamples = std::max<int64_t>(RoundI64(NewTime * FSampleRate), FWF_NFFT);
+  const TComplexArray Samples = ReadSegment(StartSample, NSamples);
+  int32_t RawCount = 0;
+  TRowBuffer RawRows;
+  if (static_cast<int64_t>(Samples.size()) >= FWF_NFFT) {
+    const int32_t Hop = WaterfallHop(FWF_NFFT, FWFOverlap);
+    const int64_t MaxRaw = std::max<int64_t>(1, (static_cast<int64_t>(Samples.size()) - FWF_NFFT) / Hop + 1);
+    RawRows.resize(static_cast<size_t>(MaxRaw));
+    ComputeWaterfallRows(Samples, FSampleRate, FWF_NFFT, FWFOverlap, 0, RawRows, RawCount, 1);
+  }
+  if (RawCount > 0) {
+    TRowBuffer Pooled;
+    PoolRowsTo(RawRows, RawCount, K, Pooled);
+    PushWaterfallRows(Pooled, K);
+  }
+}
+
+void TViewerCore::PoolRowsTo(const TRowBuffer &InRows, int32_t InCount, int32_t K,
+                             TRowBuffer &OutRows) const {
+  if (K <= 0) {
+    OutRows.clear();
+    return;
+  }
+  const size_t N = static_cast<size_t>(std::max(FWF_NFFT, 0));
+  OutRows.assign(static_cast<size_t>(K), TSingleArray(N, 0.0f));
+  InCount = std::min<int32_t>(InCount, static_cast<int32_t>(InRows.size()));
+  if (InCount <= 0)
+    return;
+  for (int32_t J = 0; J < K; ++J) {
+    const int32_t A = static_cast<int32_t>(int64_t{J} * InCount / K);
+    int32_t B = static_cast<int32_t>((int64_t{J} + 1) * InCount / K);
+    if (A >= B)
+      B = A + 1;
+    B = std::min(B, InCount);
+    TSingleArray &Out = OutRows[static_cast<size_t>(J)];
+    const TSingleArray &First = InRows[static_cast<size_t>(A)];
+    std::copy_n(First.begin(), std::min(N, First.size()), Out.begin());
+    for (int32_t R = A + 1; R < B; ++R) {
+      const TSingleArray &In = InRows[static_cast<size_t>(R)];
+      const size_t M = std::min(N, In.size());
+      for (size_t Bin = 0; Bin < M; ++Bin)
+        if (In[Bin] > Out[Bin])
+          Out[Bin] = In[Bin];
+    }
+  }
+}
+
+void TViewerCore::UpdateSliderRange() {
+  FPlatform.SetSliderRange(0, SLIDER_RANGE_MAX);
+}
+
+void TViewerCore::SetSliderPos(double Sec) {
+  if (!(FDurationSec > 0))
+    return;
+  FSliderUpdating = true;
+  const int64_t Pos =
+      std::clamp<int64_t>(RoundI64(Sec / FDurationSec * SLIDER_RANGE_MAX), 0, SLIDER_RANGE_MAX);
+  try {
+    FPlatform.SetSliderPos(static_cast<int32_t>(Pos));
+  } catch (...) {
+    FSliderUpdating = false;
+    throw;
+  }
+  FSliderUpdating = false;
+}
+
+double TViewerCore::GetSliderPos() {
+  return static_cast<double>(FPlatform.GetSliderPos()) / SLIDER_RANGE_MAX * FDurationSec;
+}
+
+// ---------------------------------------------------------------------------------------
+// Settings
+
+TViewerSettings TViewerCore::GetSettings() const {
+  TViewerSettings S;
+  S.SampleRate = FSampleRate;
+  S.CenterFreq = FCenterFreq;
+  S.HasCenterFreq = FHasCenterFreq;
+  S.PSD_NFFT = FPSD_NFFT;
+  S.WF_NFFT = FWF_NFFT;
+  S.WFWindowSec = FWFWindowSec;
+  S.WFOverlap = FWFOverlap;
+  S.MagMinDb = FMagMinDb;
+  S.MagMaxDb = FMagMaxDb;
+  S.PlayChunkSec = FPlayChunkSec;
+  S.AvgSegments = FAvgSegments;
+  return S;
+}
+
+void TViewerCore::ApplySettings(const TViewerSettings &S) noexcept {
+  Contain("settings", [&] {
+    StopPlay();
+    // Values the dialog refuses are kept out here too: they would divide by zero or ask the
+    // FFT for a size it does not take.
+    if (UsableRate(S.SampleRate))
+      FSampleRate = S.SampleRate;
+    FCenterFreq = S.CenterFreq;
+    FHasCenterFreq = S.HasCenterFreq;
+    if (S.PSD_NFFT >= 64 && S.PSD_NFFT <= MAX_SETTINGS_NFFT)
+      FPSD_NFFT = NextPow2(S.PSD_NFFT);
+    if (S.WF_NFFT >= 64 && S.WF_NFFT <= MAX_SETTINGS_NFFT)
+      FWF_NFFT = NextPow2(S.WF_NFFT);
+    FWFWindowSec = S.WFWindowSec;
+    FWFOverlap = S.WFOverlap;
+    FMagMinDb = S.MagMinDb;
+    FMagMaxDb = S.MagMaxDb;
+    FPlayChunkSec = S.PlayChunkSec;
+    FAvgSegments = S.AvgSegments;
+    if (FMagMinDb >= FMagMaxDb)
+      FMagMaxDb = FMagMinDb + 10;
+    FDurationSec = static_cast<double>(FTotalSamples) / FSampleRate;
+    CalcWFParams();
+    UpdateSliderRange();
+    double TLo = 0, THi = 0;
+    GetWindowBounds(TLo, THi);
+    LoadWaterfallWindow(TLo, THi);
+    UpdatePSD();
+    RenderFrame();
+  });
+}

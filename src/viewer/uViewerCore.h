@@ -1,0 +1,153 @@
+// TViewerCore: everything one open viewer knows and does that is not a window: the opened
+// recording, the waterfall ring, the PSD, playback, seeking and the settings. It talks to the
+// window system only through IViewerPlatform and draws through a TGLRenderer that its owner
+// creates (nullptr: nothing is drawn). Portable: never includes <windows.h>.
+//
+// Entry points meant for window procedures and timers (marked "contained" below) never throw:
+// a failure while reading the recording stops playback and is reported in the status line,
+// and the viewer stays usable. The pipeline steps under them throw and are public for tests.
+#pragma once
+
+#include "base/uGlobals.h"
+#include "formats/uIQFormats.h"
+#include "metadata/uMetadata.h"
+#include "viewer/uViewerPlatform.h"
+#include "viewer/uViewerSettings.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+class TGLRenderer;
+struct TFrameInputs;
+
+inline constexpr int32_t TARGET_ROWS = 600; // displayed waterfall rows CalcWFParams aims at
+
+// Trackbar notification codes, as the slider reports them (low word of the scroll message).
+enum TSliderCode : uint16_t {
+  scLineUp = 0,
+  scLineDown = 1,
+  scPageUp = 2,
+  scPageDown = 3,
+  scThumbPosition = 4,
+  scThumbTrack = 5, // TB_THUMBTRACK: the thumb is being dragged
+  scTop = 6,
+  scBottom = 7,
+  scEndTrack = 8,
+};
+
+// Play button texts (UTF-8).
+inline constexpr const char *PLAY_TEXT = "\xE2\x96\xB6 Play";
+inline constexpr const char *STOP_TEXT = "|| Stop";
+
+class TViewerCore {
+public:
+  explicit TViewerCore(IViewerPlatform &APlatform);
+  ~TViewerCore();
+  TViewerCore(const TViewerCore &) = delete;
+  TViewerCore &operator=(const TViewerCore &) = delete;
+
+  // --- Opening (failures pass on to the caller, who discards the viewer) ---
+  // Opens the recording, reads its sidecar, settles sample rate and centre frequency.
+  void LoadFile(const std::string &AFileName);
+  // Sets FWF_NFFT, FWFDecimation and FWFHistory from rate, window and overlap.
+  void CalcWFParams();
+  // The renderer to draw with (owned by the caller; nullptr: no drawing).
+  void SetRenderer(TGLRenderer *ARenderer) { FRenderer = ARenderer; }
+  TGLRenderer *Renderer() const { return FRenderer; }
+  // The rest of the opening: ring, slider range, first waterfall window, first PSD, first frame.
+  void ShowFirstFrame();
+  // LoadFile, CalcWFParams and ShowFirstFrame, for callers that set the renderer beforehand.
+  void Open(const std::string &AFileName);
+
+  // --- Contained entry points (never throw) ---
+  void StartPlay() noexcept;
+  void StopPlay() noexcept;
+  void TogglePlay() noexcept;
+  void ResetPlay() noexcept;
+  void StepOnce() noexcept;
+  void HandleTimer() noexcept;     // timer 1: one play tick
+  void HandleSeekTimer() noexcept; // timer 2: the drag has rested
+  void HandleTimerId(int32_t Id) noexcept;
+  void HandleSliderChange(uint16_t ScrollCode) noexcept;
+  void ToggleOverlay() noexcept;
+  // The settings in force, and new ones applied with the recomputation that follows them.
+  TViewerSettings GetSettings() const;
+  void ApplySettings(const TViewerSettings &S) noexcept;
+  void RenderFrame() noexcept;
+  void CloseFile() noexcept; // stops playback and timers and releases the recording
+
+  // The last contained failure's status text; empty when none happened since opening.
+  const std::string &LastFailure() const { return FLastFailure; }
+
+  // --- Pipeline and seeking steps (may throw on read failures) ---
+  void InitWaterfallBuffer();
+  void PushWaterfallRows(std::span<const TSingleArray> Rows, int32_t Count);
+  int32_t BuildDisplayRows();
+  void GetWindowBounds(double &TLo, double &THi) const;
+  void LoadWaterfallWindow(double TLo, double THi);
+  void UpdatePSD();
+  void SeekLight();
+  void SeekHeavy();
+  void SeekForwardAppend(int64_t OldPos, int64_t NewPos);
+  void PoolRowsTo(const TRowBuffer &InRows, int32_t InCount, int32_t K, TRowBuffer &OutRows) const;
+  void UpdateSliderRange();
+  void SetSliderPos(double Sec);
+  double GetSliderPos();
+  // What RenderFrame hands the renderer (overlays still empty).
+  TFrameInputs BuildFrameInputs() const;
+  // The display list of the latest BuildDisplayRows, newest row first.
+  const TRowBuffer &DisplayRows() const { return FDisplayRows; }
+  // Rows pushed since the display list was last built; -1 after the ring was rebuilt.
+  int32_t NewRowsSinceFrame() const { return FNewRowsSinceFrame; }
+
+  // --- State (read by the window adapter and by tests) ---
+  std::string FFileName;
+  std::unique_ptr<TIQSource> FIQSource;
+  TIQMetadata FMeta;
+  int64_t FTotalSamples = 0;
+  double FDurationSec = 0.0;
+  double FSampleRate = DEF_SAMPLE_RATE;
+  double FCenterFreq = 0.0;
+  bool FHasCenterFreq = false;
+  int32_t FPSD_NFFT = DEF_PSD_NFFT;
+  int32_t FWF_NFFT = DEF_WF_NFFT;
+  int32_t FWFHistory = DEF_WF_HISTORY;
+  double FWFOverlap = DEF_WF_OVERLAP;
+  int32_t FWFDecimation = 1;
+  double FWFWindowSec = DEF_PREVIEW_SEC;
+  double FMagMinDb = DEF_MAG_MIN_DB;
+  double FMagMaxDb = DEF_MAG_MAX_DB;
+  double FPlayChunkSec = DEF_PLAY_CHUNK_SEC;
+  int32_t FAvgSegments = DEF_AVG_SEGMENTS;
+  bool FPlaying = false;
+  int64_t FPlayPosition = 0;
+  uintptr_t FPlayTimerID = 0, FSeekTimerID = 0;
+  bool FSliderUpdating = false;
+  TRowBuffer FWaterfallBuf;
+  int32_t FWFWriteIdx = 0, FWFRowCount = 0;
+  TFloatArray FPSDFreqs, FPSDDb;
+  bool FOverlayVisible = true;
+
+private:
+  template <class Fn> void Contain(const char *What, Fn &&Body) noexcept;
+  void ReportFailure(const char *What, const std::string &Detail) noexcept;
+  void KillSeekTimer();
+  void StopPlayNoThrow() noexcept;
+  // Reads through the source and notes a read that came back shorter than the recording
+  // promised (a file truncated, replaced or removed since it was opened).
+  TComplexArray ReadSegment(int64_t Start, int64_t Count);
+
+  IViewerPlatform &FPlatform;
+  TGLRenderer *FRenderer = nullptr;
+  TRowBuffer FDisplayRows;
+  int32_t FNewRowsSinceFrame = -1;
+  std::string FReadFault;  // first short read of the running entry point
+  double FFaultPosSec = 0; // where it happened
+  std::string FLastFailure;
+};
+
+// Round half to even, saturated to the target type (NaN gives 0).
+int64_t RoundI64(double V);
+int32_t RoundI32(double V);

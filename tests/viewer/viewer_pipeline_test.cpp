@@ -1,0 +1,222 @@
+// The waterfall pipeline: parameters, window bounds, the ring, pooling, PSD and frame inputs.
+#include "viewer_fixtures.h"
+
+#include "dsp/uFFT.h"
+#include "render/uGLRenderer.h"
+
+namespace {
+
+struct TWFCase {
+  double Rate, Window, Overlap;
+  int32_t NFFT, Decim, History;
+};
+
+TEST(ViewerPipeline, CalcWFParamsCases) {
+  const TWFCase Cases[] = {
+      {2e6, 10, 0.0, 4096, 8, 611},         // 4883 needed rows
+      {2e6, 10, 0.5, 4096, 16, 611},        // hop 2048, 9766 needed rows
+      {48000, 10, 0.0, 1024, 1, 469},       //
+      {1000, 10, 0.0, 256, 1, 40},          // raised from 32
+      {1000, 0.5, 0.0, 256, 1, 10},         // history raised to 10
+      {1e300, 10, 0.0, 4096, 3579139, 601}, // absurd rates saturate instead of overflowing
+  };
+  for (const TWFCase &K : Cases) {
+    THeadlessPlatform P;
+    TViewerCore C(P);
+    C.FSampleRate = K.Rate;
+    C.FWFWindowSec = K.Window;
+    C.FWFOverlap = K.Overlap;
+    C.CalcWFParams();
+    EXPECT_EQ(C.FWF_NFFT, K.NFFT) << K.Rate << " " << K.Window;
+    EXPECT_EQ(C.FWFDecimation, K.Decim) << K.Rate << " " << K.Window;
+    EXPECT_EQ(C.FWFHistory, K.History) << K.Rate << " " << K.Window;
+  }
+}
+
+TEST(ViewerPipeline, CalcWFParamsIgnoresNonPositiveRateOrWindow) {
+  THeadlessPlatform P;
+  TViewerCore C(P);
+  for (const auto &[Rate, Win] : {std::pair{0.0, 10.0}, {-5.0, 10.0}, {2e6, 0.0}}) {
+    C.FSampleRate = Rate;
+    C.FWFWindowSec = Win;
+    C.CalcWFParams();
+    EXPECT_EQ(C.FWF_NFFT, DEF_WF_NFFT);
+    EXPECT_EQ(C.FWFHistory, DEF_WF_HISTORY);
+  }
+}
+
+TEST(ViewerPipeline, WindowBounds) {
+  struct TCase {
+    double Duration, PosSec, Lo, Hi;
+  };
+  const TCase Cases[] = {{100, 2, 0, 10},    {100, 50, 45, 55}, {100, 98, 90, 100}, {100, 5, 0, 10},
+                         {100, 95, 90, 100}, {6, 0, 0, 6},      {6, 5.9, 0, 6}};
+  for (const TCase &K : Cases) {
+    THeadlessPlatform P;
+    TViewerCore C(P);
+    C.FDurationSec = K.Duration;
+    C.FTotalSamples = Sec(K.Duration);
+    C.FPlayPosition = Sec(K.PosSec);
+    double Lo = -1, Hi = -1;
+    C.GetWindowBounds(Lo, Hi);
+    EXPECT_NEAR(Lo, K.Lo, 1e-9) << K.Duration << " @" << K.PosSec;
+    EXPECT_NEAR(Hi, K.Hi, 1e-9) << K.Duration << " @" << K.PosSec;
+  }
+}
+
+TRowBuffer NumberedRows(int32_t Count, int32_t NFFT, float First = 1) {
+  TRowBuffer R;
+  for (int32_t I = 0; I < Count; ++I)
+    R.push_back(TSingleArray(static_cast<size_t>(NFFT), First + static_cast<float>(I)));
+  return R;
+}
+
+TEST(ViewerPipeline, RingKeepsNewestAndListsThemNewestFirst) {
+  THeadlessPlatform P;
+  TViewerCore C(P);
+  C.FWFHistory = 3;
+  C.FWF_NFFT = 4;
+  C.InitWaterfallBuffer();
+  EXPECT_EQ(C.BuildDisplayRows(), 0);
+  C.PushWaterfallRows(NumberedRows(5, 4), 5);
+  EXPECT_EQ(C.FWFRowCount, 3);
+  EXPECT_EQ(C.FWFWriteIdx, 2);
+  ASSERT_EQ(C.BuildDisplayRows(), 3);
+  ASSERT_EQ(C.DisplayRows().size(), 3u);
+  EXPECT_EQ(C.DisplayRows()[0][0], 5);
+  EXPECT_EQ(C.DisplayRows()[1][0], 4);
+  EXPECT_EQ(C.DisplayRows()[2][0], 3);
+  EXPECT_EQ(C.NewRowsSinceFrame(), 0);
+
+  // Rows of the wrong length are skipped, the others still go in.
+  TRowBuffer Mixed = NumberedRows(2, 4, 10);
+  Mixed.insert(Mixed.begin() + 1, TSingleArray(3, 99.0f));
+  Mixed.push_back(TSingleArray(5, 98.0f));
+  C.PushWaterfallRows(Mixed, 4);
+  EXPECT_EQ(C.FWFWriteIdx, 1);
+  EXPECT_EQ(C.NewRowsSinceFrame(), 2);
+  C.BuildDisplayRows();
+  EXPECT_EQ(C.DisplayRows()[0][0], 11);
+  EXPECT_EQ(C.DisplayRows()[1][0], 10);
+  EXPECT_EQ(C.DisplayRows()[2][0], 5);
+
+  // A count beyond the array handed over reads nothing past it.
+  C.PushWaterfallRows(NumberedRows(1, 4, 20), 7);
+  EXPECT_EQ(C.FWFWriteIdx, 2);
+}
+
+TEST(ViewerPipeline, PoolRowsToMapsAndTakesBinwiseMaximum) {
+  THeadlessPlatform P;
+  TViewerCore C(P);
+  C.FWF_NFFT = 2;
+  struct TCase {
+    int32_t In, K;
+    std::vector<float> FirstOfEach; // bin 0 of each output row
+  };
+  // Input row r holds r in bin 0 and -r in bin 1.
+  const TCase Cases[] = {{3, 5, {0, 0, 1, 1, 2}}, {16, 2, {7, 15}}, {5, 1, {4}}, {4, 4, {0, 1, 2, 3}}};
+  for (const TCase &K : Cases) {
+    TRowBuffer In;
+    for (int32_t R = 0; R < K.In; ++R)
+      In.push_back({static_cast<float>(R), static_cast<float>(-R)});
+    TRowBuffer Out;
+    C.PoolRowsTo(In, K.In, K.K, Out);
+    ASSERT_EQ(Out.size(), static_cast<size_t>(K.K));
+    for (int32_t J = 0; J < K.K; ++J) {
+      EXPECT_EQ(Out[static_cast<size_t>(J)][0], K.FirstOfEach[static_cast<size_t>(J)]) << K.In << "->" << K.K;
+      // Bin 1 takes its own maximum: the first row of the group.
+      const int32_t A = J * K.In / K.K;
+      EXPECT_EQ(Out[static_cast<size_t>(J)][1], static_cast<float>(-A)) << K.In << "->" << K.K;
+    }
+  }
+  TRowBuffer Out{{1, 1}};
+  C.PoolRowsTo({}, 0, 0, Out);
+  EXPECT_TRUE(Out.empty());
+  C.PoolRowsTo({}, 0, 2, Out);
+  ASSERT_EQ(Out.size(), 2u);
+  EXPECT_EQ(Out[1], (TSingleArray{0, 0}));
+}
+
+TEST(ViewerPipeline, OpenFillsTheFirstWindowAndPSD) {
+  TTempDir D;
+  const std::string F = D.File("a.cs16");
+  WriteInt16Recording(F, Sec(12), 0, Sec(1));
+  TViewerRig R;
+  R.Open(F);
+  EXPECT_EQ(R.C.FTotalSamples, Sec(12));
+  EXPECT_DOUBLE_EQ(R.C.FDurationSec, 12);
+  EXPECT_EQ(R.C.FWFHistory, 611);
+  EXPECT_NEAR(R.C.FWFRowCount, 611, 1);
+  EXPECT_EQ(R.C.FPSDDb.size(), 2048u);
+  EXPECT_EQ(R.P.StatusText.rfind("Pos: 0.00/12.00s | [CPU] IO:", 0), 0u) << R.P.StatusText;
+  EXPECT_EQ(R.P.SliderMax, SLIDER_RANGE_MAX);
+  // The tone at a twentieth of the rate stands far above the floor in the PSD.
+  const auto Peak = std::max_element(R.C.FPSDDb.begin(), R.C.FPSDDb.end()) - R.C.FPSDDb.begin();
+  EXPECT_NEAR(R.C.FPSDFreqs[static_cast<size_t>(Peak)], 0.05 * 2e6, 2e6 / 2048);
+}
+
+TEST(ViewerPipeline, SampleRateAndCentreFromSidecarThenDefault) {
+  TTempDir D;
+  const std::string F = D.File("b.cs16");
+  WriteInt16Recording(F, 96000);
+  {
+    TViewerRig R;
+    R.C.LoadFile(F);
+    EXPECT_EQ(R.C.FSampleRate, DEF_SAMPLE_RATE);
+    EXPECT_FALSE(R.C.FHasCenterFreq);
+  }
+  WriteText(D.File("b.txt"), "sample_rate_hz=48000\ncenter_freq_hz=100000000\n");
+  TViewerRig R;
+  R.C.LoadFile(F);
+  EXPECT_EQ(R.C.FSampleRate, 48000);
+  EXPECT_DOUBLE_EQ(R.C.FDurationSec, 2.0);
+  EXPECT_TRUE(R.C.FHasCenterFreq);
+  EXPECT_EQ(R.C.FCenterFreq, 1e8);
+}
+
+TEST(ViewerPipeline, PSDReadsOnlyTheAveragedBlocksWithTheSameResult) {
+  TTempDir D;
+  const std::string F = D.File("c.cs16");
+  WriteInt16Recording(F, Sec(1), 0, Sec(1));
+  TViewerRig R;
+  R.Load(F);
+  for (int32_t Avg : {1, 4, 1000}) {
+    R.C.FAvgSegments = Avg;
+    R.C.FPlayPosition = 12345;
+    R.C.UpdatePSD();
+    const TComplexArray Whole = R.C.FIQSource->LoadSegment(12345, 66000);
+    TFloatArray Fr, Db;
+    ComputePSD(Whole, 2e6, 2048, std::min<int32_t>(Avg, 66000 / 2048), Fr, Db);
+    EXPECT_EQ(R.C.FPSDDb, Db) << Avg;
+    EXPECT_EQ(R.C.FPSDFreqs, Fr) << Avg;
+  }
+}
+
+TEST(ViewerPipeline, TooShortForAPSDKeepsItEmptyAndSpansTheRate) {
+  TTempDir D;
+  const std::string F = D.File("d.cs16");
+  WriteInt16Recording(F, 1000);
+  WriteText(D.File("d.txt"), "center_freq_hz=1000000\n");
+  TViewerRig R;
+  R.Open(F);
+  EXPECT_EQ(R.P.StatusText, "Not enough samples");
+  EXPECT_TRUE(R.C.FPSDDb.empty());
+  const TFrameInputs In = R.C.BuildFrameInputs();
+  EXPECT_EQ(In.FreqLo, 0.0);
+  EXPECT_EQ(In.FreqHi, 2e6);
+  EXPECT_TRUE(In.Signals.empty());
+  EXPECT_TRUE(In.HopperGroups.empty());
+  EXPECT_EQ(In.StatusText, "0.00 / 0.00 s");
+}
+
+TEST(ViewerPipeline, OnlyTheFirstViewerOfTheProcessSetsTheRootText) {
+  TTempDir D;
+  const std::string F = D.File("e.cs16");
+  WriteInt16Recording(F, 10000);
+  TViewerRig A, B;
+  A.Open(F);
+  B.Open(F);
+  EXPECT_EQ(B.P.RootText, "");
+}
+
+} // namespace
