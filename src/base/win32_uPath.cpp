@@ -24,6 +24,18 @@ std::wstring AnsiToWide(const char *S) {
   return result;
 }
 
+std::wstring CodePageToWide(UINT CodePage, const std::string &S) {
+  std::wstring W;
+  if (S.empty())
+    return W;
+  const int N = MultiByteToWideChar(CodePage, 0, S.data(), static_cast<int>(S.size()), nullptr, 0);
+  if (N <= 0)
+    return W;
+  W.resize(static_cast<size_t>(N));
+  MultiByteToWideChar(CodePage, 0, S.data(), static_cast<int>(S.size()), W.data(), N);
+  return W;
+}
+
 bool FileExistsAnsi(const std::string &FN) {
   if (FN.empty())
     return false;

@@ -12,5 +12,8 @@ std::string TcPathToString(const wchar_t *W);
 // System ANSI code page -> UTF-16; nil gives an empty string.
 std::wstring AnsiToWide(const char *S);
 
+// Text in a code page (CP_ACP for the viewer's strings, CP_UTF8) -> UTF-16, for window texts.
+std::wstring CodePageToWide(UINT CodePage, const std::string &S);
+
 // Whether a file (not a folder) of that ANSI name exists.
 bool FileExistsAnsi(const std::string &FN);

@@ -1,10 +1,12 @@
 #include "viewer/win32_uViewerForm.h"
 
 #include "viewer/uViewerLayout.h"
+#include "viewer/win32_uDialogs.h"
 
 #include "base/uLog.h"
 #include "base/win32_uHandles.h"
 #include "base/win32_uModule.h"
+#include "base/win32_uPath.h"
 #include "render/uGLRenderer.h"
 #include "render/uWinGL.h"
 #include "render/win32_uGdiPresent.h"
@@ -24,21 +26,6 @@ TWindowHandle Key(HWND w) {
   return reinterpret_cast<TWindowHandle>(w);
 }
 
-std::wstring Widen(const std::string &s) {
-  std::wstring w;
-  if (s.empty())
-    return w;
-  const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  w.resize(static_cast<size_t>(n));
-  MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
-
-// Until the settings dialog exists the dialog class only needs default handling.
-LRESULT CALLBACK DlgWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  return DefWindowProcW(Wnd, Msg, WParam, LParam);
-}
-
 HWND Child(HWND parent, const wchar_t *cls, const wchar_t *text, DWORD style, int x, int y, int w, int h,
            WORD id) {
   return CreateWindowExW(0, cls, text, style, x, y, w, h, parent,
@@ -48,38 +35,30 @@ HWND Child(HWND parent, const wchar_t *cls, const wchar_t *text, DWORD style, in
 } // namespace
 
 TViewerForm::TViewerForm(HWND AParent, const std::string &AFileName)
-    : FParentWnd(AParent), FFileName(AFileName) {
+    : FParentWnd(AParent), FFileName(AFileName), FCore(*this) {
   // A failure part-way leaves the members built so far to release themselves, in reverse order.
   EnsureWindowClasses();
   Log("Create: EnsureWindowClasses done");
   CreateWindows();
   LogFmt("Create: CreateWindows done RootWnd=%d GLWnd=%d", FRootWnd.get(), FGLWnd);
   FRegistration = TUnregisterForm(Key(FRootWnd.get()), this);
+  FCore.LoadFile(FFileName);
+  FCore.CalcWFParams();
+  LogFmt("Create: LoadFile done TotalSamples=%d SampleRate=%.0f", FCore.FTotalSamples, FCore.FSampleRate);
+  LogFmt("Create: WF NFFT=%d History=%d Decim=%d", FCore.FWF_NFFT, FCore.FWFHistory, FCore.FWFDecimation);
   InitGL();
   LogFmt("Create: InitGL done FGLRC=%d FGLDC=%d", FGL.RC.get(), FGL.DC.get());
-  Log("Create: calling RenderFrame");
-  RenderFrame();
+  FCore.ShowFirstFrame();
   Log("Create: done");
 }
 
 TViewerForm::~TViewerForm() {
-  StopPlay();
-  if (FSeekTimerID != 0) {
-    KillTimer(FRootWnd.get(), TIMER_SEEK);
-    FSeekTimerID = 0;
-  }
-  // The renderer goes first and takes its texture with it while its context is current; the
-  // members then release the context, the DC, the tooltip, the registration and the windows.
+  // Playback and timers stop first; then the renderer goes while its context is current, so
+  // its texture goes with it. The members release the rest in reverse order.
+  FCore.CloseFile();
+  FCore.SetRenderer(nullptr);
   if (FRenderer && FGL && GL.wglMakeCurrent && GL.wglMakeCurrent(FGL.DC.get(), FGL.RC.get()))
     FRenderer.reset();
-}
-
-void TViewerForm::StopPlay() {
-  if (FPlayTimerID != 0) {
-    KillTimer(FRootWnd.get(), TIMER_PLAY);
-    FPlayTimerID = 0;
-  }
-  FPlaying = false;
 }
 
 void TViewerForm::EnsureWindowClasses() {
@@ -101,7 +80,7 @@ void TViewerForm::EnsureWindowClasses() {
        "EnsureWindowClasses: ROOT_WC atom=%d err=%d"},
       {GL_WC, CS_OWNDC | CS_HREDRAW | CS_VREDRAW, nullptr, GLWndProc,
        "EnsureWindowClasses: GL_WC atom=%d err=%d"},
-      {DLG_WC, 0, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)), DlgWndProc,
+      {DLG_WC, 0, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)), SettingsDlgWndProc,
        "EnsureWindowClasses: DLG_WC atom=%d err=%d"},
   };
   for (const ClassDef &d : defs) {
@@ -215,45 +194,30 @@ void TViewerForm::InitGL() {
     GL.glEnable(GL_LINE_SMOOTH);
   }
   FRenderer = std::make_unique<TGLRenderer>();
+  FCore.SetRenderer(FRenderer.get());
   Log("InitGL: TGLRenderer created");
-  HandleResize();
 }
 
-void TViewerForm::RenderFrame() {
-  if (!FGL || !FRenderer)
-    return;
-  GL.wglMakeCurrent(FGL.DC.get(), FGL.RC.get());
-  RECT rc{};
-  GetClientRect(FGLWnd, &rc);
+bool TViewerForm::MakeCurrent() {
+  if (!FGL || !GL.wglMakeCurrent)
+    return false;
   if (FRenderWnd) {
-    RECT hidden{};
+    // The hidden window follows the drawing window's size: it is what OpenGL draws into.
+    RECT rc{}, hidden{};
+    GetClientRect(FGLWnd, &rc);
     GetClientRect(FRenderWnd.get(), &hidden);
     const LONG W = std::max<LONG>(rc.right, 1), H = std::max<LONG>(rc.bottom, 1);
     if (hidden.right != W || hidden.bottom != H)
       SetWindowPos(FRenderWnd.get(), nullptr, 0, 0, W, H, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  FRenderer->Resize(rc.right - rc.left, rc.bottom - rc.top);
-  double FreqLo, FreqHi;
-  if (FPSDFreqs.size() >= 2) {
-    FreqLo = FPSDFreqs.front();
-    FreqHi = FPSDFreqs.back();
-  } else {
-    FreqLo = -FSampleRate * 0.5;
-    FreqHi = FSampleRate * 0.5;
-    if (FHasCenterFreq) {
-      FreqLo += FCenterFreq;
-      FreqHi += FCenterFreq;
-    }
-  }
-  char status[96];
-  std::snprintf(status, sizeof(status), "%.2f / %.2f s", static_cast<double>(FPlayPosition) / FSampleRate,
-                FDurationSec);
-  const TSignalOverlayArray signals;
-  const THopperGroupOverlayArray hoppers;
-  FRenderer->Render(FPSDFreqs, FPSDDb, FMagMinDb, FMagMaxDb, FreqLo, FreqHi, FCenterFreq, FSampleRate,
-                    static_cast<double>(FPlayPosition) / FSampleRate, FDurationSec, FWFWindowSec, signals,
-                    hoppers, status);
-  Present();
+  return GL.wglMakeCurrent(FGL.DC.get(), FGL.RC.get()) != FALSE;
+}
+
+void TViewerForm::DrawableSize(int32_t &W, int32_t &H) {
+  RECT rc{};
+  GetClientRect(FGLWnd, &rc);
+  W = rc.right - rc.left;
+  H = rc.bottom - rc.top;
 }
 
 void TViewerForm::Present() {
@@ -272,27 +236,86 @@ void TViewerForm::HandleResize() {
   RenderFrame();
 }
 
+void TViewerForm::SetRootText(const std::string &S) {
+  SetWindowTextW(FRootWnd.get(), CodePageToWide(CP_ACP, S).c_str());
+}
+
+void TViewerForm::SetPlayButtonText(const std::string &S) {
+  SetWindowTextW(FBtnPlay, CodePageToWide(CP_UTF8, S).c_str());
+}
+
+void TViewerForm::SetSliderRange(int32_t Min, int32_t Max) {
+  SendMessageW(FSliderWnd, TBM_SETRANGE, TRUE, MAKELPARAM(Min, Max));
+}
+
+void TViewerForm::SetSliderPos(int32_t Pos) {
+  SendMessageW(FSliderWnd, TBM_SETPOS, TRUE, Pos);
+}
+
+int32_t TViewerForm::GetSliderPos() {
+  return static_cast<int32_t>(SendMessageW(FSliderWnd, TBM_GETPOS, 0, 0));
+}
+
+uintptr_t TViewerForm::StartTimer(int32_t Id, int32_t Ms) {
+  return SetTimer(FRootWnd.get(), static_cast<UINT_PTR>(Id), static_cast<UINT>(Ms), nullptr);
+}
+
+void TViewerForm::KillTimer(int32_t Id) {
+  ::KillTimer(FRootWnd.get(), static_cast<UINT_PTR>(Id));
+}
+
+double TViewerForm::PerfSeconds() {
+  LARGE_INTEGER F{}, C{};
+  QueryPerformanceFrequency(&F);
+  QueryPerformanceCounter(&C);
+  return F.QuadPart > 0 ? static_cast<double>(C.QuadPart) / static_cast<double>(F.QuadPart) : 0.0;
+}
+
 void TViewerForm::HandlePaint() {
   RenderFrame();
   ValidateRect(FRootWnd.get(), nullptr);
 }
 
 void TViewerForm::UpdateStatusText(const std::string &S) {
-  SetWindowTextW(FStatusWnd, Widen(S).c_str());
+  SetWindowTextW(FStatusWnd, CodePageToWide(CP_ACP, S).c_str());
 }
 
 void TViewerForm::HandleCommand(WORD ID) {
   LogFmt("HandleCommand: ID=%d", ID);
   switch (ID) {
+  case IDC_BTN_PLAY:
+    FCore.TogglePlay();
+    break;
+  case IDC_BTN_RESET:
+    FCore.ResetPlay();
+    break;
+  case IDC_BTN_SETTINGS:
+    Log("HandleCommand: opening settings dialog");
+    FCore.StopPlay();
+    ShowSettings();
+    break;
   case IDC_BTN_OVERLAY:
-    FOverlayVisible = !FOverlayVisible;
-    SetWindowTextW(FBtnOverlay, FOverlayVisible ? L"Overlay: An" : L"Overlay: Aus");
-    RenderFrame();
+    FCore.ToggleOverlay();
+    SetWindowTextW(FBtnOverlay, FCore.FOverlayVisible ? L"Overlay: An" : L"Overlay: Aus");
+    break;
+  case IDC_BTN_STEP:
+    FCore.StepOnce();
+    break;
+  case IDC_BTN_LEGEND:
+    FCore.StopPlay();
     break;
   default:
-    // Playback, settings and legend commands arrive with their features.
     break;
   }
+}
+
+void TViewerForm::ShowSettings() {
+  TSettingsTexts Texts = FormatSettingsTexts(FCore.GetSettings());
+  if (!ShowSettingsDialog(FRootWnd.get(), Texts))
+    return;
+  TViewerSettings S = FCore.GetSettings();
+  ApplySettingsTexts(S, Texts); // a refused field keeps its value, as in every dialog of the viewer
+  FCore.ApplySettings(S);
 }
 
 double GetDpiScaleFor(HWND Wnd) {
@@ -355,9 +378,9 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
     break;
   case WM_TIMER:
     if (Form) {
-      if (WParam == TIMER_PLAY)
+      if (WParam == TIMER_PLAY_ID)
         Form->HandleTimer();
-      else if (WParam == TIMER_SEEK)
+      else if (WParam == TIMER_SEEK_ID)
         Form->HandleSeekTimer();
     }
     break;

@@ -8,6 +8,7 @@
 #include "render/wgl_uWGLUtils.h"
 #include "render/win32_uGdiPresent.h"
 #include "viewer/uFormRegistry.h"
+#include "viewer/uViewerCore.h"
 
 #include <cstdint>
 #include <memory>
@@ -34,23 +35,25 @@ inline constexpr int32_t FREQ_STATUS_W = 150;
 inline constexpr COLORREF CLR_BG = 0x1E1E2E;
 inline constexpr COLORREF CLR_TOOLBAR = 0x2A2A3E;
 
-inline constexpr UINT_PTR TIMER_PLAY = 1;
-inline constexpr UINT_PTR TIMER_SEEK = 2;
 
 class TGLRenderer;
 
 extern bool GClassesRegistered;
 
-class TViewerForm {
+// The Win32 side of one viewer: its windows, OpenGL context and dialogs. Everything the viewer
+// knows and does beyond that lives in the portable TViewerCore, which reaches the windows
+// through this class's IViewerPlatform methods.
+class TViewerForm : public IViewerPlatform {
 public:
   // Builds and shows a complete viewer inside AParent; on failure everything built so far
   // is released again and the failure passed on.
   TViewerForm(HWND AParent, const std::string &AFileName);
-  virtual ~TViewerForm();
+  ~TViewerForm() override;
   TViewerForm(const TViewerForm &) = delete;
   TViewerForm &operator=(const TViewerForm &) = delete;
 
   HWND RootWnd() const { return FRootWnd.get(); }
+  TViewerCore &Core() { return FCore; }
 
   void HandleCommand(WORD ID);
   void HandleResize();
@@ -58,23 +61,35 @@ public:
   // then fits the renderer and draws a frame.
   void LayoutChildren();
   void HandlePaint();
-  void HandleTimer() {}
-  void HandleSeekTimer() {}
-  void HandleSliderChange(WORD ScrollCode) { (void)ScrollCode; }
+  void HandleTimer() { FCore.HandleTimer(); }
+  void HandleSeekTimer() { FCore.HandleSeekTimer(); }
+  void HandleSliderChange(WORD ScrollCode) { FCore.HandleSliderChange(ScrollCode); }
   void HandleGLMouseMove(int32_t X, int32_t Y) {
     FLastMouseX = X;
     FLastMouseY = Y;
   }
   void HandleGLMouseLeave() {}
   void UpdateStatusText(const std::string &S);
-  void RenderFrame();
-  // Shows the frame just drawn: a buffer swap, or through GDI where swaps of child windows
-  // never reach the screen.
-  void Present();
+  void RenderFrame() { FCore.RenderFrame(); }
+
+  // IViewerPlatform
+  void SetStatusText(const std::string &S) override { UpdateStatusText(S); }
+  void SetRootText(const std::string &S) override;
+  void SetPlayButtonText(const std::string &S) override;
+  void SetSliderRange(int32_t Min, int32_t Max) override;
+  void SetSliderPos(int32_t Pos) override;
+  int32_t GetSliderPos() override;
+  uintptr_t StartTimer(int32_t Id, int32_t Ms) override;
+  void KillTimer(int32_t Id) override;
+  double PerfSeconds() override;
+  bool MakeCurrent() override;
+  void DrawableSize(int32_t &W, int32_t &H) override;
+  // A buffer swap, or through GDI where swaps of child windows never reach the screen.
+  void Present() override;
 
   // Fields, in the order and with the initial values the viewer's parts rely on. Owners are
-  // released in reverse order of declaration: renderer, GL context, tooltip, registration,
-  // and last the root window with every child window.
+  // released in reverse order of declaration: renderer, core (its timers), GL context, hidden
+  // window, tooltip, registration, and last the root window with every child window.
   HWND FParentWnd = nullptr;
   unique_hwnd FRootWnd;
   HWND FToolbarWnd = nullptr; // never created: the toolbar is the painted strip of the root
@@ -92,31 +107,8 @@ public:
   TGLContext FGL;         // device and rendering context of the drawing (or hidden) window
   TGdiPresenter FPresenter;
   std::string FFileName;
-  int64_t FTotalSamples = 0;
-  double FDurationSec = 0.0;
-  double FSampleRate = DEF_SAMPLE_RATE;
-  double FCenterFreq = 0.0;
-  bool FHasCenterFreq = false;
-  int32_t FPSD_NFFT = DEF_PSD_NFFT;
-  int32_t FWF_NFFT = DEF_WF_NFFT;
-  int32_t FWFHistory = DEF_WF_HISTORY;
-  double FWFOverlap = DEF_WF_OVERLAP;
-  int32_t FWFDecimation = 1;
-  double FWFWindowSec = DEF_PREVIEW_SEC;
-  double FMagMinDb = DEF_MAG_MIN_DB;
-  double FMagMaxDb = DEF_MAG_MAX_DB;
-  double FPlayChunkSec = DEF_PLAY_CHUNK_SEC;
-  int32_t FAvgSegments = DEF_AVG_SEGMENTS;
-  bool FPlaying = false;
-  int64_t FPlayPosition = 0;
-  UINT_PTR FPlayTimerID = 0, FSeekTimerID = 0;
-  bool FSliderUpdating = false;
-  TRowBuffer FWaterfallBuf;
-  int32_t FWFWriteIdx = 0, FWFRowCount = 0;
-  TFloatArray FPSDFreqs, FPSDDb;
+  TViewerCore FCore;
   std::unique_ptr<TGLRenderer> FRenderer;
-  bool FOverlayVisible = true;
-  int32_t FSignalCount = 0;
   int32_t FToolbarHeight = TOOLBAR_H;
   int32_t FSliderHeight = SLIDER_H;
   int32_t FStatusHeight = STATUS_H;
@@ -126,7 +118,7 @@ private:
   static void EnsureWindowClasses();
   void CreateWindows();
   void InitGL();
-  void StopPlay();
+  void ShowSettings();
 };
 
 LRESULT CALLBACK RootWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
