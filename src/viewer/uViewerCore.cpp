@@ -129,11 +129,16 @@ TComplexArray TViewerCore::ReadSegment(int64_t Start, int64_t Count) {
     } else {
       FReadFault = "the recording ends early";
       const TIQFormatInfo &Info = FIQSource->GetFormatInfo();
-      if (Info.Kind <= iqkSdrIq) // raw samples: the length follows from the size
-        FReadFault +=
-            Fmt(", now at %.2f s",
-                static_cast<double>(GetTotalSamples(FFileName, KindToFmt(Info.Kind), Info.HeaderBytes)) /
-                    FSampleRate);
+      if (Info.Kind <= iqkSdrIq) { // raw samples: the length follows from the size
+        const int64_t NewTotal =
+            std::min(FTotalSamples, GetTotalSamples(FFileName, KindToFmt(Info.Kind), Info.HeaderBytes));
+        FReadFault += Fmt(", now at %.2f s", static_cast<double>(NewTotal) / FSampleRate);
+        // From now on the recording is read up to its new end, so that reset, seeks and
+        // settings work again instead of failing on the same missing samples.
+        FTotalSamples = std::max<int64_t>(NewTotal, 0);
+        FDurationSec = static_cast<double>(FTotalSamples) / FSampleRate;
+        FPlayPosition = std::clamp<int64_t>(FPlayPosition, 0, FTotalSamples);
+      }
       FReadFault += " (file truncated or replaced)";
     }
   }

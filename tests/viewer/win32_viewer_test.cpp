@@ -1,0 +1,261 @@
+// End-to-end: the live viewer driven the way a user drives it (buttons, slider, settings dialog)
+// inside a host window, through the plug-in DLL.
+#include "support/win32_TestHost.h"
+
+#include <commctrl.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace testhost;
+
+namespace {
+
+constexpr int IDC_PLAY = 1001, IDC_RESET = 1002, IDC_SETTINGS = 1003, IDC_SLIDER = 1004, IDC_STATUS = 1005,
+              IDC_STEP = 1007;
+const std::wstring PLAY_TEXT = L"\u25B6 Play", STOP_TEXT = L"|| Stop";
+
+// An int16 recording of Seconds at Rate with a sidecar giving the rate: a tone in noise.
+std::wstring MakeRecording(const wchar_t *Name, double Seconds, double Rate) {
+  const size_t N = static_cast<size_t>(Seconds * Rate);
+  std::vector<char> Bytes(N * 4);
+  uint32_t Seed = 12345;
+  for (size_t i = 0; i < N; ++i) {
+    Seed = Seed * 1664525u + 1013904223u;
+    const double Noise = static_cast<double>(Seed >> 16) / 65536.0 - 0.5;
+    const double Phase = 2 * 3.14159265358979 * 0.1 * static_cast<double>(i);
+    const auto I = static_cast<int16_t>(8000 * std::cos(Phase) + 500 * Noise);
+    const auto Q = static_cast<int16_t>(8000 * std::sin(Phase) + 500 * Noise);
+    std::memcpy(&Bytes[i * 4], &I, 2);
+    std::memcpy(&Bytes[i * 4 + 2], &Q, 2);
+  }
+  const std::wstring Path = TempFile(Name, Bytes);
+  const std::string Side =
+      "sample_rate_hz=" + std::to_string(static_cast<long long>(Rate)) + "\ncenter_freq_hz=100000000\n";
+  std::wstring SidePath = Path.substr(0, Path.find_last_of(L'.')) + L".txt";
+  TempFile(SidePath.substr(SidePath.find_last_of(L"\\/") + 1).c_str(),
+           std::vector<char>(Side.begin(), Side.end()));
+  return Path;
+}
+
+class LiveViewerGL : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { plugin = std::make_unique<Plugin>(); }
+  static void TearDownTestSuite() { plugin.reset(); }
+  void SetUp() override { ASSERT_NE(plugin->Module, nullptr) << "cannot load the plug-in beside the test"; }
+  void TearDown() override {
+    if (Root && IsWindow(Root))
+      plugin->Close(Root);
+  }
+
+  void Open(const std::wstring &File) {
+    Root = plugin->LoadW(Host.Wnd, File.c_str(), 0);
+    ASSERT_NE(Root, nullptr);
+    HostWindow::Pump();
+  }
+  std::wstring Status() const { return WindowText(GetDlgItem(Root, IDC_STATUS)); }
+  std::wstring PlayText() const { return WindowText(GetDlgItem(Root, IDC_PLAY)); }
+  LRESULT SliderPos() const { return SendMessageW(GetDlgItem(Root, IDC_SLIDER), TBM_GETPOS, 0, 0); }
+  void Click(int Id) {
+    SendMessageW(GetDlgItem(Root, Id), BM_CLICK, 0, 0);
+    HostWindow::Pump();
+  }
+  // The user moves the slider: the control changes its position and notifies the root window.
+  void Slide(int Pos, WORD Code) {
+    HWND S = GetDlgItem(Root, IDC_SLIDER);
+    SendMessageW(S, TBM_SETPOS, TRUE, Pos);
+    SendMessageW(Root, WM_HSCROLL, MAKEWPARAM(Code, Pos), reinterpret_cast<LPARAM>(S));
+  }
+  // Pumps messages (timers included) until Done or TimeoutMs.
+  static bool PumpUntil(const std::function<bool()> &Done, int TimeoutMs) {
+    const DWORD Start = GetTickCount();
+    while (!Done()) {
+      if (static_cast<int>(GetTickCount() - Start) > TimeoutMs)
+        return false;
+      HostWindow::Pump(1);
+      Sleep(5);
+    }
+    return true;
+  }
+
+  static std::unique_ptr<Plugin> plugin;
+  HostWindow Host{800, 600};
+  HWND Root = nullptr;
+};
+std::unique_ptr<Plugin> LiveViewerGL::plugin;
+
+bool StartsWith(const std::wstring &S, const std::wstring &P) {
+  return S.compare(0, P.size(), P) == 0;
+}
+
+} // namespace
+
+TEST_F(LiveViewerGL, StatusSliderAndButtonsFollowTheUser) {
+  Open(MakeRecording(L"zb_live_a.cs16", 2.0, 100000));
+  EXPECT_TRUE(StartsWith(Status(), L"Pos: 0.00/2.00s | [CPU]")) << Status();
+  HWND S = GetDlgItem(Root, IDC_SLIDER);
+  EXPECT_EQ(SendMessageW(S, TBM_GETRANGEMIN, 0, 0), 0);
+  EXPECT_EQ(SendMessageW(S, TBM_GETRANGEMAX, 0, 0), 10000);
+  EXPECT_EQ(SliderPos(), 0);
+
+  Click(IDC_STEP);
+  EXPECT_TRUE(StartsWith(Status(), L"Pos: 0.0")) << Status();
+  EXPECT_FALSE(StartsWith(Status(), L"Pos: 0.00/")) << "a step moves forward: " << Status();
+  EXPECT_GT(SliderPos(), 0);
+
+  Click(IDC_PLAY);
+  EXPECT_EQ(PlayText(), STOP_TEXT);
+  Click(IDC_PLAY);
+  EXPECT_EQ(PlayText(), PLAY_TEXT);
+  EXPECT_TRUE(StartsWith(Status(), L"Stopped at ")) << Status();
+
+  Click(IDC_RESET);
+  EXPECT_EQ(Status(), L"Reset to 0.00 s");
+  EXPECT_EQ(SliderPos(), 0);
+
+  // A click on the slider's track: a settled seek to the middle.
+  Slide(5000, TB_THUMBPOSITION);
+  HostWindow::Pump();
+  EXPECT_TRUE(StartsWith(Status(), L"Pos: 1.00/2.00s")) << Status();
+}
+
+TEST_F(LiveViewerGL, DraggingTheSliderSettlesAfterTheDragRests) {
+  Open(MakeRecording(L"zb_live_b.cs16", 2.0, 100000));
+  // While the thumb is dragged only the PSD follows; the waterfall is rebuilt once it rests.
+  for (int Pos : {1000, 2000, 3000, 4000}) {
+    Slide(Pos, TB_THUMBTRACK);
+    EXPECT_TRUE(StartsWith(Status(), L"Pos: 0." + std::to_wstring(Pos / 1000 * 2) + L"0/")) << Status();
+  }
+  PumpUntil([] { return false; }, 300); // past the 110 ms debounce
+  EXPECT_TRUE(StartsWith(Status(), L"Pos: 0.80/2.00s")) << Status();
+  EXPECT_EQ(SliderPos(), 4000);
+}
+
+TEST_F(LiveViewerGL, AShortRecordingPlaysToItsEnd) {
+  Open(MakeRecording(L"zb_live_c.cs16", 0.3, 100000));
+  Click(IDC_PLAY);
+  ASSERT_TRUE(PumpUntil([&] { return Status() == L"Playback finished"; }, 20000)) << Status();
+  EXPECT_EQ(PlayText(), PLAY_TEXT);
+  EXPECT_EQ(SliderPos(), 10000);
+}
+
+TEST_F(LiveViewerGL, EscapeAndCloseWhilePlaying) {
+  Open(MakeRecording(L"zb_live_d.cs16", 5.0, 100000));
+  Click(IDC_PLAY);
+  PumpUntil([] { return false; }, 150);
+  SendMessageW(Root, WM_KEYDOWN, VK_ESCAPE, 0);
+  HostWindow::Pump();
+  ASSERT_FALSE(Host.KeysDown.empty());
+  EXPECT_EQ(Host.KeysDown.back(), static_cast<WPARAM>(VK_ESCAPE));
+  plugin->Close(Root);
+  EXPECT_FALSE(IsWindow(Root));
+  Root = nullptr;
+  // No timer of the closed viewer may fire into freed memory.
+  PumpUntil([] { return false; }, 150);
+}
+
+TEST_F(LiveViewerGL, AFileTruncatedWhilePlayingStopsPlaybackAndKeepsTheViewer) {
+  const std::wstring File = MakeRecording(L"zb_live_e.cs16", 3.0, 100000);
+  Open(File);
+  Click(IDC_PLAY);
+  PumpUntil([] { return false; }, 150);
+  {
+    HANDLE H =
+        CreateFileW(File.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(H, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER Size{};
+    Size.QuadPart = 4 * 20000; // 0.2 s left
+    SetFilePointerEx(H, Size, nullptr, FILE_BEGIN);
+    SetEndOfFile(H);
+    CloseHandle(H);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return PlayText() == PLAY_TEXT; }, 20000)) << Status();
+  EXPECT_TRUE(StartsWith(Status(), L"Read error at ")) << Status();
+  EXPECT_NE(Status().find(L"0.20 s"), std::wstring::npos) << "says where the file now ends: " << Status();
+  // The viewer stays usable.
+  Click(IDC_RESET);
+  EXPECT_EQ(Status(), L"Reset to 0.00 s");
+}
+
+namespace {
+
+// Drives the settings dialog from inside its modal loop: a thread timer fires while the loop
+// runs, fills the edits and presses a button.
+struct TDialogScript {
+  std::vector<std::pair<int, std::wstring>> Edits; // row index, new text
+  int Button = 2001;                               // OK; 2002 Cancel; 0 close box
+  HWND Root = nullptr;
+  bool Seen = false, RootDisabled = false;
+  std::vector<std::wstring> Initial;
+};
+TDialogScript *GScript = nullptr;
+
+void CALLBACK DriveDialog(HWND, UINT, UINT_PTR Id, DWORD) {
+  HWND Dlg = FindWindowW(L"ZembrolaDlg", L"Zembrola Settings");
+  if (!Dlg || !GScript)
+    return;
+  KillTimer(nullptr, Id);
+  TDialogScript &S = *GScript;
+  S.Seen = true;
+  S.RootDisabled = !IsWindowEnabled(S.Root);
+  std::vector<HWND> Edits;
+  for (HWND C = GetWindow(Dlg, GW_CHILD); C; C = GetWindow(C, GW_HWNDNEXT))
+    if (_wcsicmp(ClassName(C).c_str(), L"Edit") == 0)
+      Edits.push_back(C);
+  for (HWND E : Edits)
+    S.Initial.push_back(WindowText(E));
+  for (const auto &[Row, Text] : S.Edits)
+    if (Row < static_cast<int>(Edits.size()))
+      SetWindowTextW(Edits[static_cast<size_t>(Row)], Text.c_str());
+  if (S.Button == 0)
+    PostMessageW(Dlg, WM_CLOSE, 0, 0);
+  else
+    PostMessageW(Dlg, WM_COMMAND, MAKEWPARAM(S.Button, BN_CLICKED), 0);
+}
+
+} // namespace
+
+TEST_F(LiveViewerGL, SettingsDialogAcceptsRefusesAndCancels) {
+  Open(MakeRecording(L"zb_live_f.cs16", 2.0, 100000));
+  const auto RunDialog = [&](TDialogScript S) {
+    S.Root = Root;
+    GScript = &S;
+    SetTimer(nullptr, 0, 20, DriveDialog);
+    Click(IDC_SETTINGS);
+    GScript = nullptr;
+    EXPECT_TRUE(S.Seen);
+    EXPECT_TRUE(S.RootDisabled) << "the viewer is disabled while its dialog runs";
+    EXPECT_TRUE(IsWindowEnabled(Root));
+    EXPECT_EQ(FindWindowW(L"ZembrolaDlg", nullptr), nullptr) << "the dialog is gone";
+    return S;
+  };
+  // Opened with the values in force.
+  TDialogScript First = RunDialog({{}, 2002});
+  ASSERT_EQ(First.Initial.size(), 10u);
+  EXPECT_EQ(First.Initial[0], L"100000");
+  EXPECT_EQ(First.Initial[1], L"100000000");
+  EXPECT_EQ(First.Initial[2], L"2048");
+  EXPECT_EQ(First.Initial[4], L"10.0");
+  EXPECT_EQ(First.Initial[9], L"1");
+
+  // Cancelled: nothing changes, even with edited fields.
+  RunDialog({{{0, L"50000"}}, 2002});
+  RunDialog({{{0, L"50000"}}, 0});
+  EXPECT_TRUE(StartsWith(Status(), L"Pos: 0.00/2.00s")) << Status();
+
+  // Accepted: a new sample rate (with a decimal comma) doubles the duration; PSD NFFT 1000
+  // becomes 1024; a refused field (63) keeps its value without a message.
+  RunDialog({{{0, L"5,0e4"}, {2, L"1000"}, {3, L"63"}, {9, L"0"}}, 2001});
+  EXPECT_TRUE(StartsWith(Status(), L"Pos: 0.00/4.00s")) << Status();
+  TDialogScript After = RunDialog({{}, 2002});
+  ASSERT_EQ(After.Initial.size(), 10u);
+  EXPECT_EQ(After.Initial[0], L"50000");
+  EXPECT_EQ(After.Initial[2], L"1024");
+  EXPECT_EQ(After.Initial[9], L"1");
+}
