@@ -32,17 +32,20 @@ TEST(ViewerFailure, TruncatedWhilePlayingStopsAndShowsWhatIsLeft) {
       "Read error at 13.03 s (play): the recording ends early, now at 3.00 s (file truncated or replaced)");
   EXPECT_EQ(R.C.LastFailure(), R.P.StatusText);
 
-  // Still usable: a reset reads the window up to the new end and says where it stopped.
+  // The recording now ends where the file ends.
+  EXPECT_EQ(R.C.FTotalSamples, Sec(3));
+  EXPECT_DOUBLE_EQ(R.C.FDurationSec, 3.0);
+  // Still usable: a reset reads the window up to the new end without another failure.
   R.C.ResetPlay();
   EXPECT_EQ(R.C.FPlayPosition, 0);
   EXPECT_NEAR(R.C.FWFRowCount, 611 * 3 / 10, 2);
   EXPECT_EQ(R.C.FPSDDb.size(), 2048u);
-  EXPECT_EQ(R.P.StatusText.rfind("Read error at 3.00 s (reset)", 0), 0u) << R.P.StatusText;
+  EXPECT_EQ(R.P.StatusText, "Reset to 0.00 s");
   // Settings and steps keep working within what is left.
   TViewerSettings S = R.C.GetSettings();
   S.WFWindowSec = 2;
   R.C.ApplySettings(S);
-  EXPECT_EQ(R.P.StatusText.rfind("Pos: 0.00/20.00s", 0), 0u) << R.P.StatusText;
+  EXPECT_EQ(R.P.StatusText.rfind("Pos: 0.00/3.00s", 0), 0u) << R.P.StatusText;
   R.C.StepOnce();
   EXPECT_GT(R.C.FPlayPosition, 0);
   R.C.CloseFile();
