@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Opens a demo recording in the viewer. On a desktop: an interactive window (Escape closes it).
-# Without a display: a headless run on Xvfb that writes out/demo.png.
+# Opens a demo recording in the viewer and plays it. On a desktop: an interactive window (Escape
+# closes it).
+# Without a display: a headless run on Xvfb that writes out/demo.png after 3 s of playing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,11 +19,11 @@ recording=${1:-out/demo/demo_int16.cs16}
 run_host() { cmake/wine-run.sh 64 build/win64/listerhost.exe "$@"; }
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-  run_host --size 1000x700 "$recording"
+  run_host --size 1000x700 --play "$recording"
 else
   source scripts/xvfb.sh
   start_xvfb
-  run_host --size 1000x700 "$recording" --screenshot out/demo.png --after-ms 3000
+  run_host --size 1000x700 --play "$recording" --screenshot out/demo.png --after-ms 3000
   # Let Wine's helper processes leave before the display goes away.
   cmake/wine-run.sh 64 --wait || true
   echo "demo: screenshot written to out/demo.png"

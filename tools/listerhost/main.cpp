@@ -1,6 +1,6 @@
 // listerhost: does what the file manager does with a lister plug-in, for demos and headless runs.
 //
-//   listerhost [--plugin DLL] [--size WxH] FILE [--screenshot OUT.png --after-ms N [--gl-buffer]]
+//   listerhost [--plugin DLL] [--size WxH] [--play] FILE [--screenshot OUT.png --after-ms N [--gl-buffer]]
 //   listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp
 #include <windows.h>
 
@@ -24,6 +24,7 @@ struct Options {
   std::wstring Plugin, File, Screenshot, ThumbOut;
   int Width = 800, Height = 640, AfterMs = 1500, ThumbW = 0, ThumbH = 0;
   bool GLBuffer = false;
+  bool Play = false; // press the viewer's play button once it is open
 };
 
 struct Host {
@@ -190,10 +191,11 @@ bool SaveBmp(HBITMAP bmp, const std::wstring &path) {
 }
 
 int Usage() {
-  std::fwprintf(stderr,
-                L"usage: listerhost [--plugin DLL] [--size WxH] FILE [--screenshot OUT.png --after-ms N "
-                L"[--gl-buffer]]\n"
-                L"       listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp\n");
+  std::fwprintf(
+      stderr,
+      L"usage: listerhost [--plugin DLL] [--size WxH] [--play] FILE [--screenshot OUT.png --after-ms N "
+      L"[--gl-buffer]]\n"
+      L"       listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp\n");
   return 2;
 }
 
@@ -216,6 +218,8 @@ int wmain(int argc, wchar_t **argv) {
       o.AfterMs = _wtoi(v);
     else if (a == L"--gl-buffer")
       o.GLBuffer = true;
+    else if (a == L"--play")
+      o.Play = true;
     else if (a == L"--thumbnail" && i + 2 < argc) {
       if (!ParseSize(argv[++i], o.ThumbW, o.ThumbH))
         return Usage();
@@ -285,6 +289,11 @@ int wmain(int argc, wchar_t **argv) {
     return 1;
   }
   SetFocus(G.Lister);
+  if (o.Play) {
+    // What a user does first: press play (the viewer's button with control identifier 1001).
+    if (HWND play = GetDlgItem(G.Lister, 1001))
+      SendMessageW(play, BM_CLICK, 0, 0);
+  }
   if (!o.Screenshot.empty()) {
     G.Screenshot = o.Screenshot;
     G.GLBuffer = o.GLBuffer;
