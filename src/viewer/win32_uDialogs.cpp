@@ -22,7 +22,7 @@ struct TDlgState {
 };
 constexpr const wchar_t *PROP_DLG_STATE = L"ZembrolaDlgState";
 
-void EndDialog(HWND Wnd, int32_t Result) {
+void FinishDialog(HWND Wnd, int32_t Result) {
   GDlgResult = Result;
   GDlgDone = true;
   if (auto *State = static_cast<TDlgState *>(GetPropW(Wnd, PROP_DLG_STATE))) {
@@ -49,16 +49,16 @@ std::string GetEditText(HWND Wnd) {
 LRESULT CALLBACK SettingsDlgWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   switch (Msg) {
   case WM_CLOSE:
-    EndDialog(Wnd, 0);
+    FinishDialog(Wnd, 0);
     return 0;
   case WM_COMMAND: {
     const int16_t Id = static_cast<int16_t>(LOWORD(WParam));
     if (Id == IDCANCEL || Id == static_cast<int16_t>(IDC_DLG_CANCEL)) {
-      EndDialog(Wnd, 0);
+      FinishDialog(Wnd, 0);
       return 0;
     }
     if (Id == static_cast<int16_t>(IDC_DLG_OK)) {
-      EndDialog(Wnd, 1);
+      FinishDialog(Wnd, 1);
       return 0;
     }
     break;
