@@ -7,11 +7,14 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <utility>
 
 // The transform is the plain radix-2 decimation in time: every butterfly takes the same
@@ -364,6 +367,204 @@ template <bool First> void HoldPower(const TWork &Wk, size_t N, double *Max) {
   }
 }
 
+// ---- waterfall rows on several threads ----
+
+std::atomic<int32_t> GWaterfallThreads{0};
+
+// Below this many transformed points per thread, starting a thread costs about what it saves.
+constexpr int64_t MIN_POINTS_PER_THREAD = 16384;
+constexpr int32_t MAX_WATERFALL_THREADS = 16;
+
+// The selected rows of one ComputeWaterfallRows call: row R is the max-hold over the Dec
+// transforms starting at FirstSample + (R * Dec + K) * Hop, K = 0 .. Dec - 1.
+struct TRowsJob {
+  const TFFTTables *T = nullptr;
+  const TComplexSample *FirstSample = nullptr;
+  size_t N = 0;
+  int64_t Hop = 0, Dec = 0, Count = 0;
+  TRowBuffer *Rows = nullptr;
+};
+
+void StoreRowDb(const double *Power, size_t N, TSingleArray &Row) {
+  Row.resize(N);
+  for (size_t I = 0; I < N; ++I)
+    Row[I] = static_cast<float>(10.0 * std::log10(Power[I]));
+}
+
+// Max-held power of transforms K0 .. K1 - 1 of row R into Out. A part that starts at the row's
+// first transform holds exactly as the whole row would; a later part starts from 0, below the
+// power floor, so it carries the largest number among its transforms and nothing else. Merged
+// into the first part with the same strictly-greater rule, the parts give the whole row's result
+// bit for bit, including its NaN rule (a NaN held from the first transform stays, a later NaN
+// never replaces a number).
+void HoldPart(const TRowsJob &J, TWork &Wk, int64_t R, int64_t K0, int64_t K1, double *Out) {
+  if (K0 > 0)
+    std::fill(Out, Out + J.N, 0.0);
+  for (int64_t K = K0; K < K1; ++K) {
+    TransformBlock(*J.T, J.FirstSample + static_cast<size_t>((R * J.Dec + K) * J.Hop), Wk);
+    if (K == 0)
+      HoldPower<true>(Wk, J.N, Out);
+    else
+      HoldPower<false>(Wk, J.N, Out);
+  }
+}
+
+void ComputeRowsSerial(const TRowsJob &J) {
+  TWork Wk(J.N);
+  std::vector<double> Power(J.N);
+  for (int64_t R = 0; R < J.Count; ++R) {
+    HoldPart(J, Wk, R, 0, J.Dec, Power.data());
+    StoreRowDb(Power.data(), J.N, (*J.Rows)[static_cast<size_t>(R)]);
+  }
+}
+
+// A row whose transforms are shared between slices: each slice keeps its part here.
+struct TPartRow {
+  int64_t Row = -1;
+  bool Head = false; // holds the row's first transform
+  std::vector<double> Power;
+};
+
+struct TSlice {
+  int64_t G0 = 0, G1 = 0; // transforms [G0, G1) of Count * Dec, in row order
+  TPartRow Parts[2];      // its first and its last row, when they are shared
+  std::exception_ptr Error;
+};
+
+// Lets the second phase start only when every slice has finished the first.
+class TPhaseGate {
+public:
+  explicit TPhaseGate(int32_t Slices) : FLeft(Slices) {}
+  void Arrive(int32_t Slices) {
+    std::lock_guard<std::mutex> G(FLock);
+    FLeft -= Slices;
+    if (FLeft <= 0)
+      FDone.notify_all();
+  }
+  void Wait() {
+    std::unique_lock<std::mutex> G(FLock);
+    FDone.wait(G, [this] { return FLeft <= 0; });
+  }
+
+private:
+  std::mutex FLock;
+  std::condition_variable FDone;
+  int32_t FLeft;
+};
+
+// Phase 1: the slice's transforms. Rows it holds entirely are finished here; of a shared row it
+// keeps its part.
+void RunSlicePhase1(const TRowsJob &J, TSlice &S) {
+  TWork Wk(J.N);
+  std::vector<double> Power(J.N);
+  for (int64_t R = S.G0 / J.Dec; R * J.Dec < S.G1; ++R) {
+    const int64_t K0 = std::max(S.G0, R * J.Dec) - R * J.Dec;
+    const int64_t K1 = std::min(S.G1, (R + 1) * J.Dec) - R * J.Dec;
+    if (K0 == 0 && K1 == J.Dec) {
+      HoldPart(J, Wk, R, K0, K1, Power.data());
+      StoreRowDb(Power.data(), J.N, (*J.Rows)[static_cast<size_t>(R)]);
+      continue;
+    }
+    TPartRow &P = S.Parts[R == S.G0 / J.Dec ? 0 : 1];
+    P.Row = R;
+    P.Head = K0 == 0;
+    P.Power.resize(J.N);
+    HoldPart(J, Wk, R, K0, K1, P.Power.data());
+    if (P.Head) // only this slice touches the row's array before phase 2
+      (*J.Rows)[static_cast<size_t>(R)].resize(J.N);
+  }
+}
+
+// Phase 2: the shared rows merged and converted, each slice taking its own share of the bins.
+void RunSlicePhase2(const TRowsJob &J, const std::vector<TSlice> &All, size_t Index) {
+  const size_t Slices = All.size();
+  const size_t B0 = J.N * Index / Slices, B1 = J.N * (Index + 1) / Slices;
+  for (size_t H = 0; H < Slices; ++H)
+    for (const TPartRow &Head : All[H].Parts) {
+      if (Head.Row < 0 || !Head.Head)
+        continue;
+      // The other parts of the row, in the slices that follow.
+      std::vector<const double *> Tails;
+      for (size_t S = H + 1; S < Slices; ++S)
+        for (const TPartRow &Tail : All[S].Parts)
+          if (Tail.Row == Head.Row && !Tail.Head)
+            Tails.push_back(Tail.Power.data());
+      TSingleArray &Row = (*J.Rows)[static_cast<size_t>(Head.Row)];
+      for (size_t I = B0; I < B1; ++I) {
+        double V = Head.Power[I];
+        for (const double *T : Tails)
+          V = T[I] > V ? T[I] : V;
+        Row[I] = static_cast<float>(10.0 * std::log10(V));
+      }
+    }
+}
+
+void ComputeRowsParallel(const TRowsJob &J, int32_t Threads) {
+  const int64_t Total = J.Count * J.Dec;
+  std::vector<TSlice> Slices(static_cast<size_t>(Threads));
+  for (int32_t S = 0; S < Threads; ++S) {
+    // Whole rows per slice while there are enough of them; otherwise rows are shared.
+    auto Bound = [&](int64_t K) {
+      return J.Count >= Threads ? J.Count * K / Threads * J.Dec : Total * K / Threads;
+    };
+    Slices[static_cast<size_t>(S)].G0 = Bound(S);
+    Slices[static_cast<size_t>(S)].G1 = Bound(S + 1);
+  }
+  bool Shared = false;
+  for (const TSlice &S : Slices)
+    Shared = Shared || S.G0 % J.Dec != 0;
+
+  TPhaseGate Gate(Threads);
+  // Runs slices [From, To): phase 1, then (when rows are shared) phase 2 once all have done phase 1.
+  auto Run = [&](int32_t From, int32_t To) {
+    for (int32_t S = From; S < To; ++S) {
+      try {
+        RunSlicePhase1(J, Slices[static_cast<size_t>(S)]);
+      } catch (...) {
+        Slices[static_cast<size_t>(S)].Error = std::current_exception();
+      }
+    }
+    if (!Shared)
+      return;
+    Gate.Arrive(To - From);
+    Gate.Wait();
+    for (const TSlice &S : Slices)
+      if (S.Error)
+        return; // a shared row may lack a part; the error is raised after the join
+    for (int32_t S = From; S < To; ++S) {
+      try {
+        RunSlicePhase2(J, Slices, static_cast<size_t>(S));
+      } catch (...) {
+        Slices[static_cast<size_t>(S)].Error = std::current_exception();
+      }
+    }
+  };
+
+  std::vector<std::thread> Workers;
+  int32_t Own = Threads - 1; // the calling thread runs slices [Own, Threads)
+  {
+    struct TJoin {
+      std::vector<std::thread> &W;
+      ~TJoin() {
+        for (std::thread &T : W)
+          if (T.joinable())
+            T.join();
+      }
+    } Join{Workers};
+    try {
+      Workers.reserve(static_cast<size_t>(Threads - 1));
+      for (int32_t S = 0; S < Threads - 1; ++S)
+        Workers.emplace_back(Run, S, S + 1);
+    } catch (...) {
+      // No more threads to be had: this thread takes the slices that found none.
+      Own = static_cast<int32_t>(Workers.size());
+    }
+    Run(Own, Threads);
+  }
+  for (const TSlice &S : Slices)
+    if (S.Error)
+      std::rethrow_exception(S.Error);
+}
 } // namespace
 
 int FFTVectorLevel() {
@@ -501,25 +702,35 @@ void ComputeWaterfallRows(const TComplexArray &Samples, double /*SampleRate*/, i
   if (Count <= 0)
     return;
   const auto T = GetTables(N);
-  TWork Wk(N);
-  std::vector<double> Power(N);
   // Only the raw rows of the selected blocks are computed. The maximum is taken on the linear
   // power: float(10 log10 x) never decreases as x grows, so the maximum of the dB values is the
   // dB value of the maximum, and a later equal value would not have replaced the first anyway.
-  for (int64_t R = 0; R < Count; ++R) {
-    const int64_t Block = Blocks - DecRowCount + R;
-    const TComplexSample *First = Samples.data() + static_cast<size_t>(Block * Dec * Hop);
-    for (int64_t K = 0; K < Dec; ++K) {
-      TransformBlock(*T, First + static_cast<size_t>(K * Hop), Wk);
-      if (K == 0)
-        HoldPower<true>(Wk, N, Power.data());
-      else
-        HoldPower<false>(Wk, N, Power.data());
-    }
-    TSingleArray &Row = Rows[static_cast<size_t>(R)];
-    Row.resize(N);
-    for (size_t I = 0; I < N; ++I)
-      Row[I] = static_cast<float>(10.0 * std::log10(Power[I]));
-  }
+  TRowsJob J;
+  J.T = T.get();
+  J.FirstSample = Samples.data() + static_cast<size_t>((Blocks - DecRowCount) * Dec * Hop);
+  J.N = N;
+  J.Hop = Hop;
+  J.Dec = Dec;
+  J.Count = Count;
+  J.Rows = &Rows;
+  const int32_t Forced = GWaterfallThreads.load(std::memory_order_relaxed);
+  const int64_t Transforms = Count * Dec;
+  const int32_t Threads = static_cast<int32_t>(Forced > 0 ? std::min<int64_t>(Forced, Transforms)
+                                                          : AutoWaterfallThreads(Transforms, NFFT));
+  if (Threads <= 1)
+    ComputeRowsSerial(J);
+  else
+    ComputeRowsParallel(J, Threads);
   RowCount = static_cast<int32_t>(Count);
+}
+
+void SetWaterfallThreads(int32_t Count) {
+  GWaterfallThreads.store(Count < 0 ? 0 : Count, std::memory_order_relaxed);
+}
+
+int32_t AutoWaterfallThreads(int64_t Transforms, int32_t NFFT) {
+  const int64_t Cores = std::max<int64_t>(1, std::thread::hardware_concurrency());
+  const int64_t ByWork = Transforms * std::max<int64_t>(NFFT, 1) / MIN_POINTS_PER_THREAD;
+  const int64_t T = std::min({Cores, ByWork, Transforms, int64_t{MAX_WATERFALL_THREADS}});
+  return static_cast<int32_t>(std::max<int64_t>(T, 1));
 }

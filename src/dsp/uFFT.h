@@ -59,5 +59,15 @@ int32_t WaterfallHop(int32_t NFFT, double Overlap);
 // Rows[0 .. RowCount-1] are filled, oldest first. With fewer than NFFT samples RowCount is 0
 // and Rows is untouched; the same for an NFFT that is not a power of two. SampleRate does not
 // influence the rows.
+// Large calls spread their transforms over worker threads that are started and joined within
+// the call; the caller sees a plain synchronous function, and the rows are the same bytes
+// whatever the number of threads.
 void ComputeWaterfallRows(const TComplexArray &Samples, double SampleRate, int32_t NFFT, double Overlap,
                           int32_t MaxRows, TRowBuffer &Rows, int32_t &RowCount, int32_t Decimation);
+
+// Threads ComputeWaterfallRows uses. 0 (the default): chosen per call from the processor count
+// and the amount of work, one thread for small calls. N >= 1: exactly N (at most one per
+// transform) whatever the work, so that tests and benchmarks can compare thread counts.
+void SetWaterfallThreads(int32_t Count);
+// The thread count an automatic choice would give a call of Transforms transforms of NFFT points.
+int32_t AutoWaterfallThreads(int64_t Transforms, int32_t NFFT);

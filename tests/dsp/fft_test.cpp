@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstring>
 #include <limits>
 #include <numbers>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -466,4 +468,72 @@ TEST(ComputeWaterfallRows, ReusesCallerRowsOfAnyLength) {
   const auto Raw = RawRows(S, 256, 256);
   EXPECT_EQ(Rows[0], Raw[0]);
   EXPECT_EQ(Rows[1], Raw[1]);
+}
+
+namespace {
+// Fixes the thread count of ComputeWaterfallRows for one scope.
+struct TThreadsGuard {
+  explicit TThreadsGuard(int32_t N) { SetWaterfallThreads(N); }
+  ~TThreadsGuard() { SetWaterfallThreads(0); }
+  TThreadsGuard(const TThreadsGuard &) = delete;
+  TThreadsGuard &operator=(const TThreadsGuard &) = delete;
+};
+} // namespace
+
+// Rows split between threads in every way: whole rows per thread, a row's transforms shared by
+// several threads (the max-hold merged across the split), more threads than transforms, and
+// non-numbers in a row's first and in a later transform (the first sticks, a later one never
+// replaces). Every thread count must give the literal evaluation's bytes.
+TEST(ComputeWaterfallRows, EveryThreadCountGivesTheLiteralBytes) {
+  TComplexArray S = RandomSamples(90000, 23, 2.0f);
+  // Row 0 of the NFFT 256 / Dec 8 cases: a NaN in its first transform, an infinity in its fifth.
+  S[10] = {std::nanf(""), 0.0f};
+  S[4 * 256 + 3] = {std::numeric_limits<float>::infinity(), 0.0f};
+  // Row 1: an infinity in its fourth transform (infinite and NaN bins after the first).
+  S[8 * 256 + 3 * 256 + 5] = {std::numeric_limits<float>::infinity(), 1.0f};
+  // A later row: NaN in its third transform only.
+  S[3 * 8 * 256 + 2 * 256 + 7] = {0.0f, std::nanf("")};
+  struct Case {
+    int32_t NFFT;
+    double Overlap;
+    int32_t MaxRows, Dec;
+    size_t Cap;
+  } Cases[] = {{256, 0.0, 0, 8, 100},   {256, 0.0, 1, 8, 2},   {4096, 0.0, 1, 8, 2}, {1024, 0.5, 0, 3, 1000},
+               {256, 0.25, 5, 13, 100}, {64, 0.0, 0, 1, 2000}, {8, 0.0, 2, 7, 3},    {2, 0.0, 0, 100, 1000}};
+  for (const auto &C : Cases) {
+    TRowBuffer B(C.Cap);
+    int32_t NB = -1;
+    ComputeWaterfallRowsPlain(S, 2e6, C.NFFT, C.Overlap, C.MaxRows, B, NB, C.Dec);
+    ASSERT_GT(NB, 0);
+    for (int32_t Threads : {1, 2, 3, 5, 8, 16, 64}) {
+      const TThreadsGuard G(Threads);
+      TRowBuffer A(C.Cap);
+      int32_t NA = -2;
+      ComputeWaterfallRows(S, 2e6, C.NFFT, C.Overlap, C.MaxRows, A, NA, C.Dec);
+      ASSERT_EQ(NA, NB) << C.NFFT << " threads " << Threads;
+      for (int32_t R = 0; R < NA; ++R) {
+        ASSERT_EQ(A[R].size(), B[R].size());
+        for (size_t I = 0; I < A[R].size(); ++I)
+          ASSERT_TRUE(SameBits(A[R][I], B[R][I])) << "NFFT " << C.NFFT << " Dec " << C.Dec << " threads "
+                                                  << Threads << " row " << R << " bin " << I;
+      }
+    }
+  }
+  // The special values did reach the rows: row 0 is NaN throughout, the later row is not.
+  TRowBuffer Rows(100);
+  int32_t N = 0;
+  ComputeWaterfallRows(S, 2e6, 256, 0.0, 0, Rows, N, 8);
+  ASSERT_GT(N, 3);
+  EXPECT_TRUE(std::isnan(Rows[0][100]));
+  EXPECT_FALSE(std::isnan(Rows[3][100]));
+}
+
+TEST(ComputeWaterfallRows, AutomaticThreadCount) {
+  // Small work stays on the calling thread; large work never exceeds the cores or the transforms.
+  EXPECT_EQ(AutoWaterfallThreads(1, 4096), 1);
+  EXPECT_EQ(AutoWaterfallThreads(3, 256), 1);
+  EXPECT_EQ(AutoWaterfallThreads(0, 4096), 1);
+  const int32_t Cores = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+  EXPECT_EQ(AutoWaterfallThreads(611 * 8, 4096), std::min(Cores, 16));
+  EXPECT_LE(AutoWaterfallThreads(2, 1 << 20), 2);
 }
