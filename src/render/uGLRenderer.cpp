@@ -314,37 +314,28 @@ void TGLRenderer::DrawGrid(int32_t ALeft, int32_t ABottom, int32_t AWidth, int32
   GL.glDisable(GL_BLEND);
 }
 
-void TGLRenderer::UpdateWaterfallTexture(std::span<const TSingleArray> Rows, int32_t RowCount, int32_t NFFT,
-                                         float MinDb, float MaxDb) {
-  if (RowCount <= 0 || NFFT <= 0)
-    return;
+void TGLRenderer::PrepareStaging(int32_t NFFT, int32_t RowCount, bool &NeedNewTex) {
   // The staging rows start at multiples of 4 bytes because glTexImage2D reads with the default
   // unpack alignment of 4: tightly packed rows would skew the image and make the driver read
   // past the end of the buffer whenever 3 * NFFT is not a multiple of 4.
   const int64_t Stride = (int64_t{NFFT} * 3 + 3) / 4 * 4;
-  const bool NeedNewTex = FWaterfallTex == 0 || NFFT != FTexWidth || RowCount != FTexHeight;
+  NeedNewTex = FWaterfallTex == 0 || NFFT != FTexWidth || RowCount != FTexHeight;
   FTexWidth = NFFT;
   FTexHeight = RowCount;
   FTexData.resize(static_cast<size_t>(Stride * RowCount), 0);
+}
 
-  // A caller handing fewer rows than RowCount gets the missing ones treated like short rows.
-  const int32_t Available =
-      static_cast<int32_t>(std::min<size_t>(Rows.size(), static_cast<size_t>(RowCount)));
-  for (int32_t r = 0; r < Available; ++r) {
-    const TSingleArray &Row = Rows[static_cast<size_t>(r)];
-    if (Row.size() < static_cast<size_t>(NFFT))
-      continue;
-    uint8_t *P = FTexData.data() + static_cast<size_t>(r) * static_cast<size_t>(Stride);
-    for (int32_t c = 0; c < NFFT; ++c) {
-      const TRGB C = DbToRGB(Row[static_cast<size_t>(c)], MinDb, MaxDb);
-      *P++ = C.R;
-      *P++ = C.G;
-      *P++ = C.B;
-    }
-  }
-
-  if (!GLDrawingEntriesLoaded(GL))
+// Colours of one row of levels into staging row TexRow; a row shorter than the texture keeps
+// the texels it had.
+void TGLRenderer::ColourRow(const TSingleArray &Row, int32_t TexRow) {
+  if (Row.size() < static_cast<size_t>(FTexWidth))
     return;
+  const size_t Stride = static_cast<size_t>(TexStride(FTexWidth));
+  FColours.MapRow(Row.data(), static_cast<size_t>(FTexWidth),
+                  FTexData.data() + static_cast<size_t>(TexRow) * Stride);
+}
+
+void TGLRenderer::UploadWhole(bool NeedNewTex) {
   if (NeedNewTex) {
     if (FWaterfallTex != 0)
       GL.glDeleteTextures(1, &FWaterfallTex);
@@ -360,6 +351,74 @@ void TGLRenderer::UpdateWaterfallTexture(std::span<const TSingleArray> Rows, int
                   GL_UNSIGNED_BYTE, FTexData.data());
 }
 
+void TGLRenderer::UpdateWaterfallTexture(std::span<const TSingleArray> Rows, int32_t RowCount, int32_t NFFT,
+                                         float MinDb, float MaxDb) {
+  if (RowCount <= 0 || NFFT <= 0)
+    return;
+  bool NeedNewTex = false;
+  PrepareStaging(NFFT, RowCount, NeedNewTex);
+  FColours.Build(MinDb, MaxDb);
+  // A caller handing fewer rows than RowCount gets the missing ones treated like short rows.
+  const int32_t Available =
+      static_cast<int32_t>(std::min<size_t>(Rows.size(), static_cast<size_t>(RowCount)));
+  for (int32_t r = 0; r < Available; ++r)
+    ColourRow(Rows[static_cast<size_t>(r)], r);
+  FTexTopRow = 0;
+  FRingSlots = 0;
+  if (GLDrawingEntriesLoaded(GL))
+    UploadWhole(NeedNewTex);
+}
+
+void TGLRenderer::UpdateWaterfallRing(std::span<const TSingleArray> Ring, int32_t WriteIdx, int32_t RowCount,
+                                      int32_t NewRows, int32_t NFFT, float MinDb, float MaxDb) {
+  const int64_t H = static_cast<int64_t>(Ring.size());
+  if (RowCount <= 0 || NFFT <= 0 || H == 0 || H > std::numeric_limits<int32_t>::max())
+    return;
+  const int32_t N = static_cast<int32_t>(std::min<int64_t>(RowCount, H));
+  const int32_t W = static_cast<int32_t>((WriteIdx % H + H) % H);
+  const bool GLReady = GLDrawingEntriesLoaded(GL);
+  // Texture row of display row i (i = 0 the newest): (i + Top) mod N. A full ring keeps slot s in
+  // texture row H - 1 - s for good, so a push changes one texture row and moves Top; a ring still
+  // filling is laid out newest first, as UpdateWaterfallTexture would.
+  const int32_t Top = N == H ? static_cast<int32_t>((H - W) % H) : 0;
+  auto SlotOf = [&](int64_t I) { return static_cast<size_t>(((W - 1 - I) % H + H) % H); };
+
+  const bool Incremental = N == H && NewRows >= 0 && NewRows < N && FRingSlots == H && FTexWidth == NFFT &&
+                           FTexHeight == N && FColours.IsFor(MinDb, MaxDb) &&
+                           (int64_t{FRingWriteIdx} + NewRows) % H == W && (!GLReady || FWaterfallTex != 0);
+  if (!Incremental) {
+    bool NeedNewTex = false;
+    PrepareStaging(NFFT, N, NeedNewTex);
+    FColours.Build(MinDb, MaxDb);
+    for (int32_t I = 0; I < N; ++I)
+      ColourRow(Ring[SlotOf(I)], (I + Top) % N);
+    FTexTopRow = Top;
+    FRingSlots = static_cast<int32_t>(H);
+    FRingWriteIdx = W;
+    if (GLReady)
+      UploadWhole(NeedNewTex);
+    return;
+  }
+
+  FTexTopRow = Top;
+  FRingWriteIdx = W;
+  if (NewRows == 0)
+    return;
+  for (int32_t I = 0; I < NewRows; ++I)
+    ColourRow(Ring[SlotOf(I)], (I + Top) % N);
+  if (!GLReady)
+    return;
+  GL.glBindTexture(GL_TEXTURE_2D, FWaterfallTex);
+  // The new rows occupy texture rows Top .. Top + NewRows - 1, wrapping at most once.
+  const size_t Stride = static_cast<size_t>(TexStride(FTexWidth));
+  const int32_t First = std::min(NewRows, N - Top);
+  GL.glTexSubImage2D(GL_TEXTURE_2D, 0, 0, Top, FTexWidth, First, GL_RGB, GL_UNSIGNED_BYTE,
+                     FTexData.data() + static_cast<size_t>(Top) * Stride);
+  if (NewRows > First)
+    GL.glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, FTexWidth, NewRows - First, GL_RGB, GL_UNSIGNED_BYTE,
+                       FTexData.data());
+}
+
 void TGLRenderer::DrawWaterfallRegion() {
   if (FWaterfallTex == 0)
     return;
@@ -368,14 +427,19 @@ void TGLRenderer::DrawWaterfallRegion() {
   Colour3(1.0f, 1.0f, 1.0f);
   const float L = static_cast<float>(FWfLeft), B = static_cast<float>(FWfBottom);
   const float R = static_cast<float>(FWfLeft + FWfWidth), T = static_cast<float>(FWfBottom + FWfHeight);
+  // A ring texture starts its newest row at FTexTopRow; the texture repeats (the default wrap
+  // mode), so the rows above it come back at the bottom. The shift is taken in the direction that
+  // keeps the coordinates small, where floats are finest.
+  const int32_t Shift = 2 * FTexTopRow > FTexHeight ? FTexTopRow - FTexHeight : FTexTopRow;
+  const float T0 = Shift == 0 ? 0.0f : static_cast<float>(Shift) / static_cast<float>(FTexHeight);
   GL.glBegin(GL_QUADS);
-  GL.glTexCoord2f(0.0f, 1.0f);
+  GL.glTexCoord2f(0.0f, T0 + 1.0f);
   GL.glVertex2f(L, B);
-  GL.glTexCoord2f(1.0f, 1.0f);
+  GL.glTexCoord2f(1.0f, T0 + 1.0f);
   GL.glVertex2f(R, B);
-  GL.glTexCoord2f(1.0f, 0.0f);
+  GL.glTexCoord2f(1.0f, T0);
   GL.glVertex2f(R, T);
-  GL.glTexCoord2f(0.0f, 0.0f);
+  GL.glTexCoord2f(0.0f, T0);
   GL.glVertex2f(L, T);
   GL.glEnd();
   GL.glDisable(GL_TEXTURE_2D);

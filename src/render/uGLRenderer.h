@@ -5,6 +5,7 @@
 #pragma once
 
 #include "base/uGlobals.h"
+#include "render/uColormap.h"
 #include "render/uWinGL.h"
 
 #include <cstdint>
@@ -46,8 +47,7 @@ struct TFrameInputs {
   std::string StatusText;
 };
 
-// MapDbToColor of uColormap, evaluated in line for the texture conversion: the same bytes.
-struct TRGB;
+// MapDbToColor of uColormap, evaluated in line: the same bytes.
 TRGB MapDbToColorInline(float Db, float MinDb, float MaxDb);
 
 // Integer rectangle in renderer pixels, origin bottom-left, y up.
@@ -73,6 +73,23 @@ public:
   // changes nothing. Needs the renderer's context current.
   void UpdateWaterfallTexture(std::span<const TSingleArray> Rows, int32_t RowCount, int32_t NFFT, float MinDb,
                               float MaxDb);
+
+  // The same image straight from a ring of rows, doing only the work that changed: the rows
+  // pushed since the previous call are coloured and uploaded (glTexSubImage2D) into the texture
+  // rows of their ring slots, and the drawing shifts the texture vertically so that the newest
+  // row is at the top. Draws what UpdateWaterfallTexture draws for the display list (newest
+  // first) of the same ring.
+  //   Ring     the ring's slots; Ring.size() is its capacity. Slots holding rows have NFFT values.
+  //   WriteIdx the slot the next row will go to: the newest row is in slot WriteIdx - 1, the
+  //            k-th newest in WriteIdx - 1 - k, both modulo Ring.size().
+  //   RowCount slots holding rows (at most Ring.size()).
+  //   NewRows  rows pushed into the ring since the previous call (0: none); any other change
+  //            (a refill, a seek, rows rewritten) is passed as a negative number. A count that
+  //            does not fit the previous call's WriteIdx, or a change of size, range or layout,
+  //            also rebuilds the whole image, as does every call while the ring is not yet full.
+  // RowCount <= 0, NFFT <= 0 or an empty ring change nothing. Needs the renderer's context current.
+  void UpdateWaterfallRing(std::span<const TSingleArray> Ring, int32_t WriteIdx, int32_t RowCount,
+                           int32_t NewRows, int32_t NFFT, float MinDb, float MaxDb);
 
   // Draws one frame (no buffer swap). Returns at once when glViewport is not loaded.
   void Render(const TFloatArray &Freqs, const TFloatArray &PSD_DB, double MinDb, double MaxDb, double FreqLo,
@@ -100,9 +117,14 @@ public:
   // alignment), so rows of 3 * TexWidth bytes are padded when TexWidth is not a multiple of 4.
   const std::vector<uint8_t> &TexData() const { return FTexData; }
   int32_t TexRowStride() const { return TexStride(FTexWidth); }
+  // Texture row shown at the top of the waterfall (0 after UpdateWaterfallTexture).
+  int32_t TexTopRow() const { return FTexTopRow; }
 
 private:
   void CalcLayout();
+  void PrepareStaging(int32_t NFFT, int32_t RowCount, bool &NeedNewTex);
+  void UploadWhole(bool NeedNewTex);
+  void ColourRow(const TSingleArray &Row, int32_t TexRow);
   void DrawPSDRegion(const TFloatArray &Freqs, const TFloatArray &PSD_DB, double MinDb, double MaxDb,
                      double FreqLo, double FreqHi);
   void DrawGrid(int32_t ALeft, int32_t ABottom, int32_t AWidth, int32_t AHeight, double XMin, double XMax,
@@ -123,6 +145,10 @@ private:
   int32_t FTexWidth = 0;
   int32_t FTexHeight = 0;
   std::vector<uint8_t> FTexData;
+  int32_t FTexTopRow = 0;
+  TDbColorTable FColours;
+  // What the texture holds after UpdateWaterfallRing; FRingSlots 0 when it holds something else.
+  int32_t FRingSlots = 0, FRingWriteIdx = 0;
   int32_t FPsdLeft = 0, FPsdBottom = 0, FPsdWidth = 0, FPsdHeight = 0;
   int32_t FWfLeft = 0, FWfBottom = 0, FWfWidth = 0, FWfHeight = 0;
   int32_t FMarginLeft = 60;

@@ -55,7 +55,8 @@ using TWGLBool = int32_t; // Win32 BOOL
   X(glTexParameteri, void, (GLenum, GLenum, GLint))                                                          \
   X(glTexCoord2f, void, (GLfloat, GLfloat))                                                                  \
   X(glDeleteTextures, void, (GLsizei, const GLuint *))                                                       \
-  X(glFlush, void, ())
+  X(glFlush, void, ())                                                                                       \
+  X(glTexSubImage2D, void, (GLenum, GLint, GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, const GLvoid *))
 // Reading the frame back, for presenting it through GDI where the driver cannot show a child
 // window's OpenGL output; loaded with the others, not needed for drawing.
 #define ZB_GL_READ_ENTRIES(X)                                                                                \

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -34,6 +35,18 @@ struct TFakeTexUpload {
   std::vector<uint8_t> Data;
 };
 
+// One partial upload: rows Y .. Y + H - 1 of the bound texture.
+struct TFakeTexSubUpload {
+  GLuint Name = 0;
+  int X = 0, Y = 0, W = 0, H = 0;
+};
+
+// A texture's current content as the driver would hold it: rows of 3 * W tightly packed bytes.
+struct TFakeTexImage {
+  int W = 0, H = 0;
+  std::vector<uint8_t> Texels;
+};
+
 struct TFakeGLState {
   std::vector<TFakePrim> Prims;
   std::vector<std::string> Calls; // state changes and clears, in order
@@ -46,6 +59,8 @@ struct TFakeGLState {
   GLuint BoundTex = 0;
   std::vector<GLuint> Deleted;
   std::vector<TFakeTexUpload> Uploads;
+  std::vector<TFakeTexSubUpload> SubUploads;
+  std::map<GLuint, TFakeTexImage> Images;
   std::vector<std::pair<GLenum, GLint>> TexParams;
   bool InBegin = false;
 };
@@ -136,6 +151,32 @@ inline void ZB_GLAPI TexImage2D(GLenum, GLint, GLint, GLsizei w, GLsizei h, GLin
   const auto *B = static_cast<const uint8_t *>(p);
   Fake().Uploads.push_back(
       {Fake().BoundTex, w, h, std::vector<uint8_t>(B, B + Stride * static_cast<size_t>(h))});
+  TFakeTexImage &Img = Fake().Images[Fake().BoundTex];
+  Img.W = w, Img.H = h;
+  Img.Texels.assign(static_cast<size_t>(w) * 3 * static_cast<size_t>(h), 0);
+  for (int y = 0; y < h; ++y)
+    std::copy(
+        B + static_cast<size_t>(y) * Stride, B + static_cast<size_t>(y) * Stride + static_cast<size_t>(w) * 3,
+        Img.Texels.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(y) * static_cast<size_t>(w) * 3));
+}
+// Writes rows into the bound texture's content; a region outside it is recorded as an error.
+inline void ZB_GLAPI TexSubImage2D(GLenum, GLint, GLint x, GLint y, GLsizei w, GLsizei h, GLenum, GLenum,
+                                   const GLvoid *p) {
+  TFakeGLState &F = Fake();
+  F.SubUploads.push_back({F.BoundTex, x, y, w, h});
+  TFakeTexImage &Img = F.Images[F.BoundTex];
+  if (x < 0 || y < 0 || w < 0 || h < 0 || x + w > Img.W || y + h > Img.H) {
+    F.Calls.push_back("TexSubImage2D outside the texture");
+    return;
+  }
+  const size_t Stride = (static_cast<size_t>(w) * 3 + 3) / 4 * 4;
+  const auto *B = static_cast<const uint8_t *>(p);
+  for (int r = 0; r < h; ++r)
+    std::copy(
+        B + static_cast<size_t>(r) * Stride, B + static_cast<size_t>(r) * Stride + static_cast<size_t>(w) * 3,
+        Img.Texels.begin() +
+            static_cast<ptrdiff_t>(
+                (static_cast<size_t>(y + r) * static_cast<size_t>(Img.W) + static_cast<size_t>(x)) * 3));
 }
 inline void ZB_GLAPI TexParameteri(GLenum, GLenum n, GLint v) {
   Fake().TexParams.emplace_back(n, v);
@@ -181,6 +222,7 @@ public:
     T.glTexCoord2f = fakegl::TexCoord2f;
     T.glDeleteTextures = fakegl::DeleteTextures;
     T.glFlush = fakegl::Flush;
+    T.glTexSubImage2D = fakegl::TexSubImage2D;
     GL = T;
   }
   ~TFakeGLGuard() { GL = FSaved; }

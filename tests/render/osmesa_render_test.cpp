@@ -253,3 +253,65 @@ TEST(OffscreenFrame, MatchesTheStoredComparisonFrame) {
 }
 
 } // namespace
+
+namespace {
+
+// Ring path and whole-image path drawn by the rasteriser after the same pushes, with the
+// waterfall magnified, minified, and at the viewer's size.
+TEST(OffscreenFrame, RingTextureDrawsTheWholeUploadsPixels) {
+  const struct {
+    int W, H;        // frame
+    int Slots, NFFT; // ring
+    std::vector<int> Pushes;
+  } Cases[] = {
+      {320, 240, 37, 64, {37, 1, 5, 17, 36, 2}},       // rows magnified (72 pixels for 37 rows)
+      {320, 240, 150, 256, {150, 1, 3, 149, 77}},      // rows and bins minified
+      {800, 600, 611, 1024, {611, 1, 1, 8, 300, 610}}, // the viewer's default window
+  };
+  for (const auto &C : Cases) {
+    TOSMesaDestroyContext Ctx(C.W, C.H);
+    TGLRenderer Ring, Whole;
+    Ring.Resize(C.W, C.H);
+    Whole.Resize(C.W, C.H);
+    TRowBuffer Slots(static_cast<size_t>(C.Slots), TSingleArray(static_cast<size_t>(C.NFFT)));
+    int WriteIdx = 0, Count = 0, Serial = 0;
+    for (size_t Step = 0; Step < C.Pushes.size(); ++Step) {
+      for (int k = 0; k < C.Pushes[Step]; ++k, ++Serial) {
+        TSingleArray &Row = Slots[static_cast<size_t>(WriteIdx)];
+        for (int c = 0; c < C.NFFT; ++c)
+          Row[static_cast<size_t>(c)] = static_cast<float>((Serial * 13 + c * 7) % 61) - 12.5f;
+        WriteIdx = (WriteIdx + 1) % C.Slots;
+        Count = std::min(Count + 1, C.Slots);
+      }
+      Ring.UpdateWaterfallRing(Slots, WriteIdx, Count, Step == 0 ? -1 : C.Pushes[Step], C.NFFT, -10, 45);
+      TRowBuffer Display;
+      for (int i = 0; i < Count; ++i)
+        Display.push_back(Slots[static_cast<size_t>((2 * C.Slots + WriteIdx - 1 - i) % C.Slots)]);
+      Whole.UpdateWaterfallTexture(Display, Count, C.NFFT, -10, 45);
+
+      Ring.Render(Plain());
+      Ctx.Finish();
+      const std::vector<uint8_t> A = Ctx.RGBTopDown();
+      Whole.Render(Plain());
+      Ctx.Finish();
+      const std::vector<uint8_t> B = Ctx.RGBTopDown();
+      ASSERT_EQ(A.size(), B.size());
+      // Rows the texture shows magnified, or a ring that has not wrapped, give the very same
+      // pixels. Minified rows of a wrapped ring are filtered from texture coordinates shifted by
+      // the top row; the rasteriser rounds those in the last bit of the filter weight, which may
+      // move a channel by one step here and there, never more.
+      const bool Exact = C.Slots <= Ring.WfRect().Height || Ring.TexTopRow() == 0;
+      const int WfPixels = Ring.WfRect().Width * Ring.WfRect().Height;
+      const int Differ = CountDifferentPixels(A, B, 0);
+      EXPECT_EQ(CountDifferentPixels(A, B, 1), 0) << C.Slots << " slots, step " << Step;
+      if (Exact) {
+        EXPECT_EQ(Differ, 0) << C.Slots << " slots, step " << Step;
+      } else {
+        EXPECT_LT(Differ, WfPixels / 100)
+            << C.Slots << " slots, step " << Step << ", top row " << Ring.TexTopRow();
+      }
+    }
+  }
+}
+
+} // namespace

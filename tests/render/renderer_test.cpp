@@ -681,3 +681,190 @@ TEST(RendererTexture, InlineColourMapGivesTheSameBytesAsTheColourMap) {
 }
 
 } // namespace
+
+namespace {
+
+// A ring of waterfall rows as the viewer keeps it: slots overwritten in turn, the newest in
+// WriteIdx - 1. Each pushed row has its own levels, spread over and beyond the colour range.
+struct TRing {
+  int32_t NFFT;
+  TRowBuffer Slots;
+  int32_t WriteIdx = 0, Count = 0, Pushed = 0, Serial = 0;
+  TRing(int32_t Slots_, int32_t NFFT_)
+      : NFFT(NFFT_), Slots(static_cast<size_t>(Slots_), TSingleArray(NFFT_)) {}
+  void Push(int32_t N) {
+    for (int32_t k = 0; k < N; ++k, ++Serial) {
+      TSingleArray &Row = Slots[static_cast<size_t>(WriteIdx)];
+      for (int32_t c = 0; c < NFFT; ++c)
+        Row[static_cast<size_t>(c)] = static_cast<float>((Serial * 37 + c * 11) % 70) - 15.0f;
+      WriteIdx = (WriteIdx + 1) % static_cast<int32_t>(Slots.size());
+      Count = std::min<int32_t>(Count + 1, static_cast<int32_t>(Slots.size()));
+      ++Pushed;
+    }
+  }
+  // Newest first, as the viewer hands them to UpdateWaterfallTexture.
+  TRowBuffer Display() const {
+    TRowBuffer D;
+    const int32_t H = static_cast<int32_t>(Slots.size());
+    for (int32_t i = 0; i < Count; ++i)
+      D.push_back(Slots[static_cast<size_t>((2 * H + WriteIdx - 1 - i) % H)]);
+    return D;
+  }
+};
+
+// The texture's rows in the order they appear on screen, from the top: texture row TopRow first.
+std::vector<uint8_t> ShownTexels(GLuint Tex, int32_t TopRow) {
+  const TFakeTexImage &Img = Fake().Images[Tex];
+  const size_t Row = static_cast<size_t>(Img.W) * 3;
+  std::vector<uint8_t> Out;
+  for (int32_t i = 0; i < Img.H; ++i) {
+    const auto From =
+        Img.Texels.begin() + static_cast<ptrdiff_t>(static_cast<size_t>((i + TopRow) % Img.H) * Row);
+    Out.insert(Out.end(), From, From + static_cast<ptrdiff_t>(Row));
+  }
+  return Out;
+}
+
+size_t SubUploadedRows() {
+  size_t N = 0;
+  for (const auto &U : Fake().SubUploads)
+    N += static_cast<size_t>(U.H);
+  return N;
+}
+
+// Sequences of pushes through the ring path against the whole-image path for the same rows:
+// the texture as shown (from its top row on) must hold the same bytes after every step, and
+// steps that only pushed rows must upload just those rows.
+TEST(RendererRing, ShowsWhatTheWholeUploadShows) {
+  struct Step {
+    int32_t Push;
+    int32_t NewRows; // passed to the ring path; kPushed: the true count
+    float MinDb, MaxDb;
+    bool Partial; // expected to upload only the pushed rows
+  };
+  constexpr int32_t kPushed = 1 << 20;
+  const struct {
+    int32_t Slots, NFFT;
+    std::vector<Step> Steps;
+  } Cases[] = {
+      // Filling up, then single pushes, a wrap in one go, a push of nothing, a redraw after a
+      // refill, a range change, and more rows than the ring holds.
+      {7,
+       5,
+       {{3, kPushed, -10, 45, false},
+        {4, kPushed, -10, 45, false},
+        {1, kPushed, -10, 45, true},
+        {1, kPushed, -10, 45, true},
+        {5, kPushed, -10, 45, true},
+        {0, kPushed, -10, 45, true},
+        {2, -1, -10, 45, false},
+        {1, kPushed, -20, 30, false},
+        {6, kPushed, -20, 30, true},
+        {9, kPushed, -20, 30, false},
+        {3, kPushed, -20, 30, true}}},
+      // A caller whose count does not fit the rows' positions gets the whole image rebuilt.
+      {4, 8, {{4, kPushed, 0, 50, false}, {2, 1, 0, 50, false}, {1, kPushed, 0, 50, true}}},
+      // One slot: every push replaces the only row.
+      {1, 4, {{1, kPushed, 0, 50, false}, {1, kPushed, 0, 50, false}, {0, kPushed, 0, 50, true}}},
+  };
+  for (const auto &C : Cases) {
+    const TFakeGLGuard Guard;
+    TGLRenderer Ring, Whole;
+    TRing R(C.Slots, C.NFFT);
+    int StepNo = 0;
+    for (const Step &S : C.Steps) {
+      ++StepNo;
+      R.Push(S.Push);
+      const size_t WholeBefore = Fake().Uploads.size(), RowsBefore = SubUploadedRows();
+      Ring.UpdateWaterfallRing(R.Slots, R.WriteIdx, R.Count, S.NewRows == kPushed ? R.Pushed : S.NewRows,
+                               R.NFFT, S.MinDb, S.MaxDb);
+      const bool WholeUploaded = Fake().Uploads.size() != WholeBefore;
+      const size_t RowsUploaded = SubUploadedRows() - RowsBefore;
+      R.Pushed = 0;
+      const TRowBuffer D = R.Display();
+      Whole.UpdateWaterfallTexture(D, static_cast<int32_t>(D.size()), R.NFFT, S.MinDb, S.MaxDb);
+      ASSERT_NE(Ring.WaterfallTex(), 0u);
+      EXPECT_EQ(ShownTexels(Ring.WaterfallTex(), Ring.TexTopRow()), ShownTexels(Whole.WaterfallTex(), 0))
+          << C.Slots << " slots, step " << StepNo;
+      EXPECT_EQ(Ring.TexHeight(), R.Count);
+      if (S.Partial) {
+        EXPECT_FALSE(WholeUploaded) << "step " << StepNo;
+        EXPECT_EQ(RowsUploaded, static_cast<size_t>(S.Push)) << "step " << StepNo;
+      } else {
+        EXPECT_TRUE(WholeUploaded) << "step " << StepNo;
+      }
+    }
+    EXPECT_EQ(std::count(Fake().Calls.begin(), Fake().Calls.end(), "TexSubImage2D outside the texture"), 0);
+  }
+}
+
+TEST(RendererRing, QuadStartsAtTheNewestRow) {
+  TFixture F;
+  TRing R(6, 4);
+  R.Push(8); // full, WriteIdx 2: the newest row sits in texture row 6 - 2 = 4
+  F.R.UpdateWaterfallRing(R.Slots, R.WriteIdx, R.Count, -1, 4, 0, 50);
+  EXPECT_EQ(F.R.TexTopRow(), 4);
+  F.Draw(EmptyFrame());
+  // Row 4 of 6 is reached by shifting two rows up rather than four down.
+  const auto It =
+      std::find_if(Fake().Prims.begin(), Fake().Prims.end(), [](const TFakePrim &P) { return P.Texture; });
+  ASSERT_NE(It, Fake().Prims.end());
+  const float T0 = -2.0f / 6.0f;
+  const float Want[4][4] = {{112, 20, 0, T0 + 1}, {792, 20, 1, T0 + 1}, {792, 272, 1, T0}, {112, 272, 0, T0}};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(It->V[i].X, Want[i][0]);
+    EXPECT_EQ(It->V[i].Y, Want[i][1]);
+    EXPECT_EQ(It->V[i].S, Want[i][2]);
+    EXPECT_EQ(It->V[i].T, Want[i][3]);
+  }
+  // One more row: top row 3, half the texture either way, taken downwards.
+  R.Push(1);
+  F.R.UpdateWaterfallRing(R.Slots, R.WriteIdx, R.Count, 1, 4, 0, 50);
+  ASSERT_EQ(F.R.TexTopRow(), 3);
+  Fake().Prims.clear();
+  F.Draw(EmptyFrame());
+  const auto Half =
+      std::find_if(Fake().Prims.begin(), Fake().Prims.end(), [](const TFakePrim &P) { return P.Texture; });
+  ASSERT_NE(Half, Fake().Prims.end());
+  EXPECT_EQ(Half->V[3].T, 0.5f);
+  EXPECT_EQ(Half->V[0].T, 1.5f);
+  // The whole-image path puts row 0 back on top.
+  F.R.UpdateWaterfallTexture(R.Display(), 6, 4, 0, 50);
+  EXPECT_EQ(F.R.TexTopRow(), 0);
+}
+
+TEST(RendererRing, WithoutOpenGLOrRows) {
+  TRing R(5, 4);
+  R.Push(5);
+  {
+    // No OpenGL at all: the staging bytes are kept up to date all the same; nothing is drawn.
+    const TGLEntryPoints Saved = GL;
+    GL = TGLEntryPoints{};
+    TGLRenderer Ring;
+    Ring.UpdateWaterfallRing(R.Slots, R.WriteIdx, R.Count, -1, 4, 0, 50);
+    R.Push(1);
+    Ring.UpdateWaterfallRing(R.Slots, R.WriteIdx, R.Count, 1, 4, 0, 50);
+    EXPECT_EQ(Ring.WaterfallTex(), 0u);
+    const size_t Stride = static_cast<size_t>(Ring.TexRowStride());
+    const uint8_t *Newest = Ring.TexData().data() + static_cast<size_t>(Ring.TexTopRow()) * Stride;
+    const TRowBuffer D = R.Display();
+    const TSingleArray &Row = D[0];
+    for (size_t c = 0; c < 4; ++c) {
+      const TRGB Want = MapDbToColor(Row[c], 0, 50);
+      EXPECT_EQ(Newest[3 * c], Want.R);
+      EXPECT_EQ(Newest[3 * c + 1], Want.G);
+      EXPECT_EQ(Newest[3 * c + 2], Want.B);
+    }
+    GL = Saved;
+  }
+  // Nothing to show changes nothing.
+  const TFakeGLGuard Guard;
+  TGLRenderer Ring;
+  Ring.UpdateWaterfallRing(R.Slots, R.WriteIdx, 0, -1, 4, 0, 50);
+  Ring.UpdateWaterfallRing(R.Slots, R.WriteIdx, R.Count, -1, 0, 0, 50);
+  Ring.UpdateWaterfallRing({}, 0, 3, -1, 4, 0, 50);
+  EXPECT_TRUE(Fake().Uploads.empty());
+  EXPECT_EQ(Ring.WaterfallTex(), 0u);
+}
+
+} // namespace
