@@ -275,15 +275,51 @@ void CheckSameRows(benchmark::State &State, const std::vector<TSingleArray> &A,
     State.SkipWithError("rows differ from the literal evaluation");
 }
 
+// The plug-in's rows with the thread count the call picks for itself (Arg 0) or a fixed one.
 void BM_Waterfall10s_Fast(benchmark::State &State) {
   // Checked once against the literal evaluation: the rows must be identical.
   static const std::vector<TSingleArray> Plain = WaterfallWindow(ComputeWaterfallRowsPlain);
+  SetWaterfallThreads(static_cast<int32_t>(State.range(0)));
   std::vector<TSingleArray> Rows;
   for (auto _ : State) {
     Rows = WaterfallWindow(ComputeWaterfallRows);
     benchmark::DoNotOptimize(Rows.data());
   }
+  SetWaterfallThreads(0);
+  State.counters["threads"] =
+      static_cast<double>(State.range(0) > 0 ? State.range(0) : AutoWaterfallThreads(WF_DECIMATION, WF_NFFT));
   CheckSameRows(State, Rows, Plain, true);
+}
+
+// The same window handed over 64 chunks per call (MaxRows 0), so that every call has many rows
+// to share among the threads: what a caller gains by reading larger stretches at once.
+void BM_Waterfall10s_FastBatched(benchmark::State &State) {
+  static const std::vector<TSingleArray> Plain = WaterfallWindow(ComputeWaterfallRowsPlain);
+  const auto &Rec = WaterfallRecording();
+  const int64_t Chunk = int64_t(WF_NFFT) * WF_DECIMATION;
+  constexpr int64_t CHUNKS_PER_CALL = 64;
+  TComplexArray Samples;
+  TRowBuffer Rows(CHUNKS_PER_CALL);
+  std::vector<TSingleArray> Out;
+  for (auto _ : State) {
+    Out.clear();
+    for (int64_t Pos = 0; Pos + WF_NFFT <= WF_SAMPLES; Pos += Chunk * CHUNKS_PER_CALL) {
+      // Whole chunks only, as the chunk-by-chunk loop would take them.
+      const int64_t Whole = std::min<int64_t>(CHUNKS_PER_CALL, (WF_SAMPLES - Pos) / Chunk);
+      LoadChunk(Rec, Pos, std::max<int64_t>(Whole, 1) * Chunk, Samples);
+      if (Whole == 0)
+        break;
+      int32_t Count = 0;
+      ComputeWaterfallRows(Samples, 2e6, WF_NFFT, 0.0, 0, Rows, Count, WF_DECIMATION);
+      Out.insert(Out.end(), Rows.begin(), Rows.begin() + Count);
+    }
+    benchmark::DoNotOptimize(Out.data());
+  }
+  // The chunk-by-chunk loop also takes a last partial chunk; compare the whole chunks.
+  std::vector<TSingleArray> Want(Plain.begin(), Plain.begin() + static_cast<ptrdiff_t>(Out.size()));
+  State.counters["threads"] =
+      static_cast<double>(AutoWaterfallThreads(CHUNKS_PER_CALL * WF_DECIMATION, WF_NFFT));
+  CheckSameRows(State, Out, Want, true);
 }
 
 void BM_Waterfall10s_Plain(benchmark::State &State) {
@@ -307,9 +343,10 @@ void BM_Waterfall10s_Fftw(benchmark::State &State) {
   CheckSameRows(State, Rows, WaterfallWindow(ComputeWaterfallRows), false);
 }
 
-BENCHMARK(BM_Waterfall10s_Fast)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Waterfall10s_Plain)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Waterfall10s_Fftw)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Waterfall10s_Fast)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Waterfall10s_FastBatched)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Waterfall10s_Plain)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Waterfall10s_Fftw)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // ---- one preview of a 100,000-sample recording ----
 
