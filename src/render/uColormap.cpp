@@ -80,6 +80,10 @@ bool SameRGB(TRGB A, TRGB B) {
   return A.R == B.R && A.G == B.G && A.B == B.B;
 }
 
+uint32_t Pack(TRGB C) {
+  return uint32_t{C.R} | uint32_t{C.G} << 8 | uint32_t{C.B} << 16;
+}
+
 // Which stretch of the colour map a level falls on: -1 at or below the bottom, 0..6 between
 // stops, 7 at the top. Never decreases as the level grows, and within one stretch every channel
 // moves in one direction only.
@@ -166,37 +170,51 @@ void TDbColorTable::Build(float MinDb, float MaxDb) {
     while (End < Changes.size() && BinOf(FromOrderKey(Changes[End])) == B)
       ++End;
     TBin &Bin = FBins[static_cast<size_t>(B)];
-    Bin.Below = Bin.Above = Colours[J];
+    Bin.Below = Bin.Above = Pack(Colours[J]);
     Bin.Edge = MaxDb;
     if (End - J == 1) {
       Bin.Edge = FromOrderKey(Changes[J]);
-      Bin.Above = Colours[J + 1];
+      Bin.Above = Pack(Colours[J + 1]);
     } else if (End - J > 1) {
-      Bin.Direct = true;
+      Bin.Below = Bin.Above = DIRECT;
     }
     J = End;
   }
   FMode = TMode::Table;
 }
 
-TRGB TDbColorTable::Map(float Db) const {
-  if (FMode != TMode::Table)
-    return FMode == TMode::Black ? TRGB{} : MapDbToColor(Db, FMinDb, FMaxDb);
+// Packed colour of a level in a binned range.
+inline uint32_t TDbColorTable::Lookup(float Db) const {
   float D = Db > FMinDb ? Db : FMinDb; // NaN and levels below the range look like its bottom
   D = D < FMaxDb ? D : FMaxDb;
   int32_t I = static_cast<int32_t>((D - FMinDb) * FScale);
   I = I < BINS - 1 ? I : BINS - 1;
   const TBin &B = FBins[static_cast<size_t>(I)];
-  if (B.Direct) [[unlikely]]
-    return MapDbToColor(D, FMinDb, FMaxDb);
-  return D < B.Edge ? B.Below : B.Above;
+  const uint32_t C = D < B.Edge ? B.Below : B.Above;
+  return C != DIRECT ? C : Pack(MapDbToColor(D, FMinDb, FMaxDb));
+}
+
+TRGB TDbColorTable::Map(float Db) const {
+  if (FMode != TMode::Table)
+    return FMode == TMode::Black ? TRGB{} : MapDbToColor(Db, FMinDb, FMaxDb);
+  const uint32_t C = Lookup(Db);
+  return {static_cast<uint8_t>(C), static_cast<uint8_t>(C >> 8), static_cast<uint8_t>(C >> 16)};
 }
 
 void TDbColorTable::MapRow(const float *Db, size_t Count, uint8_t *Out) const {
+  if (FMode != TMode::Table) {
+    for (size_t I = 0; I < Count; ++I) {
+      const TRGB C = Map(Db[I]);
+      Out[3 * I] = C.R;
+      Out[3 * I + 1] = C.G;
+      Out[3 * I + 2] = C.B;
+    }
+    return;
+  }
   for (size_t I = 0; I < Count; ++I) {
-    const TRGB C = Map(Db[I]);
-    Out[3 * I] = C.R;
-    Out[3 * I + 1] = C.G;
-    Out[3 * I + 2] = C.B;
+    const uint32_t C = Lookup(Db[I]);
+    Out[3 * I] = static_cast<uint8_t>(C);
+    Out[3 * I + 1] = static_cast<uint8_t>(C >> 8);
+    Out[3 * I + 2] = static_cast<uint8_t>(C >> 16);
   }
 }

@@ -61,11 +61,13 @@ public:
 
 private:
   enum class TMode { Empty, Black, Direct, Table };
+  // Colours packed as R | G << 8 | B << 16; DIRECT for both colours marks a bin to compute.
+  static constexpr uint32_t DIRECT = 1u << 24;
   struct TBin {
     float Edge = 0.0f; // first level of the upper colour
-    TRGB Below, Above;
-    bool Direct = false;
+    uint32_t Below = 0, Above = 0;
   };
+  uint32_t Lookup(float Db) const;
   TMode FMode = TMode::Empty;
   float FMinDb = 0.0f, FMaxDb = 0.0f, FScale = 0.0f;
   size_t FChanges = 0;
