@@ -18,3 +18,7 @@ void ComputeWaterfallRowsPlain(const TComplexArray &Samples, double SampleRate, 
 // that tests can run every width the machine has. Results never depend on it.
 int FFTVectorLevel();
 void LimitFFTVectorLevel(int MaxLevel);
+
+// The level of one bin of a waterfall row, float(10 log10 Power), as the fast path computes it:
+// the same bits as the library's log10 gives, for every power.
+float WaterfallDb(double Power);

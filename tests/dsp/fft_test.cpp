@@ -534,6 +534,41 @@ TEST(ComputeWaterfallRows, AutomaticThreadCount) {
   EXPECT_EQ(AutoWaterfallThreads(3, 256), 1);
   EXPECT_EQ(AutoWaterfallThreads(0, 4096), 1);
   const int32_t Cores = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+  EXPECT_EQ(AutoWaterfallThreads(8, 4096), 1); // one chunk of the viewer's window
   EXPECT_EQ(AutoWaterfallThreads(611 * 8, 4096), std::min(Cores, 16));
   EXPECT_LE(AutoWaterfallThreads(2, 1 << 20), 2);
+}
+
+// The quick level conversion against the library's, over every scale of power the rows hold:
+// random mantissas at every binary exponent from the floor up, powers near 1 (0 dB, where
+// floats are finest), exact powers of ten, neighbours of table stretch edges, and odd values.
+TEST(ComputeWaterfallRows, QuickLevelsEqualTheLibrarys) {
+  auto Library = [](double P) { return static_cast<float>(10.0 * std::log10(P)); };
+  size_t Checked = 0;
+  auto Check = [&](double P) {
+    ASSERT_TRUE(SameBits(WaterfallDb(P), Library(P))) << P;
+    ++Checked;
+  };
+  std::mt19937_64 Gen(99);
+  std::uniform_real_distribution<double> Mant(1.0, 2.0);
+  for (int E = -40; E <= 60; ++E)
+    for (int I = 0; I < 20000; ++I)
+      Check(std::max(std::ldexp(Mant(Gen), E), PSD_POWER_FLOOR));
+  for (int I = -20000; I <= 20000; ++I)
+    Check(1.0 + I * 1e-9);
+  for (int K = -12; K <= 15; ++K) {
+    const double P = std::pow(10.0, K);
+    Check(P);
+    Check(std::nextafter(P, 0.0));
+    Check(std::nextafter(P, 1e300));
+  }
+  for (int J = 0; J <= 256; ++J) {
+    const double Edge = std::ldexp(256.0 + J, -8) * 1024.0;
+    Check(Edge);
+    Check(std::nextafter(Edge, 0.0));
+  }
+  for (double P : {PSD_POWER_FLOOR, 1e-12, 4.0, 1e299, 1e301, std::numeric_limits<double>::infinity(),
+                   std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::max()})
+    Check(P);
+  EXPECT_GT(Checked, 2000000u);
 }
