@@ -77,8 +77,10 @@ public:
   // The same image straight from a ring of rows, doing only the work that changed: the rows
   // pushed since the previous call are coloured and uploaded (glTexSubImage2D) into the texture
   // rows of their ring slots, and the drawing shifts the texture vertically so that the newest
-  // row is at the top. Draws what UpdateWaterfallTexture draws for the display list (newest
-  // first) of the same ring.
+  // row is at the top. The texture holds what UpdateWaterfallTexture would give for the ring's
+  // display list (newest first), rotated; where rows are minified, the linear filter works from
+  // shifted coordinates, so a rasteriser may round a colour channel one step differently at a
+  // few pixels.
   //   Ring     the ring's slots; Ring.size() is its capacity. Slots holding rows have NFFT values.
   //   WriteIdx the slot the next row will go to: the newest row is in slot WriteIdx - 1, the
   //            k-th newest in WriteIdx - 1 - k, both modulo Ring.size().
