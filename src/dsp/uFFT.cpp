@@ -436,12 +436,13 @@ constexpr int64_t MIN_POINTS_PER_THREAD = 65536;
 constexpr int32_t MAX_WATERFALL_THREADS = 16;
 
 // The selected rows of one ComputeWaterfallRows call: row R is the max-hold over the Dec
-// transforms starting at FirstSample + (R * Dec + K) * Hop, K = 0 .. Dec - 1.
+// transforms starting at FirstSample + R * RowStride + K * Hop, K = 0 .. Dec - 1.
 struct TRowsJob {
   const TFFTTables *T = nullptr;
   const TComplexSample *FirstSample = nullptr;
   size_t N = 0;
   int64_t Hop = 0, Dec = 0, Count = 0;
+  int64_t RowStride = 0;
   TRowBuffer *Rows = nullptr;
 };
 
@@ -461,7 +462,7 @@ void HoldPart(const TRowsJob &J, TWork &Wk, int64_t R, int64_t K0, int64_t K1, d
   if (K0 > 0)
     std::fill(Out, Out + J.N, 0.0);
   for (int64_t K = K0; K < K1; ++K) {
-    TransformBlock(*J.T, J.FirstSample + static_cast<size_t>((R * J.Dec + K) * J.Hop), Wk);
+    TransformBlock(*J.T, J.FirstSample + static_cast<size_t>(R * J.RowStride + K * J.Hop), Wk);
     if (K == 0)
       HoldPower<true>(Wk, J.N, Out);
     else
@@ -625,6 +626,18 @@ void ComputeRowsParallel(const TRowsJob &J, int32_t Threads) {
     if (S.Error)
       std::rethrow_exception(S.Error);
 }
+
+// The job on as many threads as it is worth (or as tests ask for).
+void RunRowsJob(const TRowsJob &J, int32_t NFFT) {
+  const int32_t Forced = GWaterfallThreads.load(std::memory_order_relaxed);
+  const int64_t Transforms = J.Count * J.Dec;
+  const int32_t Threads = static_cast<int32_t>(Forced > 0 ? std::min<int64_t>(Forced, Transforms)
+                                                          : AutoWaterfallThreads(Transforms, NFFT));
+  if (Threads <= 1)
+    ComputeRowsSerial(J);
+  else
+    ComputeRowsParallel(J, Threads);
+}
 } // namespace
 
 int FFTVectorLevel() {
@@ -772,16 +785,60 @@ void ComputeWaterfallRows(const TComplexArray &Samples, double /*SampleRate*/, i
   J.Hop = Hop;
   J.Dec = Dec;
   J.Count = Count;
+  J.RowStride = Dec * Hop;
   J.Rows = &Rows;
-  const int32_t Forced = GWaterfallThreads.load(std::memory_order_relaxed);
-  const int64_t Transforms = Count * Dec;
-  const int32_t Threads = static_cast<int32_t>(Forced > 0 ? std::min<int64_t>(Forced, Transforms)
-                                                          : AutoWaterfallThreads(Transforms, NFFT));
-  if (Threads <= 1)
-    ComputeRowsSerial(J);
-  else
-    ComputeRowsParallel(J, Threads);
+  RunRowsJob(J, NFFT);
   RowCount = static_cast<int32_t>(Count);
+}
+
+void ComputeWaterfallChunkRows(const TComplexArray &Samples, int64_t ChunkSamples, double SampleRate,
+                               int32_t NFFT, double Overlap, int32_t Decimation, TRowBuffer &Rows,
+                               int32_t &RowCount) {
+  RowCount = 0;
+  if (!ValidFFTSize(NFFT) || ChunkSamples < NFFT)
+    return;
+  const int64_t N = NFFT;
+  const int64_t Size = static_cast<int64_t>(Samples.size());
+  const int64_t Whole = Size / ChunkSamples;
+  const int64_t Cap = static_cast<int64_t>(std::min<size_t>(Rows.size(), INT32_MAX));
+  const int64_t Count = std::min(Whole, Cap);
+  if (Count > 0) {
+    // Every whole chunk selects the same transforms relative to its start: the newest block
+    // of Dec raw spectra, as ComputeWaterfallRows picks it with a row limit of 1.
+    const int64_t Hop = WaterfallHop(NFFT, Overlap);
+    const int64_t TotalRaw = (ChunkSamples - N) / Hop + 1;
+    int64_t Dec = std::max<int32_t>(Decimation, 1), Blocks = TotalRaw;
+    if (Dec > 1) {
+      Blocks = TotalRaw / Dec;
+      if (Blocks <= 0) {
+        Blocks = 1;
+        Dec = TotalRaw;
+      }
+    }
+    const auto T = GetTables(static_cast<size_t>(N));
+    TRowsJob J;
+    J.T = T.get();
+    J.FirstSample = Samples.data() + static_cast<size_t>((Blocks - 1) * Dec * Hop);
+    J.N = static_cast<size_t>(N);
+    J.Hop = Hop;
+    J.Dec = Dec;
+    J.Count = Count;
+    J.RowStride = ChunkSamples;
+    J.Rows = &Rows;
+    RunRowsJob(J, NFFT);
+  }
+  RowCount = static_cast<int32_t>(Count);
+  // A shorter last chunk has a block layout of its own.
+  const int64_t Rest = Size - Whole * ChunkSamples;
+  if (Count == Whole && Count < Cap && Rest >= N) {
+    const TComplexArray Last(Samples.begin() + static_cast<ptrdiff_t>(Whole * ChunkSamples), Samples.end());
+    TRowBuffer One(1);
+    std::swap(One[0], Rows[static_cast<size_t>(Count)]); // reuse the caller's row storage
+    int32_t Got = 0;
+    ComputeWaterfallRows(Last, SampleRate, NFFT, Overlap, 1, One, Got, Decimation);
+    std::swap(One[0], Rows[static_cast<size_t>(Count)]);
+    RowCount += Got;
+  }
 }
 
 void SetWaterfallThreads(int32_t Count) {

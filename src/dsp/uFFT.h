@@ -65,8 +65,18 @@ int32_t WaterfallHop(int32_t NFFT, double Overlap);
 void ComputeWaterfallRows(const TComplexArray &Samples, double SampleRate, int32_t NFFT, double Overlap,
                           int32_t MaxRows, TRowBuffer &Rows, int32_t &RowCount, int32_t Decimation);
 
-// Threads ComputeWaterfallRows uses. 0 (the default): chosen per call from the processor count
-// and the amount of work, one thread for small calls. N >= 1: exactly N (at most one per
+// The rows of consecutive chunks of ChunkSamples samples each (the last may be shorter), one
+// row per chunk: Rows[c] is what ComputeWaterfallRows gives for chunk c alone with a row limit
+// of 1, bit for bit, for any overlap and decimation. Chunks are taken in order until one holds
+// fewer than NFFT samples or Rows is full; RowCount says how many. Handing many chunks to one
+// call lets their transforms share the worker threads, where a call per chunk would be too small
+// to spread.
+void ComputeWaterfallChunkRows(const TComplexArray &Samples, int64_t ChunkSamples, double SampleRate,
+                               int32_t NFFT, double Overlap, int32_t Decimation, TRowBuffer &Rows,
+                               int32_t &RowCount);
+
+// Threads ComputeWaterfallRows and ComputeWaterfallChunkRows use. 0 (the default): chosen per call from the
+// processor count and the amount of work, one thread for small calls. N >= 1: exactly N (at most one per
 // transform) whatever the work, so that tests and benchmarks can compare thread counts.
 void SetWaterfallThreads(int32_t Count);
 // The thread count an automatic choice would give a call of Transforms transforms of NFFT points.

@@ -572,3 +572,54 @@ TEST(ComputeWaterfallRows, QuickLevelsEqualTheLibrarys) {
     Check(P);
   EXPECT_GT(Checked, 2000000u);
 }
+
+// Many chunks in one call against one literal call per chunk (row limit 1, as the viewer's window
+// load makes them): overlaps, decimations larger than a chunk holds, a shorter last chunk with
+// and without room for a transform, a row buffer that runs out, and several thread counts.
+TEST(ComputeWaterfallChunkRows, SameRowsAsOneCallPerChunk) {
+  const TComplexArray S = RandomSamples(60000, 31, 1.2f);
+  const struct {
+    int32_t NFFT;
+    double Overlap;
+    int32_t Dec;
+    int64_t Chunk;
+    size_t Size, Cap;
+  } Cases[] = {{256, 0.0, 8, 2048, 60000, 100},  {256, 0.5, 8, 2048, 59000, 100},
+               {64, 0.25, 3, 500, 60000, 1000},  {128, 0.0, 1, 128, 5000, 100},
+               {256, 0.0, 50, 2048, 20000, 100}, {256, 0.0, 8, 2048, 20400, 100},
+               {256, 0.75, 4, 1024, 60000, 7},   {512, 0.0, 2, 300, 60000, 10}};
+  for (const auto &C : Cases) {
+    const TComplexArray In(S.begin(), S.begin() + static_cast<ptrdiff_t>(C.Size));
+    // One call per chunk, stopping at the first chunk without a full transform.
+    std::vector<TSingleArray> Want;
+    for (size_t Pos = 0; Pos < In.size() && Want.size() < C.Cap; Pos += static_cast<size_t>(C.Chunk)) {
+      const size_t End = std::min(In.size(), Pos + static_cast<size_t>(C.Chunk));
+      const TComplexArray Part(In.begin() + static_cast<ptrdiff_t>(Pos),
+                               In.begin() + static_cast<ptrdiff_t>(End));
+      TRowBuffer One(2);
+      int32_t Got = 0;
+      ComputeWaterfallRowsPlain(Part, 1e6, C.NFFT, C.Overlap, 1, One, Got, C.Dec);
+      if (Got == 0)
+        break;
+      Want.push_back(One[0]);
+    }
+    for (int32_t Threads : {1, 3, 16}) {
+      const TThreadsGuard G(Threads);
+      TRowBuffer Rows(C.Cap);
+      int32_t Count = -1;
+      ComputeWaterfallChunkRows(In, C.Chunk, 1e6, C.NFFT, C.Overlap, C.Dec, Rows, Count);
+      ASSERT_EQ(Count, static_cast<int32_t>(Want.size())) << "NFFT " << C.NFFT << " chunk " << C.Chunk;
+      for (int32_t R = 0; R < Count; ++R) {
+        ASSERT_EQ(Rows[R].size(), Want[R].size());
+        for (size_t I = 0; I < Want[R].size(); ++I)
+          ASSERT_TRUE(SameBits(Rows[R][I], Want[R][I]))
+              << "NFFT " << C.NFFT << " chunk " << C.Chunk << " threads " << Threads << " row " << R;
+      }
+    }
+  }
+  // Chunks shorter than a transform give nothing.
+  TRowBuffer Rows(4);
+  int32_t Count = -1;
+  ComputeWaterfallChunkRows(S, 100, 1e6, 256, 0.0, 1, Rows, Count);
+  EXPECT_EQ(Count, 0);
+}
