@@ -213,17 +213,23 @@ int32_t TViewerCore::BuildDisplayRows() {
   int32_t N = std::min(FWFRowCount, H);
   if (N <= 0)
     return 0;
-  // The renderer takes the rows newest first; the ring keeps them oldest first from the write
-  // index. The list keeps its storage between frames, so this is a copy without allocation.
+  // Newest first; the ring keeps them oldest first from the write index. The list keeps its
+  // storage between calls, so this is a copy without allocation.
   FDisplayRows.resize(static_cast<size_t>(N));
   for (int32_t I = 0; I < N; ++I)
     FDisplayRows[static_cast<size_t>(I)] =
         FWaterfallBuf[static_cast<size_t>((2 * H + FWFWriteIdx - 1 - I) % H)];
-  if (FRenderer)
-    FRenderer->UpdateWaterfallTexture(FDisplayRows, N, FWF_NFFT, static_cast<float>(FMagMinDb),
-                                      static_cast<float>(FMagMaxDb));
   FNewRowsSinceFrame = 0;
   return N;
+}
+
+void TViewerCore::UploadWaterfall() {
+  // The renderer reads the ring itself and colours only the rows pushed since the last frame;
+  // copying the ring into a display list every frame would cost more than drawing it.
+  FRenderer->UpdateWaterfallRing(FWaterfallBuf, FWFWriteIdx,
+                                 std::min<int32_t>(FWFRowCount, FWaterfallBuf.size()), FNewRowsSinceFrame,
+                                 FWF_NFFT, static_cast<float>(FMagMinDb), static_cast<float>(FMagMaxDb));
+  FNewRowsSinceFrame = 0;
 }
 
 void TViewerCore::GetWindowBounds(double &TLo, double &THi) const {
@@ -253,15 +259,30 @@ void TViewerCore::LoadWaterfallWindow(double TLo, double THi) {
   const int64_t EndSample = std::min<int64_t>(RoundI64(THi * FSampleRate), FTotalSamples);
   if (EndSample <= StartSample)
     return;
-  TRowBuffer Rows(2);
-  for (int64_t FilePos = StartSample; FilePos + FWF_NFFT <= EndSample; FilePos += ChunkSamples) {
-    const TComplexArray Samples = ReadSegment(FilePos, ChunkSamples);
+  // Many chunks per read and per call, so that their transforms share the worker threads; the
+  // rows are the same as one call per chunk would give. Only chunks that start NFFT samples or
+  // more before the window's end give rows.
+  constexpr int64_t CHUNKS_PER_READ = 64;
+  constexpr int64_t SAMPLES_PER_READ = int64_t{2} << 20; // 16 MiB of samples
+  const int64_t ReadChunks =
+      std::max<int64_t>(1, std::min<int64_t>(CHUNKS_PER_READ, SAMPLES_PER_READ / ChunkSamples));
+  TRowBuffer Rows;
+  for (int64_t FilePos = StartSample; FilePos + FWF_NFFT <= EndSample; FilePos += ReadChunks * ChunkSamples) {
+    // Chunks whose start leaves room for one transform before the end; each is read whole,
+    // also past the window's end, as a chunk on its own would be.
+    const int64_t Chunks = std::min<int64_t>(ReadChunks, (EndSample - FWF_NFFT - FilePos) / ChunkSamples + 1);
+    const int64_t Want = Chunks * ChunkSamples;
+    const TComplexArray Samples = ReadSegment(FilePos, Want);
     if (static_cast<int64_t>(Samples.size()) < FWF_NFFT)
       break;
     int32_t RowCount = 0;
-    ComputeWaterfallRows(Samples, FSampleRate, FWF_NFFT, FWFOverlap, 1, Rows, RowCount, FWFDecimation);
+    Rows.resize(static_cast<size_t>(Chunks)); // the capacity: one row per chunk
+    ComputeWaterfallChunkRows(Samples, ChunkSamples, FSampleRate, FWF_NFFT, FWFOverlap, FWFDecimation, Rows,
+                              RowCount);
     if (RowCount > 0)
       PushWaterfallRows(Rows, RowCount);
+    if (static_cast<int64_t>(Samples.size()) < Want)
+      break;
   }
   FNewRowsSinceFrame = -1;
 }
@@ -352,7 +373,7 @@ void TViewerCore::RenderFrame() noexcept {
     int32_t W = 0, H = 0;
     FPlatform.DrawableSize(W, H);
     FRenderer->Resize(W, H);
-    BuildDisplayRows();
+    UploadWaterfall();
     FRenderer->Render(BuildFrameInputs());
     FPlatform.Present();
   } catch (const std::exception &E) {

@@ -132,6 +132,8 @@ public:
 
 private:
   template <class Fn> void Contain(const char *What, Fn &&Body) noexcept;
+  // Hands the ring to the renderer's texture (needs the context current).
+  void UploadWaterfall();
   void ReportFailure(const char *What, const std::string &Detail) noexcept;
   void KillSeekTimer();
   void StopPlayNoThrow() noexcept;

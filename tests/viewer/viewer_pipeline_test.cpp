@@ -220,3 +220,51 @@ TEST(ViewerPipeline, OnlyTheFirstViewerOfTheProcessSetsTheRootText) {
 }
 
 } // namespace
+
+namespace {
+
+// The window is loaded many chunks at a time; its rows must be those of one call per chunk.
+TEST(ViewerPipeline, BatchedWindowLoadGivesTheRowsOfOneCallPerChunk) {
+  TTempDir D;
+  const std::string F = D.File("batch.cs16");
+  // Noise-free tone bursts at changing places, so every row differs; the file ends mid-window.
+  WriteInt16Recording(F, Sec(2.3), Sec(0.2), Sec(1.9), 5000);
+  struct TCase {
+    double TLo, THi, Overlap;
+    int32_t NFFT, Decimation;
+  };
+  for (const TCase &K : {TCase{0, 10, 0.0, 4096, 1}, TCase{0, 10, 0.5, 1024, 3},
+                         TCase{0.3, 1.7, 0.25, 256, 7}, TCase{1.0, 2.29, 0.0, 512, 2}}) {
+    SCOPED_TRACE(testing::Message() << K.TLo << ".." << K.THi << " nfft " << K.NFFT << " dec " << K.Decimation
+                                    << " ov " << K.Overlap);
+    TViewerRig R;
+    R.Load(F);
+    R.C.FWF_NFFT = K.NFFT;
+    R.C.FWFDecimation = K.Decimation;
+    R.C.FWFOverlap = K.Overlap;
+    R.C.FWFHistory = 5000;
+    R.C.LoadWaterfallWindow(K.TLo, K.THi);
+
+    // The reference: one read and one call per chunk.
+    const TIQSource Src(F, "");
+    const int64_t Chunk = int64_t{K.NFFT} * K.Decimation;
+    const int64_t Start = std::llround(K.TLo * 2e6),
+                  End = std::min<int64_t>(std::llround(K.THi * 2e6), Sec(2.3));
+    std::vector<TSingleArray> Want;
+    TRowBuffer Rows(2);
+    for (int64_t Pos = Start; Pos + K.NFFT <= End; Pos += Chunk) {
+      const TComplexArray S = Src.LoadSegment(Pos, static_cast<int32_t>(Chunk));
+      if (static_cast<int64_t>(S.size()) < K.NFFT)
+        break;
+      int32_t N = 0;
+      ComputeWaterfallRows(S, 2e6, K.NFFT, K.Overlap, 1, Rows, N, K.Decimation);
+      if (N > 0)
+        Want.push_back(Rows[0]);
+    }
+    ASSERT_EQ(R.C.FWFRowCount, static_cast<int32_t>(Want.size()));
+    for (size_t I = 0; I < Want.size(); ++I)
+      ASSERT_EQ(R.C.FWaterfallBuf[I], Want[I]) << "row " << I;
+  }
+}
+
+} // namespace
