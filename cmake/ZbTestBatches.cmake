@@ -5,7 +5,7 @@
 #   <prefix>.nogl        every test of a suite whose name does not end in GL, in one process;
 #   <prefix>.gl.<n>      tests of *GL suites (they open OpenGL contexts) in batches of
 #                        BATCH_SIZE, since GL state that builds up in one emulated 32-bit
-#                        process eventually kills it.
+#                        process eventually kills it; one batch at a time on the display.
 # Set by the generating CMakeLists: EXE, EMULATOR, PREFIX, BATCH_SIZE, TIMEOUT, EXCLUDE_REGEX.
 set(_list "${EXE}.tests.txt")
 if(NOT EXISTS "${_list}" OR "${EXE}" IS_NEWER_THAN "${_list}")
@@ -50,6 +50,13 @@ function(_zb_add_batch name tests)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${TIMEOUT} SKIP_RETURN_CODE 77)
 endfunction()
 
+# GL tests show windows and read the screen back: two such processes at once could cover each
+# other's windows, so they take turns on the display.
+function(_zb_add_gl_batch name tests)
+  _zb_add_batch(${name} "${tests}")
+  set_tests_properties(${name} PROPERTIES RESOURCE_LOCK zb_display)
+endfunction()
+
 if(_nogl)
   _zb_add_batch(${PREFIX}.nogl "${_nogl}")
 endif()
@@ -60,11 +67,11 @@ foreach(_t IN LISTS _gl)
   list(LENGTH _batch _len)
   if(_len EQUAL BATCH_SIZE)
     math(EXPR _n "${_n} + 1")
-    _zb_add_batch(${PREFIX}.gl.${_n} "${_batch}")
+    _zb_add_gl_batch(${PREFIX}.gl.${_n} "${_batch}")
     set(_batch)
   endif()
 endforeach()
 if(_batch)
   math(EXPR _n "${_n} + 1")
-  _zb_add_batch(${PREFIX}.gl.${_n} "${_batch}")
+  _zb_add_gl_batch(${PREFIX}.gl.${_n} "${_batch}")
 endif()

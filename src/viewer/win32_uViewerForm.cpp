@@ -207,8 +207,12 @@ bool TViewerForm::MakeCurrent() {
     GetClientRect(FGLWnd, &rc);
     GetClientRect(FRenderWnd.get(), &hidden);
     const LONG W = std::max<LONG>(rc.right, 1), H = std::max<LONG>(rc.bottom, 1);
-    if (hidden.right != W || hidden.bottom != H)
+    if (hidden.right != W || hidden.bottom != H) {
       SetWindowPos(FRenderWnd.get(), nullptr, 0, 0, W, H, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+      // The resize gives the window a new drawable; binding the context again makes it draw
+      // there (making the same context current again would change nothing).
+      GL.wglMakeCurrent(nullptr, nullptr);
+    }
   }
   return GL.wglMakeCurrent(FGL.DC.get(), FGL.RC.get()) != FALSE;
 }
