@@ -143,7 +143,8 @@ static RegisterCommands reg([](CLI::App &App) {
   Cmd->add_option("--pos", O->PosSec, "play position in seconds")->capture_default_str();
   Cmd->add_option("--size", O->Size, "frame size WIDTHxHEIGHT")->capture_default_str();
   Cmd->add_option("--play", O->PlaySec, "play this many seconds from --pos by ticks before drawing");
-  Cmd->add_option("--overlay", O->Overlay, "signal markers and hopper brackets: on or off")->capture_default_str();
+  Cmd->add_option("--overlay", O->Overlay, "signal markers and hopper brackets: on or off")
+      ->capture_default_str();
   Cmd->add_option("--set", O->Sets, SettingsHelp())->type_name("KEY=VALUE");
   Cmd->callback([O] { RunView(*O); });
 });
