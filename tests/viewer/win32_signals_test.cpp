@@ -82,7 +82,7 @@ std::wstring CellText(HWND List, int Row, int Col) {
   return Buf;
 }
 
-void CALLBACK InspectLegend(HWND, UINT, UINT_PTR Id, DWORD) {
+void CALLBACK ReadLegend(HWND, UINT, UINT_PTR Id, DWORD) {
   HWND Dlg = FindWindowW(DLG_WC, L"Signallegende");
   if (!Dlg || !GSeen)
     return;
@@ -124,7 +124,7 @@ TEST_F(SignalsGL, LegendListsEverySignalAndEndsByItsButton) {
   TLegendSeen Seen;
   Seen.Root = Host.Wnd;
   GSeen = &Seen;
-  SetTimer(nullptr, 0, 20, InspectLegend);
+  SetTimer(nullptr, 0, 20, ReadLegend);
   ShowLegendDialog(Host.Wnd, Core);
   GSeen = nullptr;
   ASSERT_TRUE(Seen.Seen);
