@@ -76,6 +76,7 @@ void TViewerCore::LoadFile(const std::string &AFileName) {
     FHasCenterFreq = true;
   }
   FDurationSec = static_cast<double>(FTotalSamples) / FSampleRate;
+  FSignalModel.Assign(FMeta.Signals, FCenterFreq);
   FLastFailure.clear();
 }
 
@@ -359,9 +360,25 @@ TFrameInputs TViewerCore::BuildFrameInputs() const {
   In.PlayPosSec = static_cast<double>(FPlayPosition) / FSampleRate;
   In.FileDurSec = FDurationSec;
   In.WfLenSec = FWFWindowSec;
-  // Signal overlays are filled in once the signal model is wired in; until then both stay empty.
+  FSignalModel.FillOverlays(FCenterFreq, FOverlayVisible, In.Signals, In.HopperGroups);
   In.StatusText = Fmt("%.2f / %.2f s", In.PlayPosSec, FDurationSec);
   return In;
+}
+
+TMouseInfo TViewerCore::MouseAt(int32_t X, int32_t Y) const {
+  TMouseInfo M;
+  if (!FRenderer || !FRenderer->IsWindowXYInPlot(X, Y))
+    return M;
+  M.InPlot = true;
+  const double FreqHz = FRenderer->GetFreqAtWindowX(X);
+  M.Readout = FormatFixed(FreqHz / 1e6, 6, FDecimalSep) + " MHz";
+  if (FSignalModel.FSignalCount > 0 && FOverlayVisible) {
+    const double TSec = static_cast<double>(FPlayPosition) / FSampleRate;
+    M.Pick = FSignalModel.PickSignalAt(FCenterFreq, FreqHz, FRenderer->GetFreqTolHz(PICK_TOL_PX), TSec);
+    if (M.Pick >= 0)
+      M.InfoText = FSignalModel.SignalInfoText(M.Pick, FCenterFreq, FDecimalSep);
+  }
+  return M;
 }
 
 void TViewerCore::RenderFrame() noexcept {

@@ -11,6 +11,7 @@
 #include "base/uGlobals.h"
 #include "formats/uIQFormats.h"
 #include "metadata/uMetadata.h"
+#include "viewer/uSignalModel.h"
 #include "viewer/uViewerPlatform.h"
 #include "viewer/uViewerSettings.h"
 
@@ -40,6 +41,16 @@ enum TSliderCode : uint16_t {
 // Play button texts (UTF-8).
 inline constexpr const char *PLAY_TEXT = "\xE2\x96\xB6 Play";
 inline constexpr const char *STOP_TEXT = "|| Stop";
+
+// What the mouse at one point of the drawing window shows.
+struct TMouseInfo {
+  bool InPlot = false;  // the point lies on the PSD plot or the waterfall
+  std::string Readout;  // frequency under the mouse, "%.6f MHz"; empty outside the plot
+  int32_t Pick = -1;    // index of the signal under the mouse, -1 when none (or overlay off)
+  std::string InfoText; // that signal's description, empty when none
+};
+
+inline constexpr int32_t PICK_TOL_PX = 8; // how near the mouse a signal's marker must be, pixels
 
 class TViewerCore {
 public:
@@ -95,8 +106,11 @@ public:
   void UpdateSliderRange();
   void SetSliderPos(double Sec);
   double GetSliderPos();
-  // What RenderFrame hands the renderer (overlays still empty).
+  // What RenderFrame hands the renderer.
   TFrameInputs BuildFrameInputs() const;
+  // Readout and picked signal at client point (X, Y) of the drawing window (y down), through
+  // the renderer's mapping of its latest frame; nothing without a renderer.
+  TMouseInfo MouseAt(int32_t X, int32_t Y) const;
   // The display list of the latest BuildDisplayRows, newest row first.
   const TRowBuffer &DisplayRows() const { return FDisplayRows; }
   // Rows pushed since the display list was last built; -1 after the ring was rebuilt.
@@ -129,6 +143,8 @@ public:
   int32_t FWFWriteIdx = 0, FWFRowCount = 0;
   TFloatArray FPSDFreqs, FPSDDb;
   bool FOverlayVisible = true;
+  TSignalModel FSignalModel; // the sidecar's signals and hopper groups, built by LoadFile
+  char FDecimalSep = '.';    // decimal separator of the texts that describe signals
 
 private:
   template <class Fn> void Contain(const char *What, Fn &&Body) noexcept;

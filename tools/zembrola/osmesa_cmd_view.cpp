@@ -26,6 +26,7 @@ struct TViewOptions {
   std::string Size = "800x600";
   double PlaySec = 0.0;
   std::vector<std::string> Sets;
+  std::string Overlay = "on";
 };
 
 void ParseSize(const std::string &S, int &W, int &H) {
@@ -86,6 +87,9 @@ void RunView(const TViewOptions &O) {
   if (!FileExists(O.File))
     throw CliError("cannot show " + O.File + ": no such file");
 
+  if (O.Overlay != "on" && O.Overlay != "off")
+    throw CliError("--overlay must be on or off");
+
   THeadlessPlatform P;
   P.Width = W;
   P.Height = H;
@@ -121,6 +125,7 @@ void RunView(const TViewOptions &O) {
     Ctx.MakeCurrent();
     return true;
   };
+  C.FOverlayVisible = O.Overlay == "on";
   C.SetRenderer(&R);
   C.RenderFrame();
   Ctx.Finish();
@@ -138,6 +143,8 @@ static RegisterCommands reg([](CLI::App &App) {
   Cmd->add_option("--pos", O->PosSec, "play position in seconds")->capture_default_str();
   Cmd->add_option("--size", O->Size, "frame size WIDTHxHEIGHT")->capture_default_str();
   Cmd->add_option("--play", O->PlaySec, "play this many seconds from --pos by ticks before drawing");
+  Cmd->add_option("--overlay", O->Overlay, "signal markers and hopper brackets: on or off")
+      ->capture_default_str();
   Cmd->add_option("--set", O->Sets, SettingsHelp())->type_name("KEY=VALUE");
   Cmd->callback([O] { RunView(*O); });
 });

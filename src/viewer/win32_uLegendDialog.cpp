@@ -1,0 +1,84 @@
+#include "viewer/win32_uLegendDialog.h"
+
+#include <commctrl.h>
+
+#include "base/uLog.h"
+#include "base/win32_uHandles.h"
+#include "base/win32_uModule.h"
+#include "base/win32_uPath.h"
+#include "viewer/uViewerCore.h"
+#include "viewer/win32_uDialogs.h"
+#include "viewer/win32_uViewerForm.h"
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+// An empty text still goes as a pointer to an empty string, never as null.
+void SetCell(HWND List, int32_t Row, int32_t Col, const std::string &Text) {
+  std::wstring W = CodePageToWide(CP_ACP, Text);
+  LVITEMW It{};
+  It.mask = LVIF_TEXT;
+  It.iItem = Row;
+  It.iSubItem = Col;
+  It.pszText = W.data();
+  SendMessageW(List, LVM_SETITEMTEXTW, static_cast<WPARAM>(Row), reinterpret_cast<LPARAM>(&It));
+}
+
+} // namespace
+
+void ShowLegendDialog(HWND Root, const TViewerCore &Core) {
+  const TSignalModel &Model = Core.FSignalModel;
+  if (Model.FSignalCount <= 0)
+    return;
+  const double Scale = GetDpiScaleFor(Root);
+  // Every size is given at 96 dots per inch and rounded on its own, halves to even.
+  const auto SC = [Scale](int32_t V) { return static_cast<int32_t>(std::nearbyint(V * Scale)); };
+  const int32_t DlgW = SC(BASE_DLG_W), DlgH = SC(BASE_DLG_H);
+  TActCtxActivation Actctx;
+  Log("ShowLegendDialog: creating DlgWnd");
+  unique_hwnd Dlg(CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, DLG_WC, LEGEND_TITLE,
+                                  WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 0, 0, DlgW, DlgH, Root,
+                                  nullptr, ThisModule(), nullptr));
+  if (!Dlg) {
+    Log("ShowLegendDialog: FAILED to create dialog window");
+    return;
+  }
+  RECT R{};
+  GetWindowRect(Root, &R);
+  SetWindowPos(Dlg.get(), nullptr, R.left + (R.right - R.left - DlgW) / 2,
+               R.top + (R.bottom - R.top - DlgH) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+
+  const int32_t M = SC(8);
+  HWND List =
+      CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL,
+                      M, M, DlgW - 3 * M, DlgH - SC(80), Dlg.get(), nullptr, ThisModule(), nullptr);
+  SendMessageW(List, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+  for (int32_t C = 0; C < LEGEND_COLS; ++C) {
+    std::wstring Title = CodePageToWide(CP_ACP, COLHEADERS[static_cast<size_t>(C)]);
+    LVCOLUMNW Col{};
+    Col.mask = LVCF_WIDTH | LVCF_TEXT;
+    Col.cx = SC(BASECOLWIDTHS[static_cast<size_t>(C)]);
+    Col.pszText = Title.data();
+    SendMessageW(List, LVM_INSERTCOLUMNW, static_cast<WPARAM>(C), reinterpret_cast<LPARAM>(&Col));
+  }
+  const char Sep = Core.FDecimalSep;
+  for (int32_t I = 0; I < Model.FSignalCount; ++I) {
+    const TSignalInfo &S = Model.FSignals[static_cast<size_t>(I)];
+    std::wstring First = CodePageToWide(CP_ACP, LegendCellText(S, 0, Core.FCenterFreq, Sep));
+    LVITEMW It{};
+    It.mask = LVIF_TEXT;
+    It.iItem = I;
+    It.pszText = First.data();
+    SendMessageW(List, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&It));
+    for (int32_t C = 1; C < LEGEND_COLS; ++C)
+      SetCell(List, I, C, LegendCellText(S, C, Core.FCenterFreq, Sep));
+  }
+  const int32_t BtnW = SC(BASE_BTN_W);
+  CreateWindowExW(0, L"BUTTON", L"Schlie\u00DFen", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON,
+                  (DlgW - BtnW) / 2, DlgH - SC(56), BtnW, SC(BASE_BTN_H), Dlg.get(),
+                  reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_DLG_CANCEL)), ThisModule(), nullptr);
+
+  RunModalLoop(Root, Dlg.get());
+}
