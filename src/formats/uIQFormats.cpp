@@ -238,6 +238,43 @@ TIQFormatInfo VitaInfoFor(const TByteArray &Head, int32_t HeadLen, bool Big) {
   return R;
 }
 
+namespace {
+
+// Extensions that name a raw sample type. Two plausible packet headers in the first 4 KiB are
+// common in noise recordings, so such a file is read as VITA-49 only when the whole packet
+// chain says so.
+bool ExtNamesRawType(const std::string &FileName) {
+  const std::string E = LowerFileExt(FileName);
+  return E == ".cs8" || E == ".cs16" || E == ".cf32";
+}
+
+// Whether well-formed packets, in either byte order, tile the file from its start exactly to
+// its end, or past its first 1 MiB for larger files.
+bool V49ChainCoversFile(const std::string &FileName, int64_t NTotal) {
+  constexpr int64_t LIMIT = int64_t{1} << 20;
+  const int64_t Want = std::min(NTotal, LIMIT);
+  TByteArray Buf(static_cast<size_t>(Want));
+  {
+    TFCloseFile F(FileName);
+    if (static_cast<int64_t>(F.ReadSome(Buf.data(), Buf.size())) < Want)
+      return false;
+  }
+  for (bool Big : {true, false}) {
+    int64_t Off = 0;
+    while (Off + 4 <= Want) {
+      const TV49Header H = SplitHeader(V49U32(Buf, Off, Big));
+      if (H.Type > 5 || H.Size == 0 || Off + static_cast<int64_t>(H.Size) * 4 > NTotal)
+        break;
+      Off += static_cast<int64_t>(H.Size) * 4;
+    }
+    if (Off == NTotal || (NTotal > LIMIT && Off >= LIMIT))
+      return true;
+  }
+  return false;
+}
+
+} // namespace
+
 TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &FormatHint) {
   const std::string Hint = LowerTrim(FormatHint);
   TByteArray Head;
@@ -264,7 +301,7 @@ TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &For
     return MakeInfo(iqkWav, IQ_NAME_WAV);
   if (LowerFileExt(FileName) == ".sdriq")
     return SdrIqInfo(FileName);
-  if (V49LooksLikeVRT(Head, HeadLen, NTotal))
+  if (V49LooksLikeVRT(Head, HeadLen, NTotal) && (!ExtNamesRawType(FileName) || V49ChainCoversFile(FileName, NTotal)))
     return VitaInfo(Head, HeadLen);
   return ExtFallback(FileName);
 }
