@@ -3,6 +3,7 @@
 #include "metadata/uMetadata.h"
 
 #include "base/uFileStream.h"
+#include "base/uGlobals.h"
 
 #include <algorithm>
 #include <charconv>
@@ -49,7 +50,9 @@ void ParseHeaderLine(const std::string &Line, TIQMetadata &M) {
   const std::string Value = TrimBlank(Line.substr(Eq + 1));
   if (Key == "sample_rate_hz") {
     M.SampleRateHz = ParseFloat(Value);
-    M.HasSampleRate = M.SampleRateHz > 0;
+    // A rate that is no use (1e308 makes every frequency infinite, 1e-310 every duration)
+    // counts as none.
+    M.HasSampleRate = IsUsableSampleRate(M.SampleRateHz);
   } else if (Key == "center_freq_hz") {
     M.CenterFreqHz = ParseFloat(Value);
     M.HasCenterFreq = true;

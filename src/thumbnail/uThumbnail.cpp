@@ -44,7 +44,7 @@ bool ComputeThumbnailSpectra(const std::string &FileName, int32_t Width, int32_t
   const TIQMetadata Meta = LoadMetadata(FileName);
   if (Meta.HasSampleRate)
     SampleRate = Meta.SampleRateHz;
-  else if (Source.GetHasDetectedSampleRate())
+  else if (Source.GetHasDetectedSampleRate() && IsUsableSampleRate(Source.GetDetectedSampleRate()))
     SampleRate = Source.GetDetectedSampleRate();
   const TComplexArray Samples =
       Source.LoadSegment(0, ThumbnailSampleCount(SampleRate, Source.TotalSamples()));
