@@ -28,6 +28,10 @@ for preset in native win64 win32; do
     repeat=(--repeat until-pass:2)
   fi
   ctest --preset "$preset" "${repeat[@]}"
+  if [ "$preset" = native ]; then
+    echo "=== fuzz targets, 20 s each"
+    bash scripts/fuzz.sh 20
+  fi
 done
 echo "=== package: built twice, the zips compared and checked"
 python3 tests/plugin/check_package.py

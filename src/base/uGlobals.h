@@ -2,6 +2,7 @@
 // Portable: included by every subsystem, never pulls in <windows.h>.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -27,6 +28,14 @@ inline constexpr double DEF_MAG_MAX_DB = 45.0;
 inline constexpr double DEF_PREVIEW_SEC = 10.0;
 inline constexpr double DEF_PLAY_CHUNK_SEC = 0.033;
 inline constexpr int32_t DEF_AVG_SEGMENTS = 1;
+
+// Sample rates a recording may claim. Anything else (zero, negative, not finite, or so far out
+// that frequencies or durations overflow) is treated as no rate at all.
+inline constexpr double MIN_SAMPLE_RATE_HZ = 1.0;
+inline constexpr double MAX_SAMPLE_RATE_HZ = 1e12;
+inline bool IsUsableSampleRate(double Hz) {
+  return std::isfinite(Hz) && Hz >= MIN_SAMPLE_RATE_HZ && Hz <= MAX_SAMPLE_RATE_HZ;
+}
 
 // Set when the library's static state is torn down at unload; later closes only log.
 extern bool GProcessDetach;

@@ -10,6 +10,9 @@
 namespace {
 
 constexpr int32_t HEAD_SIZE = 4096;
+constexpr uint32_t WAV_MIN_FMT_BYTES = 16;
+constexpr uint32_t WAV_TAG_PCM = 1;
+constexpr uint32_t WAV_TAG_FLOAT = 3;
 constexpr double V49_RATE_SCALE = 9.5367431640625e-07; // 2^-20
 
 // CIF0 fields in front of the sample-rate field (bit 21), in falling bit order.
@@ -144,7 +147,11 @@ bool V49ContextSampleRate(const TByteArray &Buf, int64_t FieldOff, int64_t N, bo
     return false;
   if (P + 8 > N)
     return false;
-  SampleRate = static_cast<double>(V49I64(Buf, P, Big)) * V49_RATE_SCALE;
+  const double SR = static_cast<double>(V49I64(Buf, P, Big)) * V49_RATE_SCALE;
+  // Zero, negative and absurd rates would end up as divisors and frequency scales.
+  if (!IsUsableSampleRate(SR))
+    return false;
+  SampleRate = SR;
   return true;
 }
 
@@ -230,8 +237,10 @@ TIQFormatInfo VitaInfoFor(const TByteArray &Head, int32_t HeadLen, bool Big) {
     return R;
   // The CIF0 word follows every header word the first header announces (stream id, class
   // id, timestamps), as the decoder counts them; a fixed byte 8 would read the class id.
+  // The fields end where the packet does; bytes after it belong to the next packet.
+  const int64_t PacketEnd = std::min<int64_t>(HeadLen, static_cast<int64_t>(W0 & 0xFFFF) * 4);
   double SR = 0;
-  if (V49ContextSampleRate(Head, static_cast<int64_t>(V49HeaderWords(W0)) * 4, HeadLen, Big, SR)) {
+  if (V49ContextSampleRate(Head, static_cast<int64_t>(V49HeaderWords(W0)) * 4, PacketEnd, Big, SR)) {
     R.DetectedSampleRate = SR;
     R.HasDetectedSampleRate = true;
   }
@@ -332,7 +341,7 @@ void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &Sampl
       const int64_t PayloadWords = static_cast<int64_t>(H.Size) - WIdx - Trailer;
       if (H.Type == 4 || H.Type == 5) {
         double SR = 0;
-        if (V49ContextSampleRate(Buf, Off + WIdx * 4, N, Big, SR)) {
+        if (V49ContextSampleRate(Buf, Off + WIdx * 4, Off + static_cast<int64_t>(H.Size) * 4, Big, SR)) {
           SampleRate = SR;
           HasSampleRate = true;
         }
@@ -357,7 +366,7 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
   SampleRate = 0;
   HasSampleRate = false;
   uint32_t NumChannels = 0, BitsPerSample = 0, FormatTag = 0;
-  bool FmtFound = false, DataFound = false;
+  bool FmtFound = false, FmtShort = false, DataFound = false;
   int64_t DataOff = 0, DataSize = 0;
 
   const TByteArray Buf = ReadWholeFile(Path);
@@ -377,7 +386,13 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
   while (Pos + 8 <= N) {
     const uint8_t *Id = Buf.data() + Pos;
     const uint32_t ChunkSize = RdU32(Pos + 4);
-    if (std::memcmp(Id, "fmt ", 4) == 0 && Pos + 24 <= N) {
+    if (std::memcmp(Id, "fmt ", 4) == 0 && ChunkSize < WAV_MIN_FMT_BYTES) {
+      // Its fields would be read from whatever follows it.
+      FmtFound = FmtShort = true;
+      SampleRate = 0;
+      HasSampleRate = false;
+    } else if (std::memcmp(Id, "fmt ", 4) == 0 && Pos + 24 <= N) {
+      FmtShort = false;
       FormatTag = RdU16(Pos + 8);
       NumChannels = RdU16(Pos + 10);
       SampleRate = RdU32(Pos + 12);
@@ -400,10 +415,15 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
     Pos += 8 + static_cast<int64_t>(ChunkSize) + (ChunkSize & 1);
   }
   LogFmt("DecodeWav: channels=%u bits=%u tag=%u", NumChannels, BitsPerSample, FormatTag);
-  if (!FmtFound || !DataFound || NumChannels < 2)
+  if (!FmtFound || FmtShort || !DataFound || NumChannels < 2)
     return;
-  // 32-bit IEEE float data (tag 3) is taken as it stands; integer data is scaled.
-  const bool IsFloat = FormatTag == 3 && BitsPerSample == 32;
+  // Only PCM and IEEE float: compressed or companded data decoded as PCM is noise.
+  if (FormatTag != WAV_TAG_PCM && FormatTag != WAV_TAG_FLOAT)
+    return;
+  if (FormatTag == WAV_TAG_FLOAT && BitsPerSample != 32)
+    return;
+  // 32-bit IEEE float data is taken as it stands; integer data is scaled.
+  const bool IsFloat = FormatTag == WAV_TAG_FLOAT;
   double Scale = 0;
   switch (BitsPerSample) {
   case 8:
@@ -449,39 +469,40 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
   }
 }
 
+std::string WavRefusedName(const std::string &Why) {
+  return "RIFF/WAVE (not decoded: " + Why + ")";
+}
+
 TIQSource::TIQSource(const std::string &AFileName, const std::string &AFormatHint) : FFileName(AFileName) {
   FInfo = DetectIQFormat(AFileName, AFormatHint);
-  double SR = 0;
-  bool HasSR = false;
   switch (FInfo.Kind) {
   case iqkVita49: {
-    bool Big = true;
-    DecodeVita49(AFileName, FDecoded, SR, HasSR, &Big);
-    FHasDecoded = true;
+    FVita = BuildVita49Index(AFileName);
     // Detection saw only the head; where the whole chain shows the other byte order, the
-    // name and the first packet's rate follow the order the samples were decoded in.
-    if (Big != (FInfo.Name == IQ_NAME_VITA_BE)) {
+    // name and the first packet's rate follow the order the samples are read in.
+    if (FVita.Big != (FInfo.Name == IQ_NAME_VITA_BE)) {
       TFCloseFile F(AFileName);
       TByteArray Head(HEAD_SIZE);
       Head.resize(F.ReadSome(Head.data(), Head.size()));
-      FInfo = VitaInfoFor(Head, static_cast<int32_t>(Head.size()), Big);
+      FInfo = VitaInfoFor(Head, static_cast<int32_t>(Head.size()), FVita.Big);
     }
-    // A rate in the first packet (found by detection) wins over the decoder's last one.
-    if (HasSR && !FInfo.HasDetectedSampleRate) {
-      FInfo.DetectedSampleRate = SR;
+    // A rate in the first packet (found by detection) wins over the last one in the file.
+    if (FVita.HasSampleRate && !FInfo.HasDetectedSampleRate) {
+      FInfo.DetectedSampleRate = FVita.SampleRate;
       FInfo.HasDetectedSampleRate = true;
     }
-    FTotalSamples = static_cast<int64_t>(FDecoded.size());
+    FTotalSamples = FVita.TotalSamples;
     break;
   }
   case iqkWav:
-    DecodeWav(AFileName, FDecoded, SR, HasSR);
-    FHasDecoded = true;
-    if (HasSR) {
-      FInfo.DetectedSampleRate = SR;
+    FWav = ReadWavLayout(AFileName);
+    if (FWav.HasSampleRate) {
+      FInfo.DetectedSampleRate = FWav.SampleRate;
       FInfo.HasDetectedSampleRate = true;
     }
-    FTotalSamples = static_cast<int64_t>(FDecoded.size());
+    if (!FWav.Decodable)
+      FInfo.Name = WavRefusedName(FWav.Refusal);
+    FTotalSamples = FWav.NFrames;
     break;
   default:
     FTotalSamples = GetTotalSamples(AFileName, KindToFmt(FInfo.Kind), FInfo.HeaderBytes);
@@ -490,18 +511,18 @@ TIQSource::TIQSource(const std::string &AFileName, const std::string &AFormatHin
 }
 
 TComplexArray TIQSource::LoadSegment(int64_t StartSample, int32_t MaxSamples) const {
-  if (!FHasDecoded)
+  if (FInfo.Kind != iqkVita49 && FInfo.Kind != iqkWav)
     return LoadIQSegment(FFileName, KindToFmt(FInfo.Kind), StartSample, MaxSamples, FInfo.HeaderBytes);
-  const int64_t Len = static_cast<int64_t>(FDecoded.size());
   const int64_t S = StartSample < 0 ? 0 : StartSample;
-  int64_t E = Len;
-  if (MaxSamples >= 0) {
-    E = S + MaxSamples;
-    if (E >= Len)
-      E = Len;
-  }
-  if (S >= E)
+  if (S >= FTotalSamples)
     return {};
-  return TComplexArray(FDecoded.begin() + static_cast<std::ptrdiff_t>(S),
-                       FDecoded.begin() + static_cast<std::ptrdiff_t>(E));
+  // Computed as what is left, so that a start near the top of the range cannot overflow.
+  int64_t Count = FTotalSamples - S;
+  if (MaxSamples >= 0 && MaxSamples < Count)
+    Count = MaxSamples;
+  if (Count <= 0)
+    return {};
+  if (FInfo.Kind == iqkVita49)
+    return ReadVita49Segment(FFileName, FVita, S, Count);
+  return ReadWavSegment(FFileName, FWav, S, Count);
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Kind of recording.
 enum TIQKind : uint8_t {
@@ -15,8 +16,8 @@ enum TIQKind : uint8_t {
   iqkInt16 = 1,   // raw signed 16-bit LE, read on demand
   iqkFloat32 = 2, // raw float32 LE, read on demand
   iqkSdrIq = 3,   // 28-byte header, then int16 LE, read on demand
-  iqkVita49 = 4,  // VITA-49 packet stream, decoded whole when opened
-  iqkWav = 5,     // RIFF/WAVE with at least two channels, decoded whole when opened
+  iqkVita49 = 4,  // VITA-49 packet stream, read through an index of its packets
+  iqkWav = 5,     // RIFF/WAVE with at least two channels, read from its data chunk
 };
 
 struct TIQFormatInfo {
@@ -63,7 +64,8 @@ bool V49DetectByteOrder(const TByteArray &Buf, int64_t Len);
 // more of it wins; on a tie, V49DetectByteOrder on the first 4096 bytes. The single-word
 // rule alone takes many little-endian streams for big-endian ones.
 bool V49StreamIsBigEndian(const TByteArray &Buf, int64_t Len);
-// Sample rate from a context packet whose CIF0 word stands at FieldOff; N valid bytes.
+// Sample rate from a context packet whose CIF0 word stands at FieldOff; N is the end of the
+// packet (never beyond Buf). Only a usable rate (IsUsableSampleRate) counts.
 bool V49ContextSampleRate(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &SampleRate);
 // Whether the head of a file of NTotal bytes looks like a VRT packet stream.
 bool V49LooksLikeVRT(const TByteArray &Head, int32_t HeadLen, int64_t NTotal);
@@ -71,16 +73,63 @@ bool V49LooksLikeVRT(const TByteArray &Head, int32_t HeadLen, int64_t NTotal);
 int32_t V49HeaderWords(uint32_t W0);
 
 // Whole-file decoders; throw EFileStreamError when the file cannot be opened or read.
-// StreamIsBig, when given, receives the byte order the samples were decoded in.
+// StreamIsBig, when given, receives the byte order the samples were decoded in. They hold the
+// whole file in memory and serve as the reference for the segment readers below.
 void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate,
                   bool *StreamIsBig = nullptr);
 void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate);
 
-// One opened recording. Raw kinds are read from the file on every request; VITA-49 and
-// WAV are decoded once here and served from memory. Holds no file handle between calls.
+// A packet start with the number of samples the data packets before it hold.
+struct TV49Checkpoint {
+  int64_t FileOff = 0;
+  int64_t FirstSample = 0;
+};
+
+// What one pass over a VITA-49 file learns: the byte order, where the chain of well-formed
+// packets ends, the sample count, the last usable context rate, and a sparse index of data
+// packets (about one per V49_CHECKPOINT_BYTES of file) from which any sample is found by a
+// short forward walk.
+struct TV49Index {
+  bool Big = true;
+  int64_t EndOff = 0;
+  int64_t TotalSamples = 0;
+  double SampleRate = 0;
+  bool HasSampleRate = false;
+  std::vector<TV49Checkpoint> Checkpoints;
+};
+inline constexpr int64_t V49_CHECKPOINT_BYTES = 64 * 1024;
+
+// One sequential read of the file. Throws EFileStreamError when it cannot be opened or read.
+TV49Index BuildVita49Index(const std::string &Path);
+// Samples [Start, Start + Count) through the index; the same values DecodeVita49 gives.
+TComplexArray ReadVita49Segment(const std::string &Path, const TV49Index &Index, int64_t Start,
+                                int64_t Count);
+
+// Where a RIFF/WAVE file keeps its frames and how to read them, or why it cannot be read.
+struct TWavLayout {
+  bool Decodable = false;
+  std::string Refusal; // why there are no samples; empty when Decodable
+  uint32_t NumChannels = 0;
+  uint32_t BitsPerSample = 0;
+  bool IsFloat = false;
+  int64_t DataOff = 0;
+  int64_t FrameBytes = 0;
+  int64_t NFrames = 0;
+  double SampleRate = 0;
+  bool HasSampleRate = false;
+};
+
+// Walks the chunks without reading the data. Throws EFileStreamError.
+TWavLayout ReadWavLayout(const std::string &Path);
+// Frames [Start, Start + Count) as samples; the same values DecodeWav gives.
+TComplexArray ReadWavSegment(const std::string &Path, const TWavLayout &Layout, int64_t Start, int64_t Count);
+
+// One opened recording. Raw kinds and WAV are read from the file on every request, VITA-49
+// through its packet index; memory stays bounded by the index and one segment. Holds no file
+// handle between calls.
 class TIQSource {
 public:
-  // Detects the format and decodes VITA-49/WAV. Throws EFileStreamError when a file that
+  // Detects the format and indexes VITA-49/WAV. Throws EFileStreamError when a file that
   // exists cannot be opened or read.
   // AFormatHint is the sidecar's format hint (empty when none).
   TIQSource(const std::string &AFileName, const std::string &AFormatHint);
@@ -93,13 +142,16 @@ public:
   int64_t TotalSamples() const { return FTotalSamples; }
 
   // Up to MaxSamples samples from StartSample; fewer at the end, empty when nothing lies
-  // there. For decoded recordings a negative MaxSamples reaches to the end.
+  // there. For VITA-49 and WAV a negative MaxSamples reaches to the end.
   TComplexArray LoadSegment(int64_t StartSample, int32_t MaxSamples) const;
 
 private:
   std::string FFileName;
   TIQFormatInfo FInfo;
-  TComplexArray FDecoded;
-  bool FHasDecoded = false;
+  TV49Index FVita;
+  TWavLayout FWav;
   int64_t FTotalSamples = 0;
 };
+
+// Display name of a WAV file whose samples are refused, with the reason.
+std::string WavRefusedName(const std::string &Why);

@@ -3,6 +3,7 @@
 #include "metadata/uMetadata.h"
 
 #include "base/uFileStream.h"
+#include "base/uGlobals.h"
 
 #include <algorithm>
 #include <charconv>
@@ -10,31 +11,55 @@
 
 namespace {
 
-// Lines end with LF, CR LF or CR. A UTF-8 byte-order mark at the start is dropped.
-std::vector<std::string> ReadLines(const std::string &FileName) {
-  const TByteArray Buf = ReadWholeFile(FileName);
-  size_t I = 0;
-  if (Buf.size() >= 3 && Buf[0] == 0xEF && Buf[1] == 0xBB && Buf[2] == 0xBF)
-    I = 3;
-  std::vector<std::string> Lines;
+// Calls OnLine(Line, Number) for each line of the file, read a block at a time. Lines end
+// with LF, CR LF or CR; a UTF-8 byte-order mark at the start is dropped. A line longer than
+// SIDECAR_MAX_LINE is passed cut to that length with Overlong set. OnLine returns false to
+// stop.
+template <class F> void ForEachLine(const std::string &FileName, F &&OnLine) {
+  TFCloseFile File(FileName);
+  std::vector<char> Buf(64 * 1024);
   std::string Cur;
-  bool Pending = false;
-  for (; I < Buf.size(); ++I) {
-    const char C = static_cast<char>(Buf[I]);
-    if (C == '\r' || C == '\n') {
-      Lines.push_back(std::move(Cur));
-      Cur.clear();
-      Pending = false;
-      if (C == '\r' && I + 1 < Buf.size() && Buf[I + 1] == '\n')
-        ++I;
-    } else {
-      Cur.push_back(C);
-      Pending = true;
+  bool Overlong = false, Pending = false, AfterCR = false, First = true;
+  int64_t Number = 0;
+  auto Emit = [&]() {
+    ++Number;
+    const bool Go = OnLine(Cur, Number, Overlong);
+    Cur.clear();
+    Overlong = Pending = false;
+    return Go;
+  };
+  for (;;) {
+    size_t Got = File.ReadSome(Buf.data(), Buf.size());
+    if (Got == 0)
+      break;
+    size_t I = 0;
+    if (First) {
+      First = false;
+      if (Got >= 3 && static_cast<unsigned char>(Buf[0]) == 0xEF &&
+          static_cast<unsigned char>(Buf[1]) == 0xBB && static_cast<unsigned char>(Buf[2]) == 0xBF)
+        I = 3;
+    }
+    for (; I < Got; ++I) {
+      const char C = Buf[I];
+      if (AfterCR) {
+        AfterCR = false;
+        if (C == '\n')
+          continue;
+      }
+      if (C == '\r' || C == '\n') {
+        AfterCR = C == '\r';
+        if (!Emit())
+          return;
+      } else if (Cur.size() < SIDECAR_MAX_LINE) {
+        Cur.push_back(C);
+        Pending = true;
+      } else {
+        Overlong = true;
+      }
     }
   }
-  if (Pending)
-    Lines.push_back(std::move(Cur));
-  return Lines;
+  if (Pending || Overlong)
+    Emit();
 }
 
 bool StartsWith(const std::string &S, const char *Prefix) {
@@ -48,8 +73,11 @@ void ParseHeaderLine(const std::string &Line, TIQMetadata &M) {
   const std::string Key = TrimBlank(Line.substr(0, Eq));
   const std::string Value = TrimBlank(Line.substr(Eq + 1));
   if (Key == "sample_rate_hz") {
+    M.SampleRateText = Value;
     M.SampleRateHz = ParseFloat(Value);
-    M.HasSampleRate = M.SampleRateHz > 0;
+    // A rate that is no use (1e308 makes every frequency infinite, 1e-310 every duration)
+    // counts as none.
+    M.HasSampleRate = IsUsableSampleRate(M.SampleRateHz);
   } else if (Key == "center_freq_hz") {
     M.CenterFreqHz = ParseFloat(Value);
     M.HasCenterFreq = true;
@@ -226,22 +254,51 @@ TIQMetadata LoadMetadata(const std::string &IQPath) {
   const std::string Path = SidecarPath(IQPath);
   if (!FileExists(Path))
     return M;
-  bool InSignals = false;
-  for (const std::string &Raw : ReadLines(Path)) {
+  M.Found = true;
+  bool InSignals = false, HintSeen = false;
+  int64_t Overlong = 0, FirstOverlong = 0, SignalsDropped = 0;
+  size_t SignalText = 0;
+  ForEachLine(Path, [&](const std::string &Raw, int64_t Number, bool IsOverlong) {
+    if (IsOverlong) {
+      // Half a line could parse as something else; it is left out whole.
+      if (Overlong++ == 0)
+        FirstOverlong = Number;
+      return true;
+    }
     const std::string Line = TrimBlank(Raw);
     if (Line.empty())
-      continue;
+      return true;
+    if (!HintSeen && StartsWith(Line, "output_format=")) {
+      M.FormatHint = TrimBlank(Line.substr(14));
+      HintSeen = true;
+    }
     if (Line == "signals=") {
       InSignals = true;
     } else if (InSignals) {
       if (Line.find("modulation=") != std::string::npos) {
+        if (M.SignalCount >= SIDECAR_MAX_SIGNALS || SignalText + 3 * Line.size() > SIDECAR_MAX_SIGNAL_TEXT) {
+          ++SignalsDropped;
+          return true;
+        }
+        // Each field is a piece of the line; comment and params may overlap, hence 3 x.
+        SignalText += 3 * Line.size();
         M.Signals.push_back(ParseSignalLine(Line));
         M.SignalCount = static_cast<int32_t>(M.Signals.size());
       }
     } else {
       ParseHeaderLine(Line, M);
     }
-  }
+    return true;
+  });
+  if (Overlong > 0)
+    M.Notes.push_back(std::to_string(Overlong) + " line" + (Overlong == 1 ? "" : "s") + " longer than " +
+                      std::to_string(SIDECAR_MAX_LINE) + " bytes skipped (the first is line " +
+                      std::to_string(FirstOverlong) + ")");
+  if (SignalsDropped > 0)
+    M.Notes.push_back(std::to_string(SignalsDropped) + " signal line" + (SignalsDropped == 1 ? "" : "s") +
+                      " skipped: at most " + std::to_string(SIDECAR_MAX_SIGNALS) + " signals and " +
+                      std::to_string(SIDECAR_MAX_SIGNAL_TEXT / (1024 * 1024)) +
+                      " MiB of signal text are kept");
   return M;
 }
 
@@ -249,10 +306,15 @@ std::string ReadFormatHint(const std::string &IQPath) {
   const std::string Path = SidecarPath(IQPath);
   if (!FileExists(Path))
     return {};
-  for (const std::string &Raw : ReadLines(Path)) {
+  std::string Hint;
+  ForEachLine(Path, [&](const std::string &Raw, int64_t, bool IsOverlong) {
+    if (IsOverlong)
+      return true;
     const std::string Line = TrimBlank(Raw);
-    if (StartsWith(Line, "output_format="))
-      return TrimBlank(Line.substr(14));
-  }
-  return {};
+    if (!StartsWith(Line, "output_format="))
+      return true;
+    Hint = TrimBlank(Line.substr(14));
+    return false;
+  });
+  return Hint;
 }

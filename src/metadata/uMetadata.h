@@ -26,18 +26,29 @@ struct TSignalInfo {
 struct TIQMetadata {
   double SampleRateHz = 0;
   double CenterFreqHz = 0;
-  bool HasSampleRate = false; // the last sample_rate_hz line gave a value > 0
+  bool HasSampleRate = false; // the last sample_rate_hz line gave a usable rate (IsUsableSampleRate)
   bool HasCenterFreq = false; // any center_freq_hz line was read
   std::vector<TSignalInfo> Signals;
   int32_t SignalCount = 0;
+  // Learnt in the same single pass over the file:
+  bool Found = false;             // the sidecar exists
+  std::string FormatHint;         // as ReadFormatHint gives it
+  std::string SampleRateText;     // value of the last sample_rate_hz line as written; empty when none
+  std::vector<std::string> Notes; // what was left out for being past the bounds below
 };
+
+// Bounds of what a sidecar may hold; beyond them lines and signals are skipped with a note.
+inline constexpr size_t SIDECAR_MAX_LINE = 8192;                    // bytes per line
+inline constexpr int32_t SIDECAR_MAX_SIGNALS = 10000;               // signal lines kept
+inline constexpr size_t SIDECAR_MAX_SIGNAL_TEXT = 16 * 1024 * 1024; // bytes of signal text kept
 
 // Sidecar path of a recording: the file name's extension replaced by (or, without one,
 // extended with) ".txt".
 std::string SidecarPath(const std::string &IQPath);
 
-// Parsed sidecar, or the initial record when there is none. Throws EFileStreamError when
-// the sidecar exists but cannot be read.
+// Parsed sidecar, or the initial record when there is none. Reads the file once, as a
+// stream: memory is bounded by the limits above whatever the file holds. Throws
+// EFileStreamError when the sidecar exists but cannot be read.
 TIQMetadata LoadMetadata(const std::string &IQPath);
 
 // Trimmed value of the first "output_format=" line; empty when none.

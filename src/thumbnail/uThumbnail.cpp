@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <new>
+#include <string>
 
 namespace {
 
@@ -30,31 +33,43 @@ void PutPixel(uint8_t *P, TRGB C) {
 } // namespace
 
 bool ComputeThumbnailSpectra(const std::string &FileName, int32_t Width, int32_t Height,
-                             TThumbnailSpectra &Out) {
+                             TThumbnailSpectra &Out, std::string *Why) {
   Out = TThumbnailSpectra{};
-  if (Width < THUMB_MIN_SIZE || Height < THUMB_MIN_SIZE)
+  auto Refuse = [&](const std::string &Reason) {
+    if (Why)
+      *Why = Reason;
     return false;
+  };
+  if (Width < THUMB_MIN_SIZE || Height < THUMB_MIN_SIZE)
+    return Refuse("size " + std::to_string(Width) + "x" + std::to_string(Height) +
+                  " is below the smallest, " + std::to_string(THUMB_MIN_SIZE) + "x" +
+                  std::to_string(THUMB_MIN_SIZE));
   // GDI makes no bitmap of 2 GiB or more; refuse such sizes before any work, on every platform.
   if (ThumbnailStride(Width) * Height > THUMB_MAX_IMAGE_BYTES)
-    return false;
-  const TIQSource Source(FileName, ReadFormatHint(FileName));
-  if (Source.TotalSamples() < THUMB_MIN_SAMPLES)
-    return false;
-  double SampleRate = DEF_SAMPLE_RATE;
+    return Refuse("size " + std::to_string(Width) + "x" + std::to_string(Height) + " needs " +
+                  std::to_string(ThumbnailStride(Width) * Height) + " bytes, more than the largest bitmap (" +
+                  std::to_string(THUMB_MAX_IMAGE_BYTES) + " bytes)");
   const TIQMetadata Meta = LoadMetadata(FileName);
+  const TIQSource Source(FileName, Meta.FormatHint);
+  if (Source.TotalSamples() < THUMB_MIN_SAMPLES)
+    return Refuse("the recording holds " + std::to_string(Source.TotalSamples()) + " samples (" +
+                  Source.GetFormatName() + "), at least " + std::to_string(THUMB_MIN_SAMPLES) +
+                  " are needed");
+  double SampleRate = DEF_SAMPLE_RATE;
   if (Meta.HasSampleRate)
     SampleRate = Meta.SampleRateHz;
-  else if (Source.GetHasDetectedSampleRate())
+  else if (Source.GetHasDetectedSampleRate() && IsUsableSampleRate(Source.GetDetectedSampleRate()))
     SampleRate = Source.GetDetectedSampleRate();
   const TComplexArray Samples =
       Source.LoadSegment(0, ThumbnailSampleCount(SampleRate, Source.TotalSamples()));
   if (Samples.size() < static_cast<size_t>(THUMB_MIN_SAMPLES))
-    return false;
+    return Refuse("only " + std::to_string(Samples.size()) + " samples could be read, at least " +
+                  std::to_string(THUMB_MIN_SAMPLES) + " are needed");
   int32_t NFFT = THUMB_PSD_NFFT;
   if (Samples.size() < static_cast<size_t>(THUMB_PSD_NFFT))
     NFFT = NextPow2(static_cast<int32_t>(Samples.size() / 2));
   if (NFFT < THUMB_MIN_NFFT)
-    return false;
+    return Refuse("transform size " + std::to_string(NFFT) + " is below " + std::to_string(THUMB_MIN_NFFT));
   TFloatArray Freqs;
   ComputePSD(Samples, SampleRate, NFFT, 1, Freqs, Out.PsdDb);
   Out.Rows.resize(static_cast<size_t>(Height));
@@ -129,17 +144,29 @@ std::array<uint8_t, 40> ThumbnailInfoHeader(int32_t Width, int32_t Height) {
 }
 
 bool GenerateThumbnailPixels(const std::string &FileName, int32_t Width, int32_t Height,
-                             std::vector<uint8_t> &Pixels) {
+                             std::vector<uint8_t> &Pixels, std::string *Why) {
   Pixels.clear();
   try {
     TThumbnailSpectra S;
-    if (!ComputeThumbnailSpectra(FileName, Width, Height, S))
+    if (!ComputeThumbnailSpectra(FileName, Width, Height, S, Why))
       return false;
     Pixels.resize(static_cast<size_t>(ThumbnailStride(Width) * Height));
     PaintThumbnail(S, Width, Height, Pixels.data());
     return true;
+  } catch (const std::bad_alloc &) {
+    Pixels.clear();
+    if (Why)
+      *Why = "out of memory";
+    return false;
+  } catch (const std::exception &E) {
+    Pixels.clear();
+    if (Why)
+      *Why = E.what();
+    return false;
   } catch (...) {
     Pixels.clear();
+    if (Why)
+      *Why = "unknown failure";
     return false;
   }
 }

@@ -30,11 +30,11 @@ struct TThumbnailSpectra {
   int32_t RowCount = 0;
 };
 
-// Reads the recording and computes its spectra. False when no preview is made (size below
-// THUMB_MIN_SIZE or image above THUMB_MAX_IMAGE_BYTES, too few samples, FFT size too small). Throws when the
-// file cannot be read.
+// Reads the recording (and its sidecar, once) and computes its spectra. False when no preview
+// is made (size below THUMB_MIN_SIZE or image above THUMB_MAX_IMAGE_BYTES, too few samples,
+// FFT size too small); Why, when given, then says which. Throws when the file cannot be read.
 bool ComputeThumbnailSpectra(const std::string &FileName, int32_t Width, int32_t Height,
-                             TThumbnailSpectra &Out);
+                             TThumbnailSpectra &Out, std::string *Why = nullptr);
 
 // Bytes per scan line: 3 * Width rounded up to a multiple of 4.
 int64_t ThumbnailStride(int32_t Width);
@@ -50,7 +50,8 @@ void PaintThumbnail(const TThumbnailSpectra &S, int32_t Width, int32_t Height, u
 // little-endian as stored in a BMP file.
 std::array<uint8_t, 40> ThumbnailInfoHeader(int32_t Width, int32_t Height);
 
-// Spectra and painting in one: false (Pixels empty) when no preview is made or anything fails.
-// Never throws. The bytes equal those the preview exports put into their DIB section.
+// Spectra and painting in one: false (Pixels empty) when no preview is made or anything fails,
+// with the reason in Why when given. Never throws. The bytes equal those the preview exports
+// put into their DIB section.
 bool GenerateThumbnailPixels(const std::string &FileName, int32_t Width, int32_t Height,
-                             std::vector<uint8_t> &Pixels);
+                             std::vector<uint8_t> &Pixels, std::string *Why = nullptr);

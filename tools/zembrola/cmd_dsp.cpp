@@ -2,11 +2,11 @@
 // computed by the plug-in's own code, as text and as a BMP file.
 #include "commands.h"
 
-#include "dsp/uFFT.h"
 #include "base/uFileStream.h"
+#include "base/uGlobals.h"
+#include "dsp/uFFT.h"
 #include "formats/uIQFormats.h"
 #include "metadata/uMetadata.h"
-#include "base/uGlobals.h"
 #include "thumbnail/uThumbnail.h"
 
 #include <cstdint>
@@ -17,17 +17,14 @@
 
 namespace {
 
-void RequireFile(const std::string &Path) {
-  if (!FileExists(Path))
-    throw CliError("no such file: " + Path);
-}
+// Stands for "not given": one transform's worth. Any negative count the user gives is refused.
+constexpr int64_t DEFAULT_COUNT = std::numeric_limits<int64_t>::min();
 
 // The rate the viewer settles on: sidecar, else the file's own, else the default.
-double SettledSampleRate(const std::string &Path, const TIQSource &Src) {
-  const TIQMetadata M = LoadMetadata(Path);
+double SettledSampleRate(const TIQMetadata &M, const TIQSource &Src) {
   if (M.HasSampleRate)
     return M.SampleRateHz;
-  if (Src.GetHasDetectedSampleRate() && Src.GetDetectedSampleRate() > 0)
+  if (Src.GetHasDetectedSampleRate() && IsUsableSampleRate(Src.GetDetectedSampleRate()))
     return Src.GetDetectedSampleRate();
   return DEF_SAMPLE_RATE;
 }
@@ -41,8 +38,10 @@ void CheckNfft(int32_t NFFT) {
 TComplexArray ReadSamples(const TIQSource &Src, int64_t Start, int64_t Count, int32_t NFFT) {
   if (Start < 0)
     throw CliError("--start must not be negative");
-  if (Count < 0)
+  if (Count == DEFAULT_COUNT)
     Count = NFFT;
+  else if (Count < 0)
+    throw CliError("--count must not be negative (" + std::to_string(Count) + " given)");
   if (Count > std::numeric_limits<int32_t>::max())
     throw CliError("--count must be between 0 and 2147483647");
   TComplexArray S = Src.LoadSegment(Start, static_cast<int32_t>(Count));
@@ -55,7 +54,7 @@ TComplexArray ReadSamples(const TIQSource &Src, int64_t Start, int64_t Count, in
 struct TDspArgs {
   std::string File;
   int64_t Start = 0;
-  int64_t Count = -1;
+  int64_t Count = DEFAULT_COUNT;
   int32_t PsdNfft = DEF_PSD_NFFT;
   int32_t Avg = DEF_AVG_SEGMENTS;
   int32_t WfNfft = DEF_WF_NFFT;
@@ -75,8 +74,10 @@ void RunPsd() {
   const TDspArgs &A = Args();
   CheckNfft(A.PsdNfft);
   RequireFile(A.File);
-  const TIQSource Src(A.File, ReadFormatHint(A.File));
-  const double Rate = SettledSampleRate(A.File, Src);
+  const TIQMetadata M = LoadMetadata(A.File);
+  WarnSidecarNotes(M);
+  const TIQSource Src(A.File, M.FormatHint);
+  const double Rate = SettledSampleRate(M, Src);
   const TComplexArray S = ReadSamples(Src, A.Start, A.Count, A.PsdNfft);
   TFloatArray Freqs, Db;
   ComputePSD(S, Rate, A.PsdNfft, A.Avg, Freqs, Db);
@@ -88,8 +89,10 @@ void RunRows() {
   const TDspArgs &A = Args();
   CheckNfft(A.WfNfft);
   RequireFile(A.File);
-  const TIQSource Src(A.File, ReadFormatHint(A.File));
-  const double Rate = SettledSampleRate(A.File, Src);
+  const TIQMetadata M = LoadMetadata(A.File);
+  WarnSidecarNotes(M);
+  const TIQSource Src(A.File, M.FormatHint);
+  const double Rate = SettledSampleRate(M, Src);
   const TComplexArray S = ReadSamples(Src, A.Start, A.Count, A.WfNfft);
   // Room for every row the samples can give.
   const int64_t Hop = WaterfallHop(A.WfNfft, A.Overlap);
@@ -136,8 +139,9 @@ void RunThumb() {
   ParseSize(A.Size, W, H);
   RequireFile(A.File);
   std::vector<uint8_t> Pixels;
-  if (!GenerateThumbnailPixels(A.File, W, H, Pixels))
-    throw CliError("no preview made for " + A.File);
+  std::string Why;
+  if (!GenerateThumbnailPixels(A.File, W, H, Pixels, &Why))
+    throw CliError("no preview made for " + A.File + ": " + Why);
   const auto Info = ThumbnailInfoHeader(W, H);
   const uint64_t Offset = 14 + Info.size();
   const uint64_t FileSize = Offset + Pixels.size();

@@ -2,9 +2,11 @@
 // samples as text, read through the same code the viewer uses.
 #include "commands.h"
 
+#include "base/uFileStream.h"
+#include "base/uGlobals.h"
+#include "base/uText.h"
 #include "formats/uIQFormats.h"
 #include "metadata/uMetadata.h"
-#include "base/uGlobals.h"
 
 #include <nlohmann/json.hpp>
 
@@ -12,11 +14,6 @@
 #include <string>
 
 namespace {
-
-void RequireFile(const std::string &Path) {
-  if (!FileExists(Path))
-    throw CliError("no such file: " + Path);
-}
 
 nlohmann::ordered_json SignalJson(const TSignalInfo &S) {
   return {{"index", S.Index},          {"name", S.Name},
@@ -27,74 +24,70 @@ nlohmann::ordered_json SignalJson(const TSignalInfo &S) {
           {"duration", S.DurationStr}, {"params", S.ParamStr}};
 }
 
-// Sidecar text is 8-bit as written; replace bytes that are not valid UTF-8 so that the JSON
-// writer never fails on a sidecar in a legacy code page.
-std::string Utf8Safe(const std::string &S) {
-  std::string Out;
-  size_t I = 0;
-  while (I < S.size()) {
-    const unsigned char C = static_cast<unsigned char>(S[I]);
-    size_t Len = C < 0x80 ? 1 : (C >> 5) == 6 ? 2 : (C >> 4) == 14 ? 3 : (C >> 3) == 30 ? 4 : 0;
-    bool Ok = Len > 0 && I + Len <= S.size();
-    for (size_t K = 1; Ok && K < Len; ++K)
-      Ok = (static_cast<unsigned char>(S[I + K]) & 0xC0) == 0x80;
-    if (Ok) {
-      Out.append(S, I, Len);
-      I += Len;
-    } else {
-      Out += "\xEF\xBF\xBD";
-      ++I;
-    }
-  }
-  return Out;
+// Sidecar text is single-byte text in the writer's code page; JSON wants UTF-8. The text is
+// converted here, where it leaves the system; inside, it stays as read.
+std::string SidecarTextToUtf8(const std::string &S, const std::string &Encoding) {
+  if (Encoding == "utf-8")
+    return Utf8Repaired(S);
+  if (Encoding == "latin1")
+    return Latin1ToUtf8(S);
+  if (Encoding == "cp1252")
+    return Cp1252ToUtf8(S);
+  // auto: text that is valid UTF-8 is almost certainly meant as such; anything else is taken
+  // as Windows-1252, the code page the generators on Western systems write.
+  return IsValidUtf8(S) ? S : Cp1252ToUtf8(S);
 }
 
-void CleanStrings(nlohmann::ordered_json &J) {
+void ConvertStrings(nlohmann::ordered_json &J, const std::string &Encoding) {
   if (J.is_string())
-    J = Utf8Safe(J.get<std::string>());
+    J = SidecarTextToUtf8(J.get<std::string>(), Encoding);
   else if (J.is_structured())
     for (auto &V : J)
-      CleanStrings(V);
+      ConvertStrings(V, Encoding);
 }
 
-void RunInfo(const std::string &Path) {
+void RunInfo(const std::string &Path, const std::string &Encoding) {
   RequireFile(Path);
-  const TIQSource Src(Path, ReadFormatHint(Path));
   const TIQMetadata M = LoadMetadata(Path);
+  const TIQSource Src(Path, M.FormatHint);
   const TIQFormatInfo &F = Src.GetFormatInfo();
 
   nlohmann::ordered_json Signals = nlohmann::ordered_json::array();
   for (const TSignalInfo &S : M.Signals)
     Signals.push_back(SignalJson(S));
+  ConvertStrings(Signals, Encoding);
+  nlohmann::ordered_json Notes = nlohmann::ordered_json::array();
+  for (const std::string &N : SidecarNotes(M))
+    Notes.push_back(SidecarTextToUtf8(N, Encoding));
 
   // The rate the viewer settles on: sidecar, else the file's own, else the default.
   double Rate = DEF_SAMPLE_RATE;
   if (M.HasSampleRate)
     Rate = M.SampleRateHz;
-  else if (Src.GetHasDetectedSampleRate() && Src.GetDetectedSampleRate() > 0)
+  else if (Src.GetHasDetectedSampleRate() && IsUsableSampleRate(Src.GetDetectedSampleRate()))
     Rate = Src.GetDetectedSampleRate();
 
   nlohmann::ordered_json J = {
-      {"file", Path},
+      {"file", Utf8Repaired(Path)},
       {"format",
        {{"kind", IQKindName(F.Kind)},
-        {"name", F.Name},
+        {"name", Utf8Repaired(F.Name)},
         {"header_bytes", F.HeaderBytes},
         {"detected_sample_rate", F.DetectedSampleRate},
         {"has_detected_sample_rate", F.HasDetectedSampleRate}}},
       {"total_samples", Src.TotalSamples()},
       {"sidecar",
-       {{"found", FileExists(SidecarPath(Path))},
-        {"format_hint", ReadFormatHint(Path)},
+       {{"found", M.Found},
+        {"format_hint", SidecarTextToUtf8(M.FormatHint, Encoding)},
         {"sample_rate_hz", M.SampleRateHz},
         {"has_sample_rate", M.HasSampleRate},
         {"center_freq_hz", M.CenterFreqHz},
         {"has_center_freq", M.HasCenterFreq},
-        {"signals", Signals}}},
+        {"signals", Signals},
+        {"notes", Notes}}},
       {"sample_rate_hz", Rate},
       {"duration_sec", static_cast<double>(Src.TotalSamples()) / Rate},
   };
-  CleanStrings(J);
   std::printf("%s\n", J.dump(2).c_str());
 }
 
@@ -122,6 +115,7 @@ void RunSamples(const std::string &Path, int64_t Start, int64_t Count) {
 
 struct TFormatArgs {
   std::string InfoFile;
+  std::string Encoding = "auto";
   std::string SamplesFile;
   int64_t Start = 0;
   int64_t Count = 16;
@@ -137,7 +131,11 @@ RegisterCommands reg([](CLI::App &App) {
   // Paths such as /tmp/x (under Wine) are files, not Windows-style options.
   Info->allow_windows_style_options(false);
   Info->add_option("FILE", Args().InfoFile, "Recording")->required();
-  Info->callback([] { RunInfo(Args().InfoFile); });
+  Info->add_option("--sidecar-encoding", Args().Encoding,
+                   "How the sidecar's text is written: auto (UTF-8 when valid, else Windows-1252), utf-8, "
+                   "cp1252 or latin1 (default auto)")
+      ->check(CLI::IsMember({"auto", "utf-8", "cp1252", "latin1"}));
+  Info->callback([] { RunInfo(Args().InfoFile, Args().Encoding); });
 
   auto *Samples = App.add_subcommand("samples", "Print complex samples as 're im' lines");
   Samples->allow_windows_style_options(false);

@@ -14,6 +14,18 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+struct TIQMetadata;
+
+// Throws a CliError unless Path names a regular file: says whether it is missing, a folder or
+// something else.
+void RequireFile(const std::string &Path);
+
+// The sidecar's notes (values ignored, lines and signals left out) as lines for the user.
+std::vector<std::string> SidecarNotes(const TIQMetadata &M);
+
+// Prints each note to stderr as a warning.
+void WarnSidecarNotes(const TIQMetadata &M);
+
 using CommandRegistrar = std::function<void(CLI::App &)>;
 
 std::vector<CommandRegistrar> &CommandRegistry();

@@ -1,0 +1,218 @@
+// What each fuzz target does with one input. Shared by the libFuzzer targets and by the
+// GoogleTest that replays the kept inputs, so a fault once found stays tested.
+//
+// Beyond not crashing, the targets check what must hold for any input: the segment readers
+// give exactly the whole-file decoders' samples, the hint learnt while parsing equals
+// ReadFormatHint, the painter writes only inside its image.
+#pragma once
+
+#include "base/uFileStream.h"
+#include "formats/uIQFormats.h"
+#include "metadata/uMetadata.h"
+#include "thumbnail/uThumbnail.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <process.h>
+#define ZB_GETPID _getpid
+#else
+#include <unistd.h>
+#define ZB_GETPID getpid
+#endif
+
+namespace zbfuzz {
+
+[[noreturn]] inline void Fail(const char *What) {
+  std::fprintf(stderr, "fuzz check failed: %s\n", What);
+  std::abort();
+}
+#define ZB_FUZZ_CHECK(Cond)                                                                                  \
+  do {                                                                                                       \
+    if (!(Cond))                                                                                             \
+      ::zbfuzz::Fail(#Cond);                                                                                 \
+  } while (0)
+
+// A private folder for this process's input files, removed at exit.
+inline std::string TempPath(const std::string &Name) {
+  struct TDir {
+    std::filesystem::path P;
+    TDir() : P(std::filesystem::temp_directory_path() / ("zbfuzz_" + std::to_string(ZB_GETPID()))) {
+      std::filesystem::create_directories(P);
+    }
+    ~TDir() {
+      std::error_code Ec;
+      std::filesystem::remove_all(P, Ec);
+    }
+  };
+  static const TDir Dir;
+  return (Dir.P / Name).string();
+}
+
+inline void WriteFile(const std::string &Path, const uint8_t *Data, size_t Size) {
+  std::FILE *F = std::fopen(Path.c_str(), "wb");
+  if (!F)
+    Fail("cannot write the input file");
+  if (Size && std::fwrite(Data, 1, Size, F) != Size)
+    Fail("cannot write the input file");
+  std::fclose(F);
+}
+
+inline bool SameSamples(const TComplexArray &A, const TComplexSample *B, size_t N) {
+  return A.size() == N && (N == 0 || std::memcmp(A.data(), B, N * sizeof(TComplexSample)) == 0);
+}
+
+// Every segment of Src against the whole-file samples: whole, and a few cuts the input picks.
+inline void CheckSegments(const TIQSource &Src, const TComplexArray &All, const uint8_t *Data, size_t Size) {
+  ZB_FUZZ_CHECK(Src.TotalSamples() == static_cast<int64_t>(All.size()));
+  ZB_FUZZ_CHECK(SameSamples(Src.LoadSegment(0, -1), All.data(), All.size()));
+  const int64_t Total = Src.TotalSamples();
+  for (size_t K = 0; K + 2 < Size && K < 24; K += 3) {
+    const int64_t Start = Total ? static_cast<int64_t>(Data[K] | Data[K + 1] << 8) % (Total + 2) - 1 : 0;
+    const int32_t Count = Data[K + 2] * 37;
+    const int64_t From = Start < 0 ? 0 : Start;
+    const int64_t Want = std::max<int64_t>(0, std::min<int64_t>(Count, Total - From));
+    const TComplexArray S = Src.LoadSegment(Start, Count);
+    ZB_FUZZ_CHECK(SameSamples(S, All.data() + (Want ? From : 0), static_cast<size_t>(Want)));
+  }
+  ZB_FUZZ_CHECK(Src.LoadSegment(INT64_MAX - 1, INT32_MAX).empty());
+}
+
+// Format detection and segment reads. Byte 0 picks the extension and the sidecar hint.
+inline void Source(const uint8_t *Data, size_t Size) {
+  if (Size < 1)
+    return;
+  static const char *Exts[8] = {".cs8", ".cs16", ".cf32", ".sdriq", ".iq", ".raw", "", ".CF32"};
+  static const char *Hints[4] = {"", "sda-wav", "sdrangel", "hackrf"};
+  const std::string Path = TempPath(std::string("rec") + Exts[Data[0] & 7]);
+  WriteFile(Path, Data + 1, Size - 1);
+  const TIQSource Src(Path, Hints[(Data[0] >> 3) & 3]);
+  const TIQFormatInfo &I = Src.GetFormatInfo();
+  ZB_FUZZ_CHECK(!I.HasDetectedSampleRate || IsUsableSampleRate(I.DetectedSampleRate) || I.Kind == iqkSdrIq ||
+                I.Kind == iqkWav);
+  if (I.Kind == iqkVita49 || I.Kind == iqkWav) {
+    TComplexArray All;
+    double Rate = 0;
+    bool Has = false;
+    if (I.Kind == iqkVita49)
+      DecodeVita49(Path, All, Rate, Has);
+    else
+      DecodeWav(Path, All, Rate, Has);
+    CheckSegments(Src, All, Data, Size);
+  } else {
+    const TComplexArray S = Src.LoadSegment(0, 4096);
+    ZB_FUZZ_CHECK(static_cast<int64_t>(S.size()) == std::min<int64_t>(4096, Src.TotalSamples()));
+    ZB_FUZZ_CHECK(Src.LoadSegment(INT64_MAX - 1, INT32_MAX).empty());
+  }
+}
+
+// The VITA-49 probes, the walk and the decoders, on the bytes as a file.
+inline void Vita49(const uint8_t *Data, size_t Size) {
+  const TByteArray Head(Data, Data + std::min<size_t>(Size, 4096));
+  const int32_t HeadLen = static_cast<int32_t>(Head.size());
+  (void)V49LooksLikeVRT(Head, HeadLen, static_cast<int64_t>(Size));
+  const TIQFormatInfo Info = VitaInfo(Head, HeadLen);
+  ZB_FUZZ_CHECK(!Info.HasDetectedSampleRate || IsUsableSampleRate(Info.DetectedSampleRate));
+  const std::string Path = TempPath("v.iq");
+  WriteFile(Path, Data, Size);
+  TComplexArray All;
+  double Rate = 0;
+  bool Has = false, Big = true;
+  DecodeVita49(Path, All, Rate, Has, &Big);
+  const TV49Index Index = BuildVita49Index(Path);
+  ZB_FUZZ_CHECK(Index.Big == Big);
+  ZB_FUZZ_CHECK(Index.HasSampleRate == Has && Index.SampleRate == Rate);
+  ZB_FUZZ_CHECK(Index.TotalSamples == static_cast<int64_t>(All.size()));
+  ZB_FUZZ_CHECK(SameSamples(ReadVita49Segment(Path, Index, 0, Index.TotalSamples), All.data(), All.size()));
+  const TIQSource Src(Path, "sda-wav");
+  CheckSegments(Src, All, Data, Size);
+}
+
+// The WAV chunk walk, the layout and the decoders.
+inline void Wav(const uint8_t *Data, size_t Size) {
+  const std::string Path = TempPath("w.iq");
+  WriteFile(Path, Data, Size);
+  TComplexArray All;
+  double Rate = 0;
+  bool Has = false;
+  DecodeWav(Path, All, Rate, Has);
+  const TWavLayout L = ReadWavLayout(Path);
+  ZB_FUZZ_CHECK(L.HasSampleRate == Has && L.SampleRate == Rate);
+  ZB_FUZZ_CHECK(L.Decodable ? L.Refusal.empty() : (!L.Refusal.empty() && All.empty()));
+  ZB_FUZZ_CHECK(SameSamples(ReadWavSegment(Path, L, 0, L.NFrames), All.data(), All.size()));
+  if (Size >= 12 && std::memcmp(Data, "RIFF", 4) == 0 && std::memcmp(Data + 8, "WAVE", 4) == 0) {
+    const TIQSource Src(Path, "");
+    CheckSegments(Src, All, Data, Size);
+  }
+}
+
+// The sidecar parser and its helpers.
+inline void Sidecar(const uint8_t *Data, size_t Size) {
+  const std::string Txt = TempPath("s.txt");
+  WriteFile(Txt, Data, Size);
+  const std::string Rec = TempPath("s.iq");
+  const TIQMetadata M = LoadMetadata(Rec);
+  ZB_FUZZ_CHECK(M.Found);
+  ZB_FUZZ_CHECK(M.FormatHint == ReadFormatHint(Rec));
+  ZB_FUZZ_CHECK(M.SignalCount == static_cast<int32_t>(M.Signals.size()) &&
+                M.SignalCount <= SIDECAR_MAX_SIGNALS);
+  ZB_FUZZ_CHECK(!M.HasSampleRate || IsUsableSampleRate(M.SampleRateHz));
+  const std::string S(reinterpret_cast<const char *>(Data), std::min<size_t>(Size, 512));
+  (void)ParseFloat(S);
+  (void)ExtractIndex(S);
+  (void)ExtractToken(S, "a=");
+  (void)FindDoubleSpace(S, static_cast<int32_t>(Size % 7));
+  (void)ExtractBetween(S, static_cast<int32_t>(Size % 5), static_cast<int32_t>(Size % 11));
+}
+
+// The preview painter on spectra made from the bytes (any float, rows of any length), with a
+// guard band around the image that must stay untouched; and, for inputs with the top bit of
+// byte 0 set, the whole preview of the rest as a recording.
+inline void Thumbnail(const uint8_t *Data, size_t Size) {
+  if (Size < 3)
+    return;
+  const int32_t W = 1 + Data[1] % 200, H = 1 + Data[2] % 120;
+  if (Data[0] & 0x80) {
+    const std::string Path = TempPath("t.cs16");
+    WriteFile(Path, Data + 3, Size - 3);
+    std::vector<uint8_t> Pixels;
+    std::string Why;
+    const bool Made = GenerateThumbnailPixels(Path, W + 15, H + 15, Pixels, &Why);
+    ZB_FUZZ_CHECK(Made ? Pixels.size() == static_cast<size_t>(ThumbnailStride(W + 15) * (H + 15))
+                       : !Why.empty());
+    return;
+  }
+  TThumbnailSpectra S;
+  size_t P = 3;
+  auto NextFloat = [&]() {
+    float F = 0;
+    if (P + 4 <= Size) {
+      std::memcpy(&F, Data + P, 4);
+      P += 4;
+    }
+    return F;
+  };
+  const size_t Levels = (Data[0] & 0x3F);
+  for (size_t K = 0; K < Levels; ++K)
+    S.PsdDb.push_back(NextFloat());
+  while (P < Size && S.Rows.size() < 64) {
+    TSingleArray Row(Data[P++] % 40);
+    for (float &V : Row)
+      V = NextFloat();
+    S.Rows.push_back(std::move(Row));
+  }
+  S.RowCount = static_cast<int32_t>(S.Rows.size()) - (Data[0] & 0x40 ? 1 : 0);
+  const size_t Guard = 64, Bytes = static_cast<size_t>(ThumbnailStride(W) * H);
+  std::vector<uint8_t> Buf(Bytes + 2 * Guard, 0xA5);
+  PaintThumbnail(S, W, H, Buf.data() + Guard);
+  for (size_t K = 0; K < Guard; ++K)
+    ZB_FUZZ_CHECK(Buf[K] == 0xA5 && Buf[Guard + Bytes + K] == 0xA5);
+}
+
+} // namespace zbfuzz

@@ -1,0 +1,103 @@
+#include "base/uText.h"
+
+#include <cstdint>
+
+namespace {
+
+void PutUtf8(std::string &Out, uint32_t Cp) {
+  if (Cp < 0x80) {
+    Out += static_cast<char>(Cp);
+  } else if (Cp < 0x800) {
+    Out += static_cast<char>(0xC0 | (Cp >> 6));
+    Out += static_cast<char>(0x80 | (Cp & 0x3F));
+  } else {
+    Out += static_cast<char>(0xE0 | (Cp >> 12));
+    Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (Cp & 0x3F));
+  }
+}
+
+// Code points of the bytes 0x80..0x9F; 0xA0..0xFF equal their code points.
+constexpr uint16_t CP1252_HIGH[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// Length of the well-formed UTF-8 sequence at S[I], 0 when there is none.
+size_t Utf8SeqLen(const std::string &S, size_t I) {
+  const auto B = [&](size_t K) { return static_cast<unsigned char>(S[K]); };
+  const unsigned char C = B(I);
+  if (C < 0x80)
+    return 1;
+  size_t Len;
+  uint32_t Cp;
+  if (C >= 0xC2 && C <= 0xDF) {
+    Len = 2;
+    Cp = C & 0x1F;
+  } else if (C >= 0xE0 && C <= 0xEF) {
+    Len = 3;
+    Cp = C & 0x0F;
+  } else if (C >= 0xF0 && C <= 0xF4) {
+    Len = 4;
+    Cp = C & 0x07;
+  } else {
+    return 0;
+  }
+  if (I + Len > S.size())
+    return 0;
+  for (size_t K = 1; K < Len; ++K) {
+    if ((B(I + K) & 0xC0) != 0x80)
+      return 0;
+    Cp = (Cp << 6) | (B(I + K) & 0x3F);
+  }
+  if ((Len == 3 && (Cp < 0x800 || (Cp >= 0xD800 && Cp <= 0xDFFF))) ||
+      (Len == 4 && (Cp < 0x10000 || Cp > 0x10FFFF)))
+    return 0;
+  return Len;
+}
+
+} // namespace
+
+bool IsValidUtf8(const std::string &S) {
+  for (size_t I = 0; I < S.size();) {
+    const size_t L = Utf8SeqLen(S, I);
+    if (L == 0)
+      return false;
+    I += L;
+  }
+  return true;
+}
+
+std::string Cp1252ToUtf8(const std::string &S) {
+  std::string Out;
+  Out.reserve(S.size());
+  for (char Ch : S) {
+    const unsigned char C = static_cast<unsigned char>(Ch);
+    PutUtf8(Out, C >= 0x80 && C < 0xA0 ? CP1252_HIGH[C - 0x80] : C);
+  }
+  return Out;
+}
+
+std::string Latin1ToUtf8(const std::string &S) {
+  std::string Out;
+  Out.reserve(S.size());
+  for (char Ch : S)
+    PutUtf8(Out, static_cast<unsigned char>(Ch));
+  return Out;
+}
+
+std::string Utf8Repaired(const std::string &S) {
+  std::string Out;
+  Out.reserve(S.size());
+  for (size_t I = 0; I < S.size();) {
+    const size_t L = Utf8SeqLen(S, I);
+    if (L == 0) {
+      Out += "\xEF\xBF\xBD";
+      ++I;
+    } else {
+      Out.append(S, I, L);
+      I += L;
+    }
+  }
+  return Out;
+}
