@@ -24,7 +24,10 @@ public:
         return nullptr;
       Target = FFolder + "/" + Name;
     }
-    void *Lib = dlopen(Target.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // An installed toolkit stays mapped once opened (closing only drops our reference): its
+    // runtime may leave threads and exit handlers behind, which must not outlive its code. The
+    // engine exists once per process, so nothing piles up.
+    void *Lib = dlopen(Target.c_str(), RTLD_NOW | RTLD_LOCAL | (FRestricted ? 0 : RTLD_NODELETE));
     if (!Lib)
       return nullptr;
     LoadedPath = Target;
