@@ -1,14 +1,16 @@
 # Sources are sorted by naming, in the product, the tests, the tools and the benchmarks alike:
 # files starting with win32_ or wgl_ need Win32, osmesa_ files need the native offscreen GL,
+# posix_ files are native-only (built with the portable files, never into the Windows builds),
 # everything else is portable.
 #
 #   zb_sort_sources(PREFIX <var> [EXCLUDE <name>...] DIRS <dir>...)
-# sets <var>_CORE, <var>_WIN32 and <var>_OSMESA in the caller's scope.
+# sets <var>_CORE, <var>_WIN32, <var>_OSMESA and <var>_POSIX in the caller's scope.
 function(zb_sort_sources)
   cmake_parse_arguments(S "" "PREFIX" "EXCLUDE;DIRS" ${ARGN})
   set(_core)
   set(_win32)
   set(_osmesa)
+  set(_posix)
   foreach(dir IN LISTS S_DIRS)
     file(GLOB _files CONFIGURE_DEPENDS ${dir}/*.cpp)
     foreach(f IN LISTS _files)
@@ -19,6 +21,8 @@ function(zb_sort_sources)
         list(APPEND _win32 ${f})
       elseif(_name MATCHES "^osmesa_")
         list(APPEND _osmesa ${f})
+      elseif(_name MATCHES "^posix_")
+        list(APPEND _posix ${f})
       else()
         list(APPEND _core ${f})
       endif()
@@ -27,4 +31,5 @@ function(zb_sort_sources)
   set(${S_PREFIX}_CORE ${_core} PARENT_SCOPE)
   set(${S_PREFIX}_WIN32 ${_win32} PARENT_SCOPE)
   set(${S_PREFIX}_OSMESA ${_osmesa} PARENT_SCOPE)
+  set(${S_PREFIX}_POSIX ${_posix} PARENT_SCOPE)
 endfunction()

@@ -4,6 +4,7 @@
 
 #include "base/uFileStream.h"
 #include "base/uGlobals.h"
+#include "dsp/uCudaFFT.h"
 #include "dsp/uFFT.h"
 #include "formats/uIQFormats.h"
 #include "metadata/uMetadata.h"
@@ -63,6 +64,7 @@ struct TDspArgs {
   int32_t Decimation = 1;
   std::string Size;
   std::string Out;
+  std::string Engine = "cpu";
 };
 
 TDspArgs &Args() {
@@ -80,7 +82,22 @@ void RunPsd() {
   const double Rate = SettledSampleRate(M, Src);
   const TComplexArray S = ReadSamples(Src, A.Start, A.Count, A.PsdNfft);
   TFloatArray Freqs, Db;
-  ComputePSD(S, Rate, A.PsdNfft, A.Avg, Freqs, Db);
+  bool OnGpu = false;
+  if (A.Engine != "cpu") {
+    EnsureCudaEngine();
+    if (!CudaEngine->Available()) {
+      if (A.Engine == "gpu")
+        throw CliError("--engine gpu: no CUDA runtime with cuFFT found");
+    } else {
+      OnGpu = CudaEngine->ComputePSD_GPU(S, Rate, A.PsdNfft, A.Avg, Freqs, Db);
+      if (!OnGpu && A.Engine == "gpu")
+        throw CliError("--engine gpu: the GPU could not compute the PSD");
+    }
+  }
+  if (!OnGpu)
+    ComputePSD(S, Rate, A.PsdNfft, A.Avg, Freqs, Db);
+  if (A.Engine == "auto")
+    std::fprintf(stderr, "engine: %s\n", OnGpu ? ("gpu (" + CudaEngine->DeviceName() + ")").c_str() : "cpu");
   for (size_t I = 0; I < Db.size(); ++I)
     std::printf("%.17g %.17g\n", Freqs[I], Db[I]);
 }
@@ -170,6 +187,10 @@ RegisterCommands reg([](CLI::App &App) {
   Psd->add_option("--count", Args().Count, "Number of samples (default: the FFT size)");
   Psd->add_option("--nfft", Args().PsdNfft, "FFT size, a power of two (default 2048)");
   Psd->add_option("--avg", Args().Avg, "Blocks averaged at most (default 1)");
+  Psd->add_option("--engine", Args().Engine,
+                  "cpu (default), gpu (CUDA runtime with cuFFT, else fail) or auto (GPU when it works, "
+                  "else CPU; says which on standard error)")
+      ->check(CLI::IsMember({"cpu", "gpu", "auto"}));
   Psd->callback(RunPsd);
 
   auto *Rows =
