@@ -2,6 +2,7 @@
 
 #include "viewer/uViewerLayout.h"
 #include "viewer/win32_uDialogs.h"
+#include "viewer/win32_uLegendDialog.h"
 
 #include "base/uLog.h"
 #include "base/win32_uHandles.h"
@@ -132,6 +133,8 @@ void TViewerForm::CreateWindows() {
   SendMessageW(FSliderWnd, TBM_SETPOS, TRUE, 0);
   FStatusWnd = Make(L"STATIC", L"Loading...", WS_CHILD | WS_VISIBLE, L.Status, IDC_STATUS);
   FFreqWnd = Make(L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_RIGHT, L.Freq, 0);
+  InitTooltip(FHover, FRootWnd.get(), FGLWnd, FFreqWnd);
+  FCore.FDecimalSep = UserDecimalSeparator();
   FDpiScale = GetDpiScaleFor(FRootWnd.get());
 }
 
@@ -301,12 +304,14 @@ void TViewerForm::HandleCommand(WORD ID) {
   case IDC_BTN_OVERLAY:
     FCore.ToggleOverlay();
     SetWindowTextW(FBtnOverlay, FCore.FOverlayVisible ? L"Overlay: An" : L"Overlay: Aus");
+    RefreshSignalHover(FHover, FCore);
     break;
   case IDC_BTN_STEP:
     FCore.StepOnce();
     break;
   case IDC_BTN_LEGEND:
     FCore.StopPlay();
+    ShowLegendDialog(FRootWnd.get(), FCore);
     break;
   default:
     break;
@@ -320,6 +325,7 @@ void TViewerForm::ShowSettings() {
   TViewerSettings S = FCore.GetSettings();
   ApplySettingsTexts(S, Texts); // a refused field keeps its value, as in every dialog of the viewer
   FCore.ApplySettings(S);
+  RefreshSignalHover(FHover, FCore);
 }
 
 double GetDpiScaleFor(HWND Wnd) {

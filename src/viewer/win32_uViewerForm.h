@@ -9,6 +9,7 @@
 #include "render/win32_uGdiPresent.h"
 #include "viewer/uFormRegistry.h"
 #include "viewer/uViewerCore.h"
+#include "viewer/win32_uSignalTooltip.h"
 
 #include <cstdint>
 #include <memory>
@@ -34,7 +35,6 @@ inline constexpr int32_t STATUS_H = 22;
 inline constexpr int32_t FREQ_STATUS_W = 150;
 inline constexpr COLORREF CLR_BG = 0x1E1E2E;
 inline constexpr COLORREF CLR_TOOLBAR = 0x2A2A3E;
-
 
 class TGLRenderer;
 
@@ -64,11 +64,9 @@ public:
   void HandleTimer() { FCore.HandleTimer(); }
   void HandleSeekTimer() { FCore.HandleSeekTimer(); }
   void HandleSliderChange(WORD ScrollCode) { FCore.HandleSliderChange(ScrollCode); }
-  void HandleGLMouseMove(int32_t X, int32_t Y) {
-    FLastMouseX = X;
-    FLastMouseY = Y;
-  }
-  void HandleGLMouseLeave() {}
+  // Frequency readout and the tooltip of the signal under the mouse.
+  void HandleGLMouseMove(int32_t X, int32_t Y) { ::HandleGLMouseMove(FHover, FCore, X, Y); }
+  void HandleGLMouseLeave() { ::HandleGLMouseLeave(FHover); }
   void UpdateStatusText(const std::string &S);
   void RenderFrame() { FCore.RenderFrame(); }
 
@@ -98,9 +96,7 @@ public:
   HWND FStatusWnd = nullptr;
   HWND FFreqWnd = nullptr;
   TUnregisterForm FRegistration;
-  unique_hwnd FTooltipWnd; // a top-level window: not destroyed with the root
-  int32_t FLastMouseX = INT32_MIN;
-  int32_t FLastMouseY = INT32_MIN;
+  TSignalHover FHover; // the tooltip window (owned) and the last mouse position
   HWND FBtnPlay = nullptr, FBtnReset = nullptr, FBtnSettings = nullptr;
   HWND FBtnOverlay = nullptr, FBtnStep = nullptr, FBtnLegend = nullptr;
   unique_hwnd FRenderWnd; // hidden window drawn into where frames are presented through GDI
