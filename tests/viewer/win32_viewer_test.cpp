@@ -259,3 +259,93 @@ TEST_F(LiveViewerGL, SettingsDialogAcceptsRefusesAndCancels) {
   EXPECT_EQ(After.Initial[2], L"1024");
   EXPECT_EQ(After.Initial[9], L"1");
 }
+
+namespace {
+
+// The tooltip window the viewer made: a popup owned by the root window's top-level window
+// (an owner is always a top-level window), or null.
+HWND FindTooltipOf(HWND Root) {
+  const HWND Top = GetAncestor(Root, GA_ROOT);
+  for (HWND W = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); W;
+       W = FindWindowExW(nullptr, W, TOOLTIPS_CLASSW, nullptr))
+    if (GetWindowThreadProcessId(W, nullptr) == GetCurrentThreadId() &&
+        (GetWindow(W, GW_OWNER) == Root || GetWindow(W, GW_OWNER) == Top))
+      return W;
+  return nullptr;
+}
+
+} // namespace
+
+TEST_F(LiveViewerGL, ReadoutAndTooltipFollowTheMouse) {
+  const std::wstring File = MakeRecording(L"zb_live_g.cs16", 1.0, 100000);
+  // One signal 20 kHz above the centre of the 100 kHz wide display.
+  const std::string Side =
+      "sample_rate_hz=100000\ncenter_freq_hz=100000000\nsignals=\n"
+      "[0] name=Bake modulation=CW offset_hz=20000 amplitude=0.5 loop_mode=true repeat=0 "
+      "pause=0s delay=0s duration=1s comment=Leuchtfeuer  params=x=1\n";
+  TempFile(L"zb_live_g.txt", std::vector<char>(Side.begin(), Side.end()));
+  Open(File);
+  HWND Gl = FindWindowExW(Root, nullptr, L"ZembrolaGLWnd", nullptr);
+  HWND Freq = GetWindow(GetDlgItem(Root, IDC_STATUS), GW_HWNDNEXT);
+  const auto Move = [&](int X, int Y) {
+    SendMessageW(Gl, WM_MOUSEMOVE, 0, MAKELPARAM(X, Y));
+    HostWindow::Pump();
+  };
+  const auto ReadoutMHz = [&]() { return std::wcstod(WindowText(Freq).c_str(), nullptr); };
+
+  // Outside the plots (the left margin): no readout.
+  Move(2, 100);
+  EXPECT_EQ(WindowText(Freq), L"");
+  // Across the plot the readout rises from about 99.95 to 100.05 MHz; find the column of the signal.
+  RECT Rc{};
+  GetClientRect(Gl, &Rc);
+  int SignalX = -1;
+  double Best = 1e9;
+  for (int X = 0; X < Rc.right; ++X) {
+    // The readout is set while the message is handled: no need to pump for each column.
+    SendMessageW(Gl, WM_MOUSEMOVE, 0, MAKELPARAM(X, 150));
+    const std::wstring T = WindowText(Freq);
+    if (T.empty())
+      continue;
+    EXPECT_NE(T.find(L" MHz"), std::wstring::npos) << T;
+    const double D = std::fabs(ReadoutMHz() - 100.02);
+    if (D < Best) {
+      Best = D;
+      SignalX = X;
+    }
+  }
+  ASSERT_GE(SignalX, 0);
+  EXPECT_LT(Best, 0.001) << "a column within 1 kHz of the signal";
+
+  // Over the signal: the tooltip shows its description, below and right of the mouse.
+  Move(SignalX + 1, 150);
+  Move(SignalX, 150);
+  HWND Tip = FindTooltipOf(Root);
+  ASSERT_NE(Tip, nullptr);
+  EXPECT_TRUE(IsWindowVisible(Tip));
+  wchar_t Buf[1024] = {};
+  TTTOOLINFOW Ti{};
+  Ti.cbSize = sizeof(Ti);
+  Ti.lpszText = Buf;
+  SendMessageW(Tip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&Ti));
+  SendMessageW(Tip, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&Ti));
+  EXPECT_NE(std::wstring(Buf).find(L"Bake"), std::wstring::npos) << Buf;
+  RECT Tr{};
+  GetWindowRect(Tip, &Tr);
+  POINT P{SignalX, 150};
+  ClientToScreen(Gl, &P);
+  EXPECT_NEAR(Tr.left, P.x + 18, 1);
+  EXPECT_NEAR(Tr.top, P.y + 18, 1);
+
+  // Overlay off hides it; on again and away from the signal, it stays hidden.
+  Click(1006);
+  EXPECT_FALSE(IsWindowVisible(Tip));
+  Click(1006);
+  Move(SignalX > 100 ? SignalX - 60 : SignalX + 60, 150);
+  EXPECT_FALSE(IsWindowVisible(Tip));
+  // Leaving the drawing window hides it too.
+  Move(SignalX, 150);
+  SendMessageW(Gl, WM_MOUSELEAVE, 0, 0);
+  HostWindow::Pump();
+  EXPECT_FALSE(IsWindowVisible(Tip));
+}
