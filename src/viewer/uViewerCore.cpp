@@ -62,10 +62,11 @@ TViewerCore::~TViewerCore() {
 void TViewerCore::LoadFile(const std::string &AFileName) {
   FFileName = AFileName;
   LogFmt("LoadFile: [%s]", FFileName);
-  FIQSource = std::make_unique<TIQSource>(FFileName, ReadFormatHint(FFileName));
+  // The sidecar is read once: its format hint decides how the recording is opened.
+  FMeta = LoadMetadata(FFileName);
+  FIQSource = std::make_unique<TIQSource>(FFileName, FMeta.FormatHint);
   FTotalSamples = FIQSource->TotalSamples();
   LogFmt("LoadFile: Format=[%s] TotalSamples=%d", FIQSource->GetFormatName(), FTotalSamples);
-  FMeta = LoadMetadata(FFileName);
   // A rate that is not a positive finite number would turn every position into nonsense.
   if (FMeta.HasSampleRate && UsableRate(FMeta.SampleRateHz))
     FSampleRate = FMeta.SampleRateHz;
