@@ -4,13 +4,19 @@
 // 1 when no libraries were found or a GPU call failed, 2 when the results disagree.
 #include "dsp/uCudaFFT.h"
 #include "dsp/uFFT.h"
+#include "viewer/uHeadlessPlatform.h"
+#include "viewer/uViewerCore.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <fstream>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -41,6 +47,34 @@ template <typename F> double TimeMs(F Run) {
   }
   std::sort(Ms.begin(), Ms.end());
   return Ms[2];
+}
+
+// The viewer's own path on a generated int16 recording: its first PSD looks for the engine, the
+// root text names it and the status line says which engine computed the PSD.
+void CheckViewer() {
+  const std::string Path = "/tmp/zb_gpu_check_viewer.cs16";
+  {
+    const TComplexArray S = Recording(1 << 20, 7);
+    std::vector<int16_t> Raw;
+    Raw.reserve(S.size() * 2);
+    for (const auto &C : S) {
+      Raw.push_back(static_cast<int16_t>(std::lround(C.Re * 16000.0f)));
+      Raw.push_back(static_cast<int16_t>(std::lround(C.Im * 16000.0f)));
+    }
+    std::ofstream Out(Path, std::ios::binary);
+    Out.write(reinterpret_cast<const char *>(Raw.data()),
+              static_cast<std::streamsize>(Raw.size() * sizeof(int16_t)));
+  }
+  try {
+    THeadlessPlatform Platform;
+    TViewerCore Core(Platform);
+    Core.Open(Path);
+    std::printf("viewer: root text \"%s\", status \"%s\"\n", Platform.RootText.c_str(),
+                Platform.StatusText.c_str());
+  } catch (const std::exception &E) {
+    std::printf("viewer: could not open the generated recording: %s\n", E.what());
+  }
+  std::remove(Path.c_str());
 }
 
 } // namespace
@@ -89,5 +123,6 @@ int main() {
       const double Gpu = TimeMs([&] { Engine.ComputePSD_GPU(S, 1e6, NFFT, Avg, F, P); });
       std::printf("time NFFT %5d averaging %2d: CPU %9.3f ms, GPU %9.3f ms\n", NFFT, Avg, Cpu, Gpu);
     }
+  CheckViewer();
   return Worst <= 0.01 ? 0 : 2;
 }
