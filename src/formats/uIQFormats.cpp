@@ -398,7 +398,12 @@ bool V49FirstPacketFits(const TByteArray &Head, int32_t HeadLen, int64_t NTotal)
 
 // Whether well-formed packets, in either byte order, tile the file from its start exactly to
 // its end, or past its first 1 MiB for larger files.
-bool V49ChainCoversFile(const std::string &FileName, int64_t NTotal) {
+//
+// With NeedCounts, each packet's 4-bit packet count (header bits 19-16) must also follow on
+// from the packet before it, or from the one before it of the same class (data or context),
+// where there is one. A periodic signal can repeat a plausible header at a fixed distance
+// through the whole first MiB; it repeats the count with it.
+bool V49ChainCoversFile(const std::string &FileName, int64_t NTotal, bool NeedCounts = false) {
   constexpr int64_t LIMIT = int64_t{1} << 20;
   const int64_t Want = std::min(NTotal, LIMIT);
   TByteArray Buf(static_cast<size_t>(Want));
@@ -409,13 +414,21 @@ bool V49ChainCoversFile(const std::string &FileName, int64_t NTotal) {
   }
   for (bool Big : {true, false}) {
     int64_t Off = 0;
+    int PrevCount = -1, PrevOfClass[2] = {-1, -1};
+    bool CountsFollow = true;
     while (Off + 4 <= Want) {
-      const TV49Header H = SplitHeader(V49U32(Buf, Off, Big));
+      const uint32_t W0 = V49U32(Buf, Off, Big);
+      const TV49Header H = SplitHeader(W0);
       if (H.Type > 5 || H.Size == 0 || Off + static_cast<int64_t>(H.Size) * 4 > NTotal)
         break;
+      const int Count = static_cast<int>((W0 >> 16) & 15), Class = H.Type >= 4 ? 1 : 0;
+      if (PrevCount >= 0 && Count != ((PrevCount + 1) & 15) && PrevOfClass[Class] >= 0 &&
+          Count != ((PrevOfClass[Class] + 1) & 15))
+        CountsFollow = false;
+      PrevCount = PrevOfClass[Class] = Count;
       Off += static_cast<int64_t>(H.Size) * 4;
     }
-    if (Off == NTotal || (NTotal > LIMIT && Off >= LIMIT))
+    if ((Off == NTotal || (NTotal > LIMIT && Off >= LIMIT)) && (CountsFollow || !NeedCounts))
       return true;
   }
   return false;
@@ -456,13 +469,15 @@ TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &For
     return MakeInfo(iqkWav, IQ_NAME_WAV);
   if (LowerFileExt(FileName) == ".sdriq")
     return SdrIqInfo(FileName);
-  // Without a raw-type extension, two plausible packets in the head suffice. Otherwise, and for
-  // streams of one packet or of packets larger than the head, the chain of packets must tile
-  // the file (or its first 1 MiB) exactly: noise seldom does that.
+  // Without a raw-type extension, two plausible packets in the head suffice. Otherwise the
+  // chain of packets must tile the file (or its first 1 MiB) exactly: noise seldom does that.
+  // Streams of one packet, or of packets larger than the head, must in addition count their
+  // packets, which tones that repeat a plausible header do not.
   const bool Looks = V49LooksLikeVRT(Head, HeadLen, NTotal);
-  if (Looks && !ExtNamesRawType(FileName))
-    return VitaInfo(Head, HeadLen);
-  if ((Looks || V49FirstPacketFits(Head, HeadLen, NTotal)) && V49ChainCoversFile(FileName, NTotal))
+  if (Looks)
+    return !ExtNamesRawType(FileName) || V49ChainCoversFile(FileName, NTotal) ? VitaInfo(Head, HeadLen)
+                                                                              : ExtFallback(FileName);
+  if (V49FirstPacketFits(Head, HeadLen, NTotal) && V49ChainCoversFile(FileName, NTotal, true))
     return VitaInfo(Head, HeadLen);
   return ExtFallback(FileName);
 }

@@ -10,6 +10,7 @@
 #include "metadata/uMetadata.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -431,6 +432,33 @@ TEST(OtherTools, VitaStreamsOfOneOrLargePackets) {
     }
 }
 
+// What the whole-chain rule does not take for VITA-49: a tone whose samples repeat a plausible
+// header word at the distance it names, through the first MiB (the header word and the
+// packet count repeat unchanged), and a stream of large packets that does not count them.
+TEST(OtherTools, RepeatingHeaderWordsAreNotPackets) {
+  TTempDir D;
+  // Sample 0 is (8000, 0): read little-endian, a type-0 header of 8000 words, and the tone's
+  // period of 20 samples brings the same word back every 8000 samples.
+  TBytes B;
+  for (int K = 0; K < 400000; ++K) {
+    const double Ph = 0.05 * 2 * 3.141592653589793 * K;
+    PutU16(B, static_cast<uint16_t>(static_cast<int16_t>(8000 * std::cos(Ph))));
+    PutU16(B, static_cast<uint16_t>(static_cast<int16_t>(8000 * std::sin(Ph))));
+  }
+  for (const char *Name : {"tone.cs16", "tone.iq"}) {
+    WriteBytes(D.File(Name), B);
+    EXPECT_NE(Open(D.File(Name)).GetFormatInfo().Kind, iqkVita49) << Name;
+  }
+  iqw::TVitaOptions O;
+  O.Context = false;
+  O.SamplesPerPacket = 2000;
+  TBytes V = iqw::VitaBytes(TestSignal(8000), 1e6, 1e8, O);
+  for (size_t P = 0; P < 4; ++P)
+    V[P * 4 * 2003 + 1] &= 0xF0; // every packet count 0
+  WriteBytes(D.File("uncounted.iq"), V);
+  EXPECT_NE(Open(D.File("uncounted.iq")).GetFormatInfo().Kind, iqkVita49);
+}
+
 TEST(OtherTools, VitaPayloadFormatAndSpectrum) {
   TTempDir D;
   const std::vector<iqw::TCplx> X = TestSignal(4000);
@@ -509,7 +537,7 @@ TEST(OtherTools, NoiseIsNeverTakenForVita) {
                              iqw::TRaw::cu8,     iqw::TRaw::ci8,     iqw::TRaw::ci8,     iqw::TRaw::ci16_le,
                              iqw::TRaw::ci16_le, iqw::TRaw::ci16_le, iqw::TRaw::cf32_le, iqw::TRaw::cf32_le};
   const double Levels[] = {0.5 / 32768, 2.0 / 32768, 1.0 / 128, 3.0 / 128, 0.05, 0.3};
-  int Files = 0, Vita = 0;
+  int Files = 0, Vita = 0, HeadLooksVita = 0;
   for (size_t E = 0; E < std::size(Exts); ++E)
     for (double Level : Levels)
       for (int K = 0; K < 35; ++K) {
@@ -520,11 +548,19 @@ TEST(OtherTools, NoiseIsNeverTakenForVita) {
         for (iqw::TCplx &C : X)
           C = {Level * G(Rng), Level * G(Rng)};
         const std::string P = D.File("noise" + std::string(Exts[E]));
-        WriteBytes(P, iqw::RawBytes(X, Types[E]));
+        const TBytes B = iqw::RawBytes(X, Types[E]);
+        WriteBytes(P, B);
         ++Files;
+        const TByteArray Head(B.begin(), B.begin() + static_cast<long>(std::min<size_t>(B.size(), 4096)));
+        if (V49LooksLikeVRT(Head, static_cast<int32_t>(Head.size()), static_cast<int64_t>(B.size())))
+          ++HeadLooksVita;
         if (DetectIQFormat(P, "").Kind == iqkVita49)
           ++Vita;
       }
   EXPECT_GE(Files, 2500);
+  // The set holds files that two plausible packets in the head would take for VITA-49.
+  EXPECT_GT(HeadLooksVita, 20);
   EXPECT_EQ(Vita, 0) << "of " << Files << " noise recordings";
+  std::printf("noise recordings: %d, head heuristic alone: %d, read as VITA-49: %d\n", Files, HeadLooksVita,
+              Vita);
 }

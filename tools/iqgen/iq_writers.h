@@ -237,6 +237,7 @@ inline TBytes VitaBytes(const std::vector<TCplx> &X, double Rate, double Center,
     }
   }
   const size_t BytesPerSample = O.ItemBits / 4;
+  uint32_t Count = 0; // packet count of the data packets, modulo 16
   for (size_t I = 0; I < X.size(); I += O.SamplesPerPacket) {
     const size_t N = std::min(O.SamplesPerPacket, X.size() - I);
     TBytes Payload;
@@ -250,7 +251,8 @@ inline TBytes VitaBytes(const std::vector<TCplx> &X, double Rate, double Center,
       }
     }
     Payload.resize((N * BytesPerSample + 3) / 4 * 4, 0); // whole words
-    Put32(B, 1u << 28 | 1u << 26 | static_cast<uint32_t>(2 + Payload.size() / 4 + 1), O.Big);
+    Put32(B, 1u << 28 | 1u << 26 | (Count++ & 15u) << 16 | static_cast<uint32_t>(2 + Payload.size() / 4 + 1),
+          O.Big);
     Put32(B, 0x00000A01, O.Big);
     B.insert(B.end(), Payload.begin(), Payload.end());
     Put32(B, 0x40000100u, O.Big);
