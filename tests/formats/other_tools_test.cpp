@@ -512,15 +512,15 @@ TEST(OtherTools, VitaPayloadFormatAndSpectrum) {
   TBytes B = iqw::VitaBytes(X, 2e6, 915e6, O);
   const size_t FirstData = 4 * 9, PacketBytes = 4 * (2 + 1000 + 1);
   B[FirstData + PacketBytes] |= 0x01; // the second of four data packets
-  WriteBytes(D.File("spec.vrt"), B);
-  TIQSource S = Open(D.File("spec.vrt"));
+  WriteBytes(D.File("spectrum.vrt"), B);
+  TIQSource S = Open(D.File("spectrum.vrt"));
   EXPECT_EQ(S.TotalSamples(), 3000);
   EXPECT_EQ(S.LoadSegment(1000, 1)[0].Re, iqw::Quantise(X[2000].Re, 32767) / 32768.0f);
   ExpectSegmentsAgree(S, "spectrum");
   for (size_t K = 0; K < 4; ++K)
     B[FirstData + K * PacketBytes] |= 0x01;
-  WriteBytes(D.File("spec.vrt"), B);
-  S = Open(D.File("spec.vrt"));
+  WriteBytes(D.File("spectrum.vrt"), B);
+  S = Open(D.File("spectrum.vrt"));
   EXPECT_EQ(S.TotalSamples(), 0);
   EXPECT_EQ(S.GetFormatName(), "VITA-49/VRT (BE, spectrum data only, not shown as I/Q)");
 }
