@@ -22,7 +22,65 @@ std::string LowerExt(const std::string &FileName) {
   return E;
 }
 
+// Extensions the raw-type table knows. The first three keep the names they always had.
+constexpr TRawExt RAW_EXTS[] = {
+    {".cs8", iqfInt8, "HackRF/raw (int8 interleaved)"},
+    {".cs16", iqfInt16, "HackRF/raw (int16 interleaved, .cs16)"},
+    {".cf32", iqfFloat32, "HackRF/raw (float32 interleaved, .cf32)"},
+    {".cu8", iqfUInt8, "rtl-sdr (uint8 interleaved, .cu8)"},
+    {".u8", iqfUInt8, "rtl-sdr (uint8 interleaved, .u8)"},
+    {".complex16u", iqfUInt8, "raw (uint8 interleaved, .complex16u)"},
+    {".s8", iqfInt8, "raw (int8 interleaved, .s8)"},
+    {".c8", iqfInt8, "raw (int8 interleaved, .c8)"},
+    {".complex16s", iqfInt8, "raw (int8 interleaved, .complex16s)"},
+    {".c16", iqfInt16, "raw (int16 interleaved, .c16)"},
+    {".sc16", iqfInt16, "raw (int16 interleaved, .sc16)"},
+    {".s16", iqfInt16, "raw (int16 interleaved, .s16)"},
+    {".complex32s", iqfInt16, "raw (int16 interleaved, .complex32s)"},
+    {".fc32", iqfFloat32, "raw (float32 interleaved, .fc32)"},
+    {".cfile", iqfFloat32, "raw (float32 interleaved, .cfile)"},
+    {".complex", iqfFloat32, "raw (float32 interleaved, .complex)"},
+};
+
+uint32_t U32Le(const uint8_t *P) {
+  return uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24;
+}
+uint32_t U32Be(const uint8_t *P) {
+  return uint32_t(P[3]) | uint32_t(P[2]) << 8 | uint32_t(P[1]) << 16 | uint32_t(P[0]) << 24;
+}
+
+// One component of the encodings without a fast path below.
+float Component(TIQFormat Fmt, const uint8_t *P) {
+  switch (Fmt) {
+  case iqfUInt8:
+    return static_cast<float>((P[0] - 127.5) / 128.0);
+  case iqfInt16BE:
+    return static_cast<float>(static_cast<int16_t>(static_cast<uint16_t>(P[0] << 8 | P[1]))) *
+           3.0517578125e-05f;
+  case iqfUInt16:
+    return static_cast<float>(((P[0] | P[1] << 8) - 32767.5) / 32768.0);
+  case iqfUInt16BE:
+    return static_cast<float>(((P[0] << 8 | P[1]) - 32767.5) / 32768.0);
+  case iqfInt32:
+    return static_cast<float>(static_cast<int32_t>(U32Le(P)) / 2147483648.0);
+  case iqfInt32BE:
+    return static_cast<float>(static_cast<int32_t>(U32Be(P)) / 2147483648.0);
+  case iqfInt24In32:
+    return static_cast<float>(static_cast<int32_t>(U32Le(P)) / 8388608.0);
+  case iqfFloat32BE: {
+    const uint32_t U = U32Be(P);
+    float F;
+    std::memcpy(&F, &U, 4);
+    return F;
+  }
+  default:
+    return 0.0f;
+  }
+}
+
 int64_t SamplesIn(int64_t FileSize, int64_t HeaderBytes, int32_t BPS) {
+  if (BPS <= 0)
+    return 0;
   int64_t DataSize = FileSize - HeaderBytes;
   if (DataSize < 0)
     DataSize = 0;
@@ -35,13 +93,17 @@ std::string LowerFileExt(const std::string &FileName) {
   return LowerExt(FileName);
 }
 
-TIQFormat DetectFormat(const std::string &FileName) {
+const TRawExt *FindRawExt(const std::string &FileName) {
   const std::string E = LowerExt(FileName);
-  if (E == ".cf32")
-    return iqfFloat32;
-  if (E == ".cs16")
-    return iqfInt16;
-  return iqfInt8;
+  for (const TRawExt &R : RAW_EXTS)
+    if (E == R.Ext)
+      return &R;
+  return nullptr;
+}
+
+TIQFormat DetectFormat(const std::string &FileName) {
+  const TRawExt *R = FindRawExt(FileName);
+  return R ? R->Fmt : iqfInt8;
 }
 
 int32_t BytesPerSample(TIQFormat Fmt) {
@@ -52,6 +114,19 @@ int32_t BytesPerSample(TIQFormat Fmt) {
     return 4;
   case iqfFloat32:
     return 8;
+  case iqfUInt8:
+    return 2;
+  case iqfInt16BE:
+  case iqfUInt16:
+  case iqfUInt16BE:
+    return 4;
+  case iqfInt32:
+  case iqfInt32BE:
+  case iqfFloat32BE:
+  case iqfInt24In32:
+    return 8;
+  case iqfNone:
+    return 0;
   }
   return 2;
 }
@@ -71,6 +146,8 @@ TComplexArray LoadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t 
   if (StartSample < 0)
     StartSample = 0;
   const int32_t BPS = BytesPerSample(Fmt);
+  if (BPS <= 0)
+    return Result;
   TFCloseFile F(FileName);
   // The size is taken now, so a file that has grown since it was opened yields the newer
   // samples.
@@ -114,12 +191,23 @@ TComplexArray LoadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t 
     }
     break;
   }
-  default: {
+  case iqfInt8: {
     std::vector<uint8_t> Buf(N * 2);
     F.ReadExact(Buf.data(), Buf.size());
     for (size_t I = 0; I < N; ++I) {
       Result[I].Re = static_cast<float>(static_cast<int8_t>(Buf[I * 2])) * 0.0078125f;
       Result[I].Im = static_cast<float>(static_cast<int8_t>(Buf[I * 2 + 1])) * 0.0078125f;
+    }
+    break;
+  }
+  default: {
+    const size_t Half = static_cast<size_t>(BPS / 2);
+    std::vector<uint8_t> Buf(N * static_cast<size_t>(BPS));
+    F.ReadExact(Buf.data(), Buf.size());
+    for (size_t I = 0; I < N; ++I) {
+      const uint8_t *P = Buf.data() + I * static_cast<size_t>(BPS);
+      Result[I].Re = Component(Fmt, P);
+      Result[I].Im = Component(Fmt, P + Half);
     }
     break;
   }

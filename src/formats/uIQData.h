@@ -9,18 +9,45 @@
 
 // Raw sample encodings.
 enum TIQFormat : uint8_t {
-  iqfInt8 = 0,    // I, Q as signed bytes
-  iqfInt16 = 1,   // I, Q as signed 16-bit little-endian
-  iqfFloat32 = 2, // I, Q as 32-bit IEEE float little-endian
+  iqfInt8 = 0,       // I, Q as signed bytes
+  iqfInt16 = 1,      // I, Q as signed 16-bit little-endian
+  iqfFloat32 = 2,    // I, Q as 32-bit IEEE float little-endian
+  iqfUInt8 = 3,      // I, Q as unsigned bytes, zero at 127.5
+  iqfInt16BE = 4,    // signed 16-bit big-endian
+  iqfUInt16 = 5,     // unsigned 16-bit little-endian, zero at 32767.5
+  iqfUInt16BE = 6,   // unsigned 16-bit big-endian, zero at 32767.5
+  iqfInt32 = 7,      // signed 32-bit little-endian
+  iqfInt32BE = 8,    // signed 32-bit big-endian
+  iqfFloat32BE = 9,  // 32-bit IEEE float big-endian
+  iqfInt24In32 = 10, // signed 32-bit little-endian words holding 24-bit values (full scale 2^23)
+  iqfNone = 11,      // nothing decodable: no samples
 };
+
+// Scaling: signed integers of B bits are divided by 2^(B-1), as the int8 and int16 readers
+// always did. Unsigned integers have no code for zero; their midpoint (127.5, 32767.5) is
+// taken as zero, so that full-scale codes map symmetrically to +-(1 - 2^-B), and they are
+// divided by the same 2^(B-1).
 
 // Lower-cased extension of the file name, dot included; empty when it has none.
 std::string LowerFileExt(const std::string &FileName);
 
-// Encoding from the file name's extension alone: .cf32 -> float, .cs16 -> int16, else int8.
+// A file-name extension that names a raw sample type, with the encoding it stands for and
+// the display name of recordings so named.
+struct TRawExt {
+  const char *Ext; // lower case, with the dot
+  TIQFormat Fmt;
+  const char *Name;
+};
+
+// The entry for the file name's extension (case-insensitive), or nullptr when the extension
+// names no raw type (.iq, .raw, none: these say nothing about the encoding).
+const TRawExt *FindRawExt(const std::string &FileName);
+
+// Encoding from the file name's extension alone: .cf32 -> float, .cs16 -> int16, the other
+// extensions of the raw-type table as listed there, else int8.
 TIQFormat DetectFormat(const std::string &FileName);
 
-// Bytes per complex sample: 2, 4 or 8 (2 for anything unknown).
+// Bytes per complex sample: 2, 4 or 8; 0 for iqfNone (2 for anything unknown).
 int32_t BytesPerSample(TIQFormat Fmt);
 
 // Whole complex samples after HeaderBytes; 0 when the file does not exist.

@@ -5,6 +5,7 @@
 #include "base/uStrUtils.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -22,6 +23,17 @@ constexpr int ADVS[9] = {4, 8, 8, 8, 8, 8, 4, 4, 4};
 TIQFormatInfo MakeInfo(TIQKind Kind, const char *Name, int64_t HeaderBytes = 0) {
   TIQFormatInfo I;
   I.Kind = Kind;
+  I.Name = Name;
+  I.HeaderBytes = HeaderBytes;
+  I.RawFmt = KindToFmt(Kind);
+  return I;
+}
+
+// A raw recording of encoding Fmt; the three encodings that have kinds of their own keep them.
+TIQFormatInfo RawInfo(TIQFormat Fmt, const std::string &Name, int64_t HeaderBytes = 0) {
+  TIQFormatInfo I;
+  I.Kind = Fmt == iqfInt8 ? iqkInt8 : Fmt == iqfInt16 ? iqkInt16 : Fmt == iqfFloat32 ? iqkFloat32 : iqkRaw;
+  I.RawFmt = Fmt;
   I.Name = Name;
   I.HeaderBytes = HeaderBytes;
   return I;
@@ -62,6 +74,8 @@ const char *IQKindName(TIQKind Kind) {
     return "iqkVita49";
   case iqkWav:
     return "iqkWav";
+  case iqkRaw:
+    return "iqkRaw";
   }
   return "iqkInt8";
 }
@@ -180,6 +194,72 @@ bool V49LooksLikeVRT(const TByteArray &Head, int32_t HeadLen, int64_t NTotal) {
   return false;
 }
 
+bool V49ContextFieldOff(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, int Bit, int64_t &Off) {
+  // Field sizes of CIF0 bits 30 down to 15, in bytes.
+  static constexpr int SIZES[16] = {4, 8, 8, 8, 8, 8, 4, 4, 4, 8, 8, 4, 4, 8, 4, 8};
+  N = std::min<int64_t>(N, static_cast<int64_t>(Buf.size()));
+  if (Bit < 15 || Bit > 30 || FieldOff < 0 || FieldOff + 4 > N)
+    return false;
+  const uint32_t CIF0 = V49U32(Buf, FieldOff, Big);
+  if (!(CIF0 & (uint32_t(1) << Bit)))
+    return false;
+  int64_t P = FieldOff + 4;
+  for (int Enable : {1, 2, 3, 7}) // CIF1, CIF2, CIF3 and CIF7 words come before the fields
+    if (CIF0 & (uint32_t(1) << Enable))
+      P += 4;
+  for (int B = 30; B > Bit; --B)
+    if (CIF0 & (uint32_t(1) << B))
+      P += SIZES[30 - B];
+  if (P + SIZES[30 - Bit] > N)
+    return false;
+  Off = P;
+  return true;
+}
+
+bool V49ContextRfFreq(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &FreqHz) {
+  int64_t P = 0;
+  if (!V49ContextFieldOff(Buf, FieldOff, N, Big, 27, P))
+    return false;
+  const double F = static_cast<double>(V49I64(Buf, P, Big)) * V49_RATE_SCALE;
+  if (!std::isfinite(F) || F <= 0)
+    return false;
+  FreqHz = F;
+  return true;
+}
+
+bool V49ContextPayloadFormat(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big,
+                             TV49PayloadFormat &F) {
+  int64_t P = 0;
+  if (!V49ContextFieldOff(Buf, FieldOff, N, Big, 15, P))
+    return false;
+  const uint32_t W = V49U32(Buf, P, Big);
+  const bool LinkEfficient = (W >> 31) != 0;
+  const uint32_t RealComplex = (W >> 29) & 3, ItemFormat = (W >> 24) & 31;
+  const uint32_t EventTag = (W >> 20) & 7, ChannelTag = (W >> 16) & 15;
+  const uint32_t FieldBits = ((W >> 6) & 63) + 1, ItemBits = (W & 63) + 1;
+  F = {};
+  if (RealComplex == 0)
+    F.Why = "real-valued items, no I/Q";
+  else if (RealComplex != 1)
+    F.Why = "polar complex items";
+  else if (ItemFormat == 0x0E)
+    F.Why = "32-bit float items";
+  else if (ItemFormat == 0x0F)
+    F.Why = "64-bit float items";
+  else if (ItemFormat >= 0x10)
+    F.Why = "unsigned fixed-point items";
+  else if (ItemFormat != 0)
+    F.Why = "floating-point items of format " + std::to_string(ItemFormat);
+  else if (EventTag != 0 || ChannelTag != 0)
+    F.Why = "items with event or channel tags";
+  else if (FieldBits != ItemBits || (ItemBits != 8 && ItemBits != 16))
+    F.Why = std::to_string(ItemBits) + "-bit items in " + std::to_string(FieldBits) + "-bit fields, " +
+            (LinkEfficient ? "link" : "processing") + "-efficient packing";
+  else
+    F.ItemBits = static_cast<int32_t>(ItemBits);
+  return true;
+}
+
 int32_t V49HeaderWords(uint32_t W0) {
   const TV49Header H = SplitHeader(W0);
   int32_t W = 1;
@@ -195,14 +275,19 @@ int32_t V49HeaderWords(uint32_t W0) {
 }
 
 TIQFormatInfo ExtFallback(const std::string &FileName) {
-  switch (DetectFormat(FileName)) {
-  case iqfInt16:
-    return MakeInfo(iqkInt16, IQ_NAME_INT16);
-  case iqfFloat32:
-    return MakeInfo(iqkFloat32, IQ_NAME_FLOAT32);
-  default:
-    return MakeInfo(iqkInt8, IQ_NAME_INT8);
+  if (const TRawExt *E = FindRawExt(FileName))
+    return RawInfo(E->Fmt, E->Name);
+  return MakeInfo(iqkInt8, IQ_NAME_INT8);
+}
+
+uint32_t Crc32(const uint8_t *P, size_t N) {
+  uint32_t C = 0xFFFFFFFFu;
+  for (size_t I = 0; I < N; ++I) {
+    C ^= P[I];
+    for (int K = 0; K < 8; ++K)
+      C = (C >> 1) ^ (0xEDB88320u & (0u - (C & 1u)));
   }
+  return ~C;
 }
 
 TIQFormatInfo SdrIqInfo(const std::string &FileName) {
@@ -210,16 +295,53 @@ TIQFormatInfo SdrIqInfo(const std::string &FileName) {
   if (!FileExists(FileName))
     return R;
   TFCloseFile F(FileName);
-  if (F.Size() >= 4) {
-    uint8_t B[4];
-    F.ReadExact(B, 4);
-    const uint32_t Rate = uint32_t(B[0]) | uint32_t(B[1]) << 8 | uint32_t(B[2]) << 16 | uint32_t(B[3]) << 24;
-    if (Rate > 0) {
-      R.DetectedSampleRate = Rate;
-      R.HasDetectedSampleRate = true;
-    }
+  uint8_t B[32] = {};
+  const size_t Got = F.Size() >= 4 ? F.ReadSome(B, F.Size() >= 32 ? 32 : 4) : 0;
+  auto U32 = [&](int P) {
+    return uint32_t(B[P]) | uint32_t(B[P + 1]) << 8 | uint32_t(B[P + 2]) << 16 | uint32_t(B[P + 3]) << 24;
+  };
+  if (Got >= 4 && U32(0) > 0) {
+    R.DetectedSampleRate = U32(0);
+    R.HasDetectedSampleRate = true;
+  }
+  // A header that carries its own checksum is 32 bytes long; without it, the 4 bytes after
+  // byte 28 are the first sample.
+  if (Got < 32 || Crc32(B, 28) != U32(28))
+    return R;
+  R.HeaderBytes = 32;
+  const uint64_t Center = uint64_t(U32(4)) | uint64_t(U32(8)) << 32;
+  if (Center > 0) {
+    R.DetectedCenterFreqHz = static_cast<double>(Center);
+    R.HasDetectedCenterFreq = true;
+  }
+  const uint32_t Bits = U32(20);
+  if (Bits == 16) {
+    R.Name = IQ_NAME_SDRIQ_16;
+  } else if (Bits == 24) {
+    R.Name = IQ_NAME_SDRIQ_24;
+    R.RawFmt = iqfInt24In32;
+  } else {
+    R.Name = "SDRAngel (.sdriq, not decoded: " + std::to_string(Bits) + "-bit samples)";
+    R.RawFmt = iqfNone;
   }
   return R;
+}
+
+TIQFormatInfo SigMFInfo(const std::string &DataType) {
+  static const struct {
+    const char *Type;
+    TIQFormat Fmt;
+  } TYPES[] = {{"cf32_le", iqfFloat32}, {"cf32", iqfFloat32},    {"cf32_be", iqfFloat32BE},
+               {"ci32_le", iqfInt32},   {"ci32", iqfInt32},      {"ci32_be", iqfInt32BE},
+               {"ci16_le", iqfInt16},   {"ci16", iqfInt16},      {"ci16_be", iqfInt16BE},
+               {"ci8", iqfInt8},        {"cu8", iqfUInt8},       {"cu16_le", iqfUInt16},
+               {"cu16", iqfUInt16},     {"cu16_be", iqfUInt16BE}};
+  for (const auto &T : TYPES)
+    if (DataType == T.Type)
+      return RawInfo(T.Fmt, "SigMF (" + DataType + ")");
+  const char *Why =
+      !DataType.empty() && DataType[0] == 'r' ? "real-valued samples, no I/Q" : "unsupported type";
+  return RawInfo(iqfNone, "SigMF (" + DataType + ": " + Why + ")");
 }
 
 TIQFormatInfo VitaInfo(const TByteArray &Head, int32_t HeadLen) {
@@ -244,6 +366,11 @@ TIQFormatInfo VitaInfoFor(const TByteArray &Head, int32_t HeadLen, bool Big) {
     R.DetectedSampleRate = SR;
     R.HasDetectedSampleRate = true;
   }
+  double Freq = 0;
+  if (V49ContextRfFreq(Head, static_cast<int64_t>(V49HeaderWords(W0)) * 4, PacketEnd, Big, Freq)) {
+    R.DetectedCenterFreqHz = Freq;
+    R.HasDetectedCenterFreq = true;
+  }
   return R;
 }
 
@@ -253,13 +380,30 @@ namespace {
 // common in noise recordings, so such a file is read as VITA-49 only when the whole packet
 // chain says so.
 bool ExtNamesRawType(const std::string &FileName) {
-  const std::string E = LowerFileExt(FileName);
-  return E == ".cs8" || E == ".cs16" || E == ".cf32";
+  return FindRawExt(FileName) != nullptr;
+}
+
+// Whether the first word is a packet header that fits the file in either byte order: the
+// cheap test before the chain is followed through the file.
+bool V49FirstPacketFits(const TByteArray &Head, int32_t HeadLen, int64_t NTotal) {
+  if (HeadLen < 4 || static_cast<int64_t>(Head.size()) < 4)
+    return false;
+  for (bool Big : {true, false}) {
+    const TV49Header H = SplitHeader(V49U32(Head, 0, Big));
+    if (H.Type <= 5 && H.Size > 0 && static_cast<int64_t>(H.Size) * 4 <= NTotal)
+      return true;
+  }
+  return false;
 }
 
 // Whether well-formed packets, in either byte order, tile the file from its start exactly to
 // its end, or past its first 1 MiB for larger files.
-bool V49ChainCoversFile(const std::string &FileName, int64_t NTotal) {
+//
+// With NeedCounts, each packet's 4-bit packet count (header bits 19-16) must also follow on
+// from the packet before it, or from the one before it of the same class (data or context),
+// where there is one. A periodic signal can repeat a plausible header at a fixed distance
+// through the whole first MiB; it repeats the count with it.
+bool V49ChainCoversFile(const std::string &FileName, int64_t NTotal, bool NeedCounts = false) {
   constexpr int64_t LIMIT = int64_t{1} << 20;
   const int64_t Want = std::min(NTotal, LIMIT);
   TByteArray Buf(static_cast<size_t>(Want));
@@ -270,13 +414,21 @@ bool V49ChainCoversFile(const std::string &FileName, int64_t NTotal) {
   }
   for (bool Big : {true, false}) {
     int64_t Off = 0;
+    int PrevCount = -1, PrevOfClass[2] = {-1, -1};
+    bool CountsFollow = true;
     while (Off + 4 <= Want) {
-      const TV49Header H = SplitHeader(V49U32(Buf, Off, Big));
+      const uint32_t W0 = V49U32(Buf, Off, Big);
+      const TV49Header H = SplitHeader(W0);
       if (H.Type > 5 || H.Size == 0 || Off + static_cast<int64_t>(H.Size) * 4 > NTotal)
         break;
+      const int Count = static_cast<int>((W0 >> 16) & 15), Class = H.Type >= 4 ? 1 : 0;
+      if (PrevCount >= 0 && Count != ((PrevCount + 1) & 15) && PrevOfClass[Class] >= 0 &&
+          Count != ((PrevOfClass[Class] + 1) & 15))
+        CountsFollow = false;
+      PrevCount = PrevOfClass[Class] = Count;
       Off += static_cast<int64_t>(H.Size) * 4;
     }
-    if (Off == NTotal || (NTotal > LIMIT && Off >= LIMIT))
+    if ((Off == NTotal || (NTotal > LIMIT && Off >= LIMIT)) && (CountsFollow || !NeedCounts))
       return true;
   }
   return false;
@@ -296,7 +448,10 @@ TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &For
     HeadLen = static_cast<int32_t>(F.ReadSome(Head.data(), Head.size()));
     Head.resize(static_cast<size_t>(HeadLen));
   }
-  const bool IsRiff = HeadLen >= 12 && std::memcmp(Head.data(), "RIFF", 4) == 0 &&
+  // RF64 and BW64 are RIFF with 64-bit sizes in a ds64 chunk.
+  const bool IsRiff = HeadLen >= 12 &&
+                      (std::memcmp(Head.data(), "RIFF", 4) == 0 || std::memcmp(Head.data(), "RF64", 4) == 0 ||
+                       std::memcmp(Head.data(), "BW64", 4) == 0) &&
                       std::memcmp(Head.data() + 8, "WAVE", 4) == 0;
   LogFmt("DetectIQFormat: [%s] hint=[%s] size=%lld", FileName.c_str(), Hint.c_str(), (long long)NTotal);
 
@@ -306,11 +461,23 @@ TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &For
     return SdrIqInfo(FileName);
   if (Hint == "hackrf")
     return ExtFallback(FileName);
+  if (Hint == "gqrx")
+    return RawInfo(iqfFloat32, IQ_NAME_GQRX);
+  if (Hint.rfind("sigmf:", 0) == 0)
+    return SigMFInfo(Hint.substr(6));
   if (IsRiff)
     return MakeInfo(iqkWav, IQ_NAME_WAV);
   if (LowerFileExt(FileName) == ".sdriq")
     return SdrIqInfo(FileName);
-  if (V49LooksLikeVRT(Head, HeadLen, NTotal) && (!ExtNamesRawType(FileName) || V49ChainCoversFile(FileName, NTotal)))
+  // Without a raw-type extension, two plausible packets in the head suffice. Otherwise the
+  // chain of packets must tile the file (or its first 1 MiB) exactly: noise seldom does that.
+  // Streams of one packet, or of packets larger than the head, must in addition count their
+  // packets, which tones that repeat a plausible header do not.
+  const bool Looks = V49LooksLikeVRT(Head, HeadLen, NTotal);
+  if (Looks)
+    return !ExtNamesRawType(FileName) || V49ChainCoversFile(FileName, NTotal) ? VitaInfo(Head, HeadLen)
+                                                                              : ExtFallback(FileName);
+  if (V49FirstPacketFits(Head, HeadLen, NTotal) && V49ChainCoversFile(FileName, NTotal, true))
     return VitaInfo(Head, HeadLen);
   return ExtFallback(FileName);
 }
@@ -321,7 +488,8 @@ void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &Sampl
   SampleRate = 0;
   HasSampleRate = false;
   TByteArray Payload;
-  bool Big = true;
+  bool Big = true, FormatSeen = false;
+  int32_t ItemBits = 16; // until a payload format field says otherwise
   {
     const TByteArray Buf = ReadWholeFile(Path);
     const int64_t N = static_cast<int64_t>(Buf.size());
@@ -339,18 +507,35 @@ void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &Sampl
       const int64_t WIdx = V49HeaderWords(W0);
       const int64_t Trailer = (H.T && H.Type <= 3) ? 1 : 0;
       const int64_t PayloadWords = static_cast<int64_t>(H.Size) - WIdx - Trailer;
+      const bool Spectral = H.Type <= 3 && ((W0 >> 24) & 1) != 0;
       if (H.Type == 4 || H.Type == 5) {
         double SR = 0;
         if (V49ContextSampleRate(Buf, Off + WIdx * 4, Off + static_cast<int64_t>(H.Size) * 4, Big, SR)) {
           SampleRate = SR;
           HasSampleRate = true;
         }
-      } else if ((H.Type == 0 || H.Type == 1) && PayloadWords > 0) {
+        TV49PayloadFormat Fmt;
+        if (!FormatSeen &&
+            V49ContextPayloadFormat(Buf, Off + WIdx * 4, Off + static_cast<int64_t>(H.Size) * 4, Big, Fmt)) {
+          FormatSeen = true;
+          ItemBits = Fmt.ItemBits;
+        }
+      } else if ((H.Type == 0 || H.Type == 1) && !Spectral && PayloadWords > 0) {
         const auto From = Buf.begin() + static_cast<std::ptrdiff_t>(Off + WIdx * 4);
         Payload.insert(Payload.end(), From, From + static_cast<std::ptrdiff_t>(PayloadWords * 4));
       }
       Off += static_cast<int64_t>(H.Size) * 4;
     }
+  }
+  if (ItemBits == 0)
+    return;
+  if (ItemBits == 8) {
+    Samples.resize(Payload.size() / 2);
+    for (size_t K = 0; K < Samples.size(); ++K) {
+      Samples[K].Re = static_cast<float>(static_cast<int8_t>(Payload[2 * K]) * 0.0078125);
+      Samples[K].Im = static_cast<float>(static_cast<int8_t>(Payload[2 * K + 1]) * 0.0078125);
+    }
+    return;
   }
   const size_t PairCount = Payload.size() / 4;
   Samples.resize(PairCount);
@@ -371,8 +556,12 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
 
   const TByteArray Buf = ReadWholeFile(Path);
   const int64_t N = static_cast<int64_t>(Buf.size());
-  if (N < 12 || std::memcmp(Buf.data(), "RIFF", 4) != 0)
+  if (N < 12)
     return;
+  const bool Rf64 = std::memcmp(Buf.data(), "RF64", 4) == 0 || std::memcmp(Buf.data(), "BW64", 4) == 0;
+  if (!Rf64 && std::memcmp(Buf.data(), "RIFF", 4) != 0)
+    return;
+  int64_t Ds64DataSize = -1;
   auto RdU32 = [&](int64_t P) {
     const uint8_t *B = Buf.data() + P;
     return uint32_t(B[0]) | uint32_t(B[1]) << 8 | uint32_t(B[2]) << 16 | uint32_t(B[3]) << 24;
@@ -411,8 +600,15 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
       DataOff = Pos + 8;
       DataSize = ChunkSize;
       DataFound = true;
+    } else if (Rf64 && std::memcmp(Id, "ds64", 4) == 0 && ChunkSize >= 16 && Pos + 24 <= N) {
+      Ds64DataSize = static_cast<int64_t>(
+          std::min<uint64_t>(uint64_t(RdU32(Pos + 16)) | uint64_t(RdU32(Pos + 20)) << 32, INT64_MAX / 2));
     }
-    Pos += 8 + static_cast<int64_t>(ChunkSize) + (ChunkSize & 1);
+    int64_t Size = ChunkSize;
+    // In RF64 a size of 0xFFFFFFFF stands for the 64-bit one in the ds64 chunk.
+    if (Rf64 && ChunkSize == 0xFFFFFFFFu && std::memcmp(Id, "data", 4) == 0 && Ds64DataSize >= 0)
+      DataSize = Size = Ds64DataSize;
+    Pos += 8 + Size + (Size & 1);
   }
   LogFmt("DecodeWav: channels=%u bits=%u tag=%u", NumChannels, BitsPerSample, FormatTag);
   if (!FmtFound || FmtShort || !DataFound || NumChannels < 2)
@@ -432,6 +628,9 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
   case 16:
     Scale = 32768;
     break;
+  case 24:
+    Scale = 8388608.0;
+    break;
   case 32:
     Scale = 2147483648.0;
     break;
@@ -447,10 +646,13 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
   auto Component = [&](int64_t P) -> double {
     const uint8_t *B = Buf.data() + P;
     switch (BitsPerSample) {
-    case 8:
-      return static_cast<int8_t>(B[0]) / Scale;
+    case 8: // unsigned: 128 is zero
+      return (B[0] - 128) / Scale;
     case 16:
       return static_cast<int16_t>(static_cast<uint16_t>(B[0] | B[1] << 8)) / Scale;
+    case 24:
+      return static_cast<int32_t>(uint32_t(B[0]) << 8 | uint32_t(B[1]) << 16 | uint32_t(B[2]) << 24) / 256 /
+             Scale;
     default: {
       const uint32_t U = RdU32(P);
       if (IsFloat) {
@@ -491,6 +693,17 @@ TIQSource::TIQSource(const std::string &AFileName, const std::string &AFormatHin
       FInfo.DetectedSampleRate = FVita.SampleRate;
       FInfo.HasDetectedSampleRate = true;
     }
+    if (FVita.HasCenterFreq && !FInfo.HasDetectedCenterFreq) {
+      FInfo.DetectedCenterFreqHz = FVita.CenterFreq;
+      FInfo.HasDetectedCenterFreq = true;
+    }
+    const char *Order = FVita.Big ? "BE" : "LE";
+    if (FVita.ItemBits == 0)
+      FInfo.Name = std::string("VITA-49/VRT (") + Order + ", not decoded: " + FVita.Refusal + ")";
+    else if (FVita.ItemBits == 8)
+      FInfo.Name = std::string("VITA-49/VRT (int8 ") + Order + ")";
+    if (FVita.TotalSamples == 0 && FVita.SpectralPackets > 0)
+      FInfo.Name = std::string("VITA-49/VRT (") + Order + ", spectrum data only, not shown as I/Q)";
     FTotalSamples = FVita.TotalSamples;
     break;
   }
@@ -500,19 +713,25 @@ TIQSource::TIQSource(const std::string &AFileName, const std::string &AFormatHin
       FInfo.DetectedSampleRate = FWav.SampleRate;
       FInfo.HasDetectedSampleRate = true;
     }
+    if (FWav.HasCenterFreq) {
+      FInfo.DetectedCenterFreqHz = FWav.CenterFreq;
+      FInfo.HasDetectedCenterFreq = true;
+    }
     if (!FWav.Decodable)
       FInfo.Name = WavRefusedName(FWav.Refusal);
+    else if (FWav.IsRf64)
+      FInfo.Name = "RF64/BW64 (2-channel I/Q)";
     FTotalSamples = FWav.NFrames;
     break;
   default:
-    FTotalSamples = GetTotalSamples(AFileName, KindToFmt(FInfo.Kind), FInfo.HeaderBytes);
+    FTotalSamples = GetTotalSamples(AFileName, FInfo.RawFmt, FInfo.HeaderBytes);
     break;
   }
 }
 
 TComplexArray TIQSource::LoadSegment(int64_t StartSample, int32_t MaxSamples) const {
   if (FInfo.Kind != iqkVita49 && FInfo.Kind != iqkWav)
-    return LoadIQSegment(FFileName, KindToFmt(FInfo.Kind), StartSample, MaxSamples, FInfo.HeaderBytes);
+    return LoadIQSegment(FFileName, FInfo.RawFmt, StartSample, MaxSamples, FInfo.HeaderBytes);
   const int64_t S = StartSample < 0 ? 0 : StartSample;
   if (S >= FTotalSamples)
     return {};

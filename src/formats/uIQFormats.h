@@ -18,7 +18,13 @@ enum TIQKind : uint8_t {
   iqkSdrIq = 3,   // 28-byte header, then int16 LE, read on demand
   iqkVita49 = 4,  // VITA-49 packet stream, read through an index of its packets
   iqkWav = 5,     // RIFF/WAVE with at least two channels, read from its data chunk
+  iqkRaw = 6,     // raw interleaved I/Q of the encoding in RawFmt, read on demand
 };
+
+// Kinds whose samples are read straight from the file in the encoding RawFmt.
+inline bool IsRawKind(TIQKind Kind) {
+  return Kind <= iqkSdrIq || Kind == iqkRaw;
+}
 
 struct TIQFormatInfo {
   TIQKind Kind = iqkInt8;
@@ -26,6 +32,9 @@ struct TIQFormatInfo {
   int64_t HeaderBytes = 0;       // bytes before the first raw sample (28 for .sdriq)
   double DetectedSampleRate = 0; // Hz, from the file itself; 0 when none
   bool HasDetectedSampleRate = false;
+  double DetectedCenterFreqHz = 0; // Hz, from the file itself; 0 when none
+  bool HasDetectedCenterFreq = false;
+  TIQFormat RawFmt = iqfInt8; // encoding of the raw kinds (KindToFmt of the others)
 };
 
 // Display names.
@@ -33,6 +42,9 @@ inline constexpr const char *IQ_NAME_FLOAT32 = "HackRF/raw (float32 interleaved,
 inline constexpr const char *IQ_NAME_INT16 = "HackRF/raw (int16 interleaved, .cs16)";
 inline constexpr const char *IQ_NAME_INT8 = "HackRF/raw (int8 interleaved)";
 inline constexpr const char *IQ_NAME_SDRIQ = "SDRAngel (.sdriq, int16 LE, 28-byte header)";
+inline constexpr const char *IQ_NAME_SDRIQ_16 = "SDRAngel (.sdriq, int16 LE, 32-byte header)";
+inline constexpr const char *IQ_NAME_SDRIQ_24 = "SDRAngel (.sdriq, 24-bit in int32 LE, 32-byte header)";
+inline constexpr const char *IQ_NAME_GQRX = "gqrx (float32 interleaved, .raw)";
 inline constexpr const char *IQ_NAME_VITA_BE = "VITA-49/VRT (int16 BE)";
 inline constexpr const char *IQ_NAME_VITA_LE = "VITA-49/VRT (int16 LE)";
 inline constexpr const char *IQ_NAME_WAV = "RIFF/WAVE (2-channel I/Q)";
@@ -49,7 +61,15 @@ TIQFormat KindToFmt(TIQKind Kind);
 // but cannot be read throws.
 TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &FormatHint);
 TIQFormatInfo ExtFallback(const std::string &FileName);
+// The .sdriq result. When bytes 28-31 hold the CRC-32 of bytes 0-27, the header is 32 bytes
+// (rate, centre frequency, start time, sample size, filler, CRC) and the sample size decides
+// the encoding; otherwise the header is 28 bytes of which only the rate is read.
 TIQFormatInfo SdrIqInfo(const std::string &FileName);
+// Raw interleaved samples of a SigMF datatype ("cf32_le", "ci16", "cu8", ...) from byte 0;
+// real-valued and unknown types give iqfNone with a name that says why.
+TIQFormatInfo SigMFInfo(const std::string &DataType);
+// CRC-32 as zlib computes it (reflected, polynomial 0xEDB88320).
+uint32_t Crc32(const uint8_t *P, size_t N);
 TIQFormatInfo VitaInfo(const TByteArray &Head, int32_t HeadLen);
 // The same for a known byte order.
 TIQFormatInfo VitaInfoFor(const TByteArray &Head, int32_t HeadLen, bool Big);
@@ -71,8 +91,25 @@ bool V49ContextSampleRate(const TByteArray &Buf, int64_t FieldOff, int64_t N, bo
 bool V49LooksLikeVRT(const TByteArray &Head, int32_t HeadLen, int64_t NTotal);
 // Header words before a packet's payload (header, stream id, class id, timestamps).
 int32_t V49HeaderWords(uint32_t W0);
+// Offset of the context field of CIF0 bit Bit (30 down to 15) in a context packet whose CIF0
+// word stands at FieldOff, counting the CIF1/2/3/7 words that follow CIF0 when enabled; false
+// when the bit is clear or the field does not end by N.
+bool V49ContextFieldOff(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, int Bit, int64_t &Off);
+// RF reference frequency (CIF0 bit 27) of a context packet, in Hz.
+bool V49ContextRfFreq(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &FreqHz);
+// What a context packet's data payload format field (CIF0 bit 15) says about the items of
+// the data packets: ItemBits 8 or 16 for signed fixed-point complex items the readers decode;
+// otherwise ItemBits 0 and Why says what they are.
+struct TV49PayloadFormat {
+  int32_t ItemBits = 0;
+  std::string Why;
+};
+bool V49ContextPayloadFormat(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big,
+                             TV49PayloadFormat &F);
 
 // Whole-file decoders; throw EFileStreamError when the file cannot be opened or read.
+// DecodeVita49 reads 16-bit items unless the first payload format field says 8 (or names
+// items it cannot decode: then no samples), and leaves out spectrum data packets.
 // StreamIsBig, when given, receives the byte order the samples were decoded in. They hold the
 // whole file in memory and serve as the reference for the segment readers below.
 void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate,
@@ -95,6 +132,11 @@ struct TV49Index {
   int64_t TotalSamples = 0;
   double SampleRate = 0;
   bool HasSampleRate = false;
+  double CenterFreq = 0; // RF reference frequency of the first context packet that has one
+  bool HasCenterFreq = false;
+  int32_t ItemBits = 16;       // 8 or 16 from the first payload format field; 0 when not decodable
+  std::string Refusal;         // why ItemBits is 0
+  int64_t SpectralPackets = 0; // data packets of spectrum data, not counted as samples
   std::vector<TV49Checkpoint> Checkpoints;
 };
 inline constexpr int64_t V49_CHECKPOINT_BYTES = 64 * 1024;
@@ -112,6 +154,9 @@ struct TWavLayout {
   uint32_t NumChannels = 0;
   uint32_t BitsPerSample = 0;
   bool IsFloat = false;
+  bool IsRf64 = false;   // RF64/BW64: sizes from the ds64 chunk
+  double CenterFreq = 0; // from an auxi chunk
+  bool HasCenterFreq = false;
   int64_t DataOff = 0;
   int64_t FrameBytes = 0;
   int64_t NFrames = 0;
@@ -119,7 +164,9 @@ struct TWavLayout {
   bool HasSampleRate = false;
 };
 
-// Walks the chunks without reading the data. Throws EFileStreamError.
+// Walks the chunks without reading the data. 8-bit PCM is unsigned (128 is zero); 24-bit PCM
+// comes in three bytes or, with WAVE_FORMAT_EXTENSIBLE, in the top of four. Throws
+// EFileStreamError.
 TWavLayout ReadWavLayout(const std::string &Path);
 // Frames [Start, Start + Count) as samples; the same values DecodeWav gives.
 TComplexArray ReadWavSegment(const std::string &Path, const TWavLayout &Layout, int64_t Start, int64_t Count);

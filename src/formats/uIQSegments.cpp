@@ -11,8 +11,9 @@
 namespace {
 
 constexpr size_t BLOCK_BYTES = 1 << 20;        // larger than any VITA-49 packet (256 KiB)
-constexpr int64_t V49_CONTEXT_PREFIX = 128;    // header words, CIF0 and every field up to the rate
+constexpr int64_t V49_CONTEXT_PREFIX = 256;    // header words, CIF words and every field up to bit 15
 constexpr double I16_SCALE = 3.0517578125e-05; // 2^-15
+constexpr double I8_SCALE = 0.0078125;         // 2^-7
 
 // A window of the file that moves forward as the walk does. Reads a block at a time, so a
 // walk over small packets costs one read per block, not one per packet.
@@ -55,6 +56,7 @@ uint32_t U32At(const uint8_t *P, bool Big) {
 
 struct TV49Packet {
   uint32_t Type = 0;
+  bool Spectral = false;    // a data packet of spectrum data (header bit 24)
   int64_t Bytes = 0;        // whole packet
   int64_t PayloadOff = 0;   // from the packet start
   int64_t PayloadWords = 0; // <= 0: no payload
@@ -71,6 +73,7 @@ bool ReadPacket(TBlockReader &R, int64_t Off, bool Big, TV49Packet &P) {
   if (P.Type > 5 || Size == 0 || Off + Size * 4 > R.Size())
     return false;
   P.Bytes = Size * 4;
+  P.Spectral = P.Type <= 3 && ((W0 >> 24) & 1) != 0;
   const int64_t WIdx = V49HeaderWords(W0);
   const int64_t Trailer = (((W0 >> 26) & 1) != 0 && P.Type <= 3) ? 1 : 0;
   P.PayloadOff = WIdx * 4;
@@ -82,6 +85,7 @@ bool ReadPacket(TBlockReader &R, int64_t Off, bool Big, TV49Packet &P) {
 struct TV49Walk {
   TV49Index Index;
   bool Done = false;
+  bool FormatSeen = false;
   int64_t LastCheckpoint = -V49_CHECKPOINT_BYTES;
 
   void Step(TBlockReader &R) {
@@ -104,12 +108,28 @@ struct TV49Walk {
         Index.SampleRate = SR;
         Index.HasSampleRate = true;
       }
+      double Freq = 0;
+      if (!Index.HasCenterFreq &&
+          V49ContextRfFreq(Packet, P.PayloadOff, static_cast<int64_t>(Len), Index.Big, Freq)) {
+        Index.CenterFreq = Freq;
+        Index.HasCenterFreq = true;
+      }
+      // The first payload format field decides the items of the whole stream.
+      TV49PayloadFormat Fmt;
+      if (!FormatSeen &&
+          V49ContextPayloadFormat(Packet, P.PayloadOff, static_cast<int64_t>(Len), Index.Big, Fmt)) {
+        FormatSeen = true;
+        Index.ItemBits = Fmt.ItemBits;
+        Index.Refusal = Fmt.Why;
+      }
+    } else if ((P.Type == 0 || P.Type == 1) && P.Spectral) {
+      ++Index.SpectralPackets;
     } else if ((P.Type == 0 || P.Type == 1) && P.PayloadWords > 0) {
       if (Off - LastCheckpoint >= V49_CHECKPOINT_BYTES) {
         Index.Checkpoints.push_back({Off, Index.TotalSamples});
         LastCheckpoint = Off;
       }
-      Index.TotalSamples += P.PayloadWords; // one 16-bit I/Q pair per 32-bit word
+      Index.TotalSamples += P.PayloadWords; // counted in words until the item size is known
     }
     Index.EndOff = Off + P.Bytes;
   }
@@ -142,7 +162,18 @@ TV49Index BuildVita49Index(const std::string &Path) {
     const TByteArray Head = H ? TByteArray(H, H + HeadLen) : TByteArray();
     Big = V49DetectByteOrder(Head, static_cast<int64_t>(Head.size()));
   }
-  return std::move(Walks[Big ? 0 : 1].Index);
+  TV49Index Index = std::move(Walks[Big ? 0 : 1].Index);
+  // Words to samples: one 16-bit pair or two 8-bit pairs per word; none for items the
+  // readers cannot decode.
+  if (Index.ItemBits == 0) {
+    Index.TotalSamples = 0;
+    Index.Checkpoints.clear();
+  } else if (Index.ItemBits == 8) {
+    Index.TotalSamples *= 2;
+    for (TV49Checkpoint &C : Index.Checkpoints)
+      C.FirstSample *= 2;
+  }
+  return Index;
 }
 
 TComplexArray ReadVita49Segment(const std::string &Path, const TV49Index &Index, int64_t Start,
@@ -168,24 +199,34 @@ TComplexArray ReadVita49Segment(const std::string &Path, const TV49Index &Index,
   Out.reserve(static_cast<size_t>(Count));
   int64_t Off = It->FileOff, Sample = It->FirstSample;
   const int64_t End = Start + Count;
+  const bool Items8 = Index.ItemBits == 8;
+  const int64_t SampleBytes = Items8 ? 2 : 4;
   while (Sample < End) {
     TV49Packet P;
     if (!ReadPacket(R, Off, Index.Big, P))
       break; // the file changed since it was indexed
-    if ((P.Type == 0 || P.Type == 1) && P.PayloadWords > 0) {
-      if (Sample + P.PayloadWords > Start) {
+    if ((P.Type == 0 || P.Type == 1) && !P.Spectral && P.PayloadWords > 0) {
+      const int64_t InPacket = P.PayloadWords * 4 / SampleBytes;
+      if (Sample + InPacket > Start) {
         const int64_t From = std::max<int64_t>(Start - Sample, 0);
-        const int64_t To = std::min<int64_t>(End - Sample, P.PayloadWords);
-        const uint8_t *B = R.At(Off + P.PayloadOff + From * 4, static_cast<size_t>((To - From) * 4));
+        const int64_t To = std::min<int64_t>(End - Sample, InPacket);
+        const uint8_t *B =
+            R.At(Off + P.PayloadOff + From * SampleBytes, static_cast<size_t>((To - From) * SampleBytes));
         if (!B)
           break;
-        for (int64_t K = 0; K < To - From; ++K, B += 4) {
+        for (int64_t K = 0; K < To - From; ++K, B += SampleBytes) {
+          if (Items8) {
+            // Bytes in stream order, whatever the word order: I, Q, I, Q.
+            Out.push_back({static_cast<float>(static_cast<int8_t>(B[0]) * I8_SCALE),
+                           static_cast<float>(static_cast<int8_t>(B[1]) * I8_SCALE)});
+            continue;
+          }
           const int16_t I = static_cast<int16_t>(Index.Big ? (B[0] << 8 | B[1]) : (B[1] << 8 | B[0]));
           const int16_t Q = static_cast<int16_t>(Index.Big ? (B[2] << 8 | B[3]) : (B[3] << 8 | B[2]));
           Out.push_back({static_cast<float>(I * I16_SCALE), static_cast<float>(Q * I16_SCALE)});
         }
       }
-      Sample += P.PayloadWords;
+      Sample += InPacket;
     }
     Off += P.Bytes;
   }
@@ -198,7 +239,9 @@ TWavLayout ReadWavLayout(const std::string &Path) {
   const int64_t N = F.Size();
   TBlockReader R(F, N);
   const uint8_t *Head = R.At(0, 12);
-  if (!Head || std::memcmp(Head, "RIFF", 4) != 0) {
+  if (Head && (std::memcmp(Head, "RF64", 4) == 0 || std::memcmp(Head, "BW64", 4) == 0))
+    L.IsRf64 = true;
+  if (!Head || (!L.IsRf64 && std::memcmp(Head, "RIFF", 4) != 0)) {
     L.Refusal = "not a RIFF file";
     return L;
   }
@@ -208,7 +251,7 @@ TWavLayout ReadWavLayout(const std::string &Path) {
   };
   uint32_t Tag = 0, FmtSize = 0;
   bool FmtFound = false, FmtShort = false, DataFound = false;
-  int64_t DataSize = 0;
+  int64_t DataSize = 0, Ds64DataSize = -1;
   for (int64_t Pos = 12; Pos + 8 <= N;) {
     const uint8_t *C = R.At(Pos, 8);
     if (!C)
@@ -232,6 +275,8 @@ TWavLayout ReadWavLayout(const std::string &Path) {
       L.HasSampleRate = L.SampleRate > 0;
       // The extensible form names its real encoding in the first two bytes of the
       // sub-format GUID at body offset 24.
+      // Fewer valid bits (24 in 32) stand in the top of each container, so reading the
+      // whole container gives the value.
       if (Tag == 0xFFFE) {
         const uint8_t *Sub = ChunkSize >= 26 ? R.At(Pos + 8 + 24, 2) : nullptr;
         Tag = Sub ? U16(Sub) : 0;
@@ -240,8 +285,22 @@ TWavLayout ReadWavLayout(const std::string &Path) {
       L.DataOff = Pos + 8;
       DataSize = ChunkSize;
       DataFound = true;
+    } else if (L.IsRf64 && std::memcmp(C, "ds64", 4) == 0 && ChunkSize >= 16) {
+      // riff size, data size, sample count, table: only the data size is needed.
+      if (const uint8_t *B = R.At(Pos + 8, 16))
+        Ds64DataSize = static_cast<int64_t>(std::min<uint64_t>(
+            uint64_t(U32(B + 8)) | uint64_t(U32(B + 12)) << 32, static_cast<uint64_t>(INT64_MAX / 2)));
+    } else if (std::memcmp(C, "auxi", 4) == 0 && ChunkSize >= 36) {
+      // Start and stop time (two SYSTEMTIMEs of 16 bytes), then the centre frequency in Hz.
+      if (const uint8_t *B = R.At(Pos + 8 + 32, 4)) {
+        L.CenterFreq = U32(B);
+        L.HasCenterFreq = L.CenterFreq > 0;
+      }
     }
-    Pos += 8 + static_cast<int64_t>(ChunkSize) + (ChunkSize & 1);
+    int64_t Size = ChunkSize;
+    if (L.IsRf64 && ChunkSize == 0xFFFFFFFFu && std::memcmp(C, "data", 4) == 0 && Ds64DataSize >= 0)
+      DataSize = Size = Ds64DataSize; // the 64-bit size stands in the ds64 chunk
+    Pos += 8 + Size + (Size & 1);
   }
 
   auto Refuse = [&](std::string Why) {
@@ -272,7 +331,8 @@ TWavLayout ReadWavLayout(const std::string &Path) {
   L.IsFloat = Tag == 3;
   if (L.IsFloat && L.BitsPerSample != 32)
     return Refuse(std::to_string(L.BitsPerSample) + "-bit float samples");
-  if (!L.IsFloat && L.BitsPerSample != 8 && L.BitsPerSample != 16 && L.BitsPerSample != 32)
+  if (!L.IsFloat && L.BitsPerSample != 8 && L.BitsPerSample != 16 && L.BitsPerSample != 24 &&
+      L.BitsPerSample != 32)
     return Refuse(std::to_string(L.BitsPerSample) + "-bit samples");
   if (L.DataOff + DataSize > N)
     DataSize = N - L.DataOff; // a data chunk that claims more than the file holds is cut
@@ -297,13 +357,19 @@ TComplexArray ReadWavSegment(const std::string &Path, const TWavLayout &L, int64
   TBlockReader R(F, F.Size());
   Out.reserve(static_cast<size_t>(Count));
   const int64_t Comp = L.BitsPerSample / 8;
-  const double Scale = L.BitsPerSample == 8 ? 127.0 : L.BitsPerSample == 16 ? 32768.0 : 2147483648.0;
+  const double Scale = L.BitsPerSample == 8    ? 127.0
+                       : L.BitsPerSample == 16 ? 32768.0
+                       : L.BitsPerSample == 24 ? 8388608.0
+                                               : 2147483648.0;
   auto Component = [&](const uint8_t *B) -> double {
     switch (L.BitsPerSample) {
-    case 8:
-      return static_cast<int8_t>(B[0]) / Scale;
+    case 8: // unsigned: 128 is zero
+      return (B[0] - 128) / Scale;
     case 16:
       return static_cast<int16_t>(static_cast<uint16_t>(B[0] | B[1] << 8)) / Scale;
+    case 24:
+      return static_cast<int32_t>(uint32_t(B[0]) << 8 | uint32_t(B[1]) << 16 | uint32_t(B[2]) << 24) / 256 /
+             Scale;
     default: {
       const uint32_t U = uint32_t(B[0]) | uint32_t(B[1]) << 8 | uint32_t(B[2]) << 16 | uint32_t(B[3]) << 24;
       if (L.IsFloat) {

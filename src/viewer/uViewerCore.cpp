@@ -72,8 +72,14 @@ void TViewerCore::LoadFile(const std::string &AFileName) {
     FSampleRate = FMeta.SampleRateHz;
   else if (FIQSource->GetHasDetectedSampleRate() && UsableRate(FIQSource->GetDetectedSampleRate()))
     FSampleRate = FIQSource->GetDetectedSampleRate();
+  // The sidecar's centre wins; the recording's own (header, context packet, auxi chunk) is
+  // the fallback.
+  const TIQFormatInfo &Info = FIQSource->GetFormatInfo();
   if (FMeta.HasCenterFreq) {
     FCenterFreq = FMeta.CenterFreqHz;
+    FHasCenterFreq = true;
+  } else if (Info.HasDetectedCenterFreq && std::isfinite(Info.DetectedCenterFreqHz)) {
+    FCenterFreq = Info.DetectedCenterFreqHz;
     FHasCenterFreq = true;
   }
   FDurationSec = static_cast<double>(FTotalSamples) / FSampleRate;
@@ -131,9 +137,9 @@ TComplexArray TViewerCore::ReadSegment(int64_t Start, int64_t Count) {
     } else {
       FReadFault = "the recording ends early";
       const TIQFormatInfo &Info = FIQSource->GetFormatInfo();
-      if (Info.Kind <= iqkSdrIq) { // raw samples: the length follows from the size
+      if (IsRawKind(Info.Kind)) { // raw samples: the length follows from the size
         const int64_t NewTotal =
-            std::min(FTotalSamples, GetTotalSamples(FFileName, KindToFmt(Info.Kind), Info.HeaderBytes));
+            std::min(FTotalSamples, GetTotalSamples(FFileName, Info.RawFmt, Info.HeaderBytes));
         FReadFault += Fmt(", now at %.2f s", static_cast<double>(NewTotal) / FSampleRate);
         // From now on the recording is read up to its new end, so that reset, seeks and
         // settings work again instead of failing on the same missing samples.

@@ -149,8 +149,8 @@ TEST(DecodeWav, IntegerWidthsAndFloat) {
   EXPECT_EQ(R.Rate, 48000);
   EXPECT_TRUE(R.HasRate);
 
-  // 8-bit: signed, divided by 127.
-  R = Wav(D, Riff({Chunk("fmt ", FmtBody(1, 2, 8000, 8)), Chunk("data", {0x7F, 0x81, 0x80, 0x00})}));
+  // 8-bit: unsigned with 128 as zero (the WAV format's rule), divided by 127.
+  R = Wav(D, Riff({Chunk("fmt ", FmtBody(1, 2, 8000, 8)), Chunk("data", {0xFF, 0x01, 0x00, 0x80})}));
   ASSERT_EQ(R.S.size(), 2u);
   EXPECT_EQ(R.S[0].Re, 1.0f);
   EXPECT_EQ(R.S[0].Im, -1.0f);
@@ -210,10 +210,10 @@ TEST(DecodeWav, ChunkLayouts) {
   R = Wav(D, Riff({Chunk("data", Four), Chunk("fmt ", FmtBody(1, 4, 22050, 16))}));
   EXPECT_EQ(R.S.size(), 10u);
 
-  // Mono and 24-bit: no samples, but the rate.
-  for (const TBytes &Fmt : {FmtBody(1, 1, 44100, 16), FmtBody(1, 2, 44100, 24)}) {
+  // Mono and 12-bit: no samples, but the rate. 24-bit is decoded: 60 bytes are 10 frames.
+  for (const TBytes &Fmt : {FmtBody(1, 1, 44100, 16), FmtBody(1, 2, 44100, 12), FmtBody(1, 2, 44100, 24)}) {
     R = Wav(D, Riff({Chunk("fmt ", Fmt), Chunk("data", TBytes(60, 1))}));
-    EXPECT_TRUE(R.S.empty());
+    EXPECT_EQ(R.S.size(), Fmt[14] == 24 ? 10u : 0u);
     EXPECT_EQ(R.Rate, 44100);
     EXPECT_TRUE(R.HasRate);
   }
@@ -255,20 +255,21 @@ TEST(DecodeWav, HugeChunkSizeEndsTheWalk) {
 TEST(DecodeWav, RandomFramesMatchReference) {
   TTempDir D;
   std::mt19937 Rng(7);
-  for (int Bits : {8, 16, 32}) {
+  for (int Bits : {8, 16, 24, 32}) {
     TBytes Data;
     std::vector<int64_t> V;
     for (int I = 0; I < 2 * 257; ++I) {
       const int64_t X = static_cast<int64_t>(Rng()) - (int64_t(1) << 31);
       const int64_t Y = X >> (32 - Bits);
-      V.push_back(Y);
+      // 8-bit PCM is offset binary: the byte written is Y + 128.
+      V.push_back(Bits == 8 ? static_cast<int64_t>(static_cast<uint8_t>(Y)) - 128 : Y);
       for (int K = 0; K < Bits / 8; ++K)
         Data.push_back(uint8_t(static_cast<uint64_t>(Y) >> (8 * K)));
     }
     const TDecoded R =
         Wav(D, Riff({Chunk("fmt ", FmtBody(1, 2, 1000, static_cast<uint32_t>(Bits))), Chunk("data", Data)}));
     ASSERT_EQ(R.S.size(), 257u);
-    const double Div = Bits == 8 ? 127.0 : Bits == 16 ? 32768.0 : 2147483648.0;
+    const double Div = Bits == 8 ? 127.0 : Bits == 16 ? 32768.0 : Bits == 24 ? 8388608.0 : 2147483648.0;
     for (size_t K = 0; K < R.S.size(); ++K) {
       ASSERT_EQ(R.S[K].Re, static_cast<float>(static_cast<double>(V[2 * K]) / Div)) << Bits << " " << K;
       ASSERT_EQ(R.S[K].Im, static_cast<float>(static_cast<double>(V[2 * K + 1]) / Div)) << Bits << " " << K;

@@ -148,7 +148,7 @@ TEST(Hostile, WavEncodingsOtherThanPcmOrFloatAreRefused) {
       {"ext adpcm", Extensible(2), "0x0002", 0},
       {"short fmt", ShortFmt, "fmt", 0},
       {"mono", FmtBody(1, 1, 8000, 16), "channel", 0},
-      {"24-bit", FmtBody(1, 2, 8000, 24), "24", 0},
+      {"12-bit", FmtBody(1, 2, 8000, 12), "12", 0},
   };
   for (const auto &C : Cases) {
     const TBytes B = Riff({Chunk("fmt ", C.Fmt), Chunk("data", Data)});

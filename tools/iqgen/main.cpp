@@ -2,7 +2,12 @@
 // FSK burst, a frequency-hopping sequence, noise) in every format the plug-in reads, each
 // with a sidecar .txt listing the signals. Deterministic: a fixed seed gives the same bytes.
 //
-//   iqgen --out DIR [--seconds S] [--rate HZ] [--center HZ]
+//   iqgen --out DIR [--seconds S] [--rate HZ] [--center HZ] [--extras]
+//
+// --extras adds the recordings of other tools' formats (raw sample types by extension and by
+// SigMF type, 24-bit .sdriq, 8/24-bit and RF64 WAV, VITA-49 with 8-bit items or large packets).
+#include "iq_writers.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -30,6 +35,7 @@ struct TOptions {
   double Seconds = 3.0;
   double Rate = 2000000.0;
   double Center = 433920000.0;
+  bool Extras = false;
 };
 
 // One line of the sidecar and the samples it stands for.
@@ -372,8 +378,12 @@ TOptions ParseArgs(int Argc, char **Argv) {
   for (int I = 1; I < Argc; ++I) {
     const std::string A = Argv[I];
     if (A == "-h" || A == "--help") {
-      std::printf("usage: iqgen --out DIR [--seconds S] [--rate HZ] [--center HZ]\n");
+      std::printf("usage: iqgen --out DIR [--seconds S] [--rate HZ] [--center HZ] [--extras]\n");
       std::exit(0);
+    }
+    if (A == "--extras") {
+      O.Extras = true;
+      continue;
     }
     if (I + 1 >= Argc)
       throw std::invalid_argument("missing value after " + A);
@@ -398,6 +408,45 @@ TOptions ParseArgs(int Argc, char **Argv) {
   if (O.Seconds * O.Rate < 1)
     throw std::invalid_argument("--seconds x --rate gives no samples");
   return O;
+}
+
+// The recordings of other tools' formats; only SigMF-typed files get a sidecar (its hint).
+void WriteExtras(const TOptions &O, const std::vector<TComplex> &X) {
+  std::vector<iqw::TCplx> C(X.size());
+  for (size_t I = 0; I < X.size(); ++I)
+    C[I] = {X[I].Re, X[I].Im};
+  const uint32_t Rate = static_cast<uint32_t>(std::llround(O.Rate));
+  const uint64_t Center = static_cast<uint64_t>(std::llround(O.Center));
+  auto Out = [&](const std::string &Name, const std::vector<uint8_t> &Bytes, const std::string &Hint = "") {
+    const std::filesystem::path P = std::filesystem::path(O.OutDir) / Name;
+    TWriter W(P.string());
+    W.Bytes(Bytes);
+    W.Close();
+    std::printf("%s\n", P.string().c_str());
+    if (!Hint.empty()) {
+      const std::string Txt = (P.parent_path() / P.stem()).string() + ".txt";
+      WriteText(Txt, "output_format=" + Hint + "\n");
+      std::printf("%s\n", Txt.c_str());
+    }
+  };
+  Out("extra_uint8.cu8", iqw::RawBytes(C, iqw::TRaw::cu8));
+  Out("extra_int16.sc16", iqw::RawBytes(C, iqw::TRaw::ci16_le));
+  Out("extra_float32.cfile", iqw::RawBytes(C, iqw::TRaw::cf32_le));
+  for (iqw::TRaw T : {iqw::TRaw::ci16_be, iqw::TRaw::cu16_le, iqw::TRaw::ci32_be, iqw::TRaw::cf32_be})
+    Out(std::string("extra_sigmf_") + iqw::RawName(T) + ".sigmf-data", iqw::RawBytes(C, T),
+        std::string("sigmf:") + iqw::RawName(T));
+  Out("extra_sdrangel24.sdriq", iqw::SdrIqBytes(C, Rate, Center, 24));
+  const uint32_t Auxi = Center <= 0xFFFFFFFFu ? static_cast<uint32_t>(Center) : 0;
+  Out("extra_wav8.wav", iqw::WavBytes(C, Rate, {8, false, false, 0}));
+  Out("extra_wav24.wav", iqw::WavBytes(C, Rate, {24, false, false, Auxi}));
+  Out("extra_wav24in32.wav", iqw::WavBytes(C, Rate, {24, true, false, 0}));
+  Out("extra_rf64.wav", iqw::WavBytes(C, Rate, {16, false, true, Auxi}));
+  iqw::TVitaOptions V;
+  V.ItemBits = 8;
+  Out("extra_vita49_int8.vrt", iqw::VitaBytes(C, O.Rate, O.Center, V));
+  V.ItemBits = 16;
+  V.SamplesPerPacket = 2250; // about 9 KB packets
+  Out("extra_vita49_large.cs16", iqw::VitaBytes(C, O.Rate, O.Center, V));
 }
 
 } // namespace
@@ -440,6 +489,8 @@ int main(int Argc, char **Argv) {
       WriteText(Txt, Sidecar(O, Scene, Out.Hint));
       std::printf("%s\n%s\n", Base.c_str(), Txt.c_str());
     }
+    if (O.Extras)
+      WriteExtras(O, X);
     return 0;
   } catch (const std::exception &E) {
     std::fprintf(stderr, "iqgen: %s\n", E.what());
