@@ -18,6 +18,10 @@
 #include <thread>
 #include <utility>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 // The transform is the plain radix-2 decimation in time: every butterfly takes the same
 // operands, the same twiddle value and the same operations in the same order as the step-by-step
 // evaluation (kept in uFFTPlain), so the results are identical to the last bit. The speed comes
@@ -35,9 +39,10 @@ typedef double VD8 __attribute__((vector_size(64)));
 
 struct TFFTTables {
   size_t N = 0;
-  std::vector<uint32_t> Rev;  // Rev[i]: the index that bit reversal moves to i
-  std::vector<double> Window; // periodic Hann window
-  std::vector<double> TwRe;   // twiddle m of the stage with half size M at index M + m
+  std::vector<uint32_t> Rev;     // Rev[i]: the index that bit reversal moves to i
+  std::vector<double> Window;    // periodic Hann window
+  std::vector<double> WindowRev; // WindowRev[i] = Window[Rev[i]]: read in step with the load
+  std::vector<double> TwRe;      // twiddle m of the stage with half size M at index M + m
   std::vector<double> TwIm;
 };
 
@@ -56,6 +61,9 @@ std::shared_ptr<const TFFTTables> BuildTables(size_t N) {
   for (size_t I = 0; I < N; ++I)
     T->Window[I] =
         0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * static_cast<double>(I) / static_cast<double>(N)));
+  T->WindowRev.resize(N);
+  for (size_t I = 0; I < N; ++I)
+    T->WindowRev[I] = T->Window[T->Rev[I]];
   // The recurrence exactly as each stage of the transform runs it, values stored instead of used.
   T->TwRe.assign(std::max<size_t>(N, 2), 0.0);
   T->TwIm.assign(std::max<size_t>(N, 2), 0.0);
@@ -78,7 +86,7 @@ std::shared_ptr<const TFFTTables> BuildTables(size_t N) {
   return T;
 }
 
-// Tables up to this size are kept for the life of the process (about 1.8 MiB for all sizes
+// Tables up to this size are kept for the life of the process (about 4.5 MiB for all sizes
 // together); larger ones are built for the call.
 constexpr int MAX_CACHED_BITS = 16;
 
@@ -121,14 +129,14 @@ template <class V> [[gnu::always_inline]] inline void StoreV(double *P, const V 
 template <bool Windowed, class S> void LoadBlock(const TFFTTables &T, const S *Src, double *Re, double *Im) {
   const size_t N = T.N;
   const uint32_t *Rev = T.Rev.data();
-  const double *W = T.Window.data();
+  const double *W = T.WindowRev.data();
   for (size_t I = 0; I < N; ++I) {
     const uint32_t R = Rev[I];
     double XRe = static_cast<double>(Src[R].Re);
     double XIm = static_cast<double>(Src[R].Im);
     if constexpr (Windowed) {
-      XRe = W[R] * XRe;
-      XIm = W[R] * XIm;
+      XRe = W[I] * XRe;
+      XIm = W[I] * XIm;
     }
     Re[I] = XRe;
     Im[I] = XIm;
@@ -342,14 +350,118 @@ struct TWork {
   explicit TWork(size_t N) : Re(N), Im(N) {}
 };
 
-// Windowed and transformed block of T.N samples into Wk.Re, Wk.Im (not shifted).
-void TransformBlock(const TFFTTables &T, const TComplexSample *Block, TWork &Wk) {
-  LoadBlock<true>(T, Block, Wk.Re.data(), Wk.Im.data());
-  RunStages(T, Wk.Re.data(), Wk.Im.data());
+// The windowed load with gathers: the same products as LoadBlock<true> (widening is exact, and
+// the window value and the sample meet in one rounded multiplication either way), several
+// samples per instruction. Needs a length that is a multiple of 8.
+static_assert(sizeof(TComplexSample) == 8, "a sample is gathered as one 64-bit value");
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("avx2")]] void LoadWindowedAVX2(const TFFTTables &T, const TComplexSample *Src, double *Re,
+                                              double *Im) {
+  const uint32_t *Rev = T.Rev.data();
+  const double *W = T.WindowRev.data();
+  const auto *Base = reinterpret_cast<const long long *>(Src);
+  const __m256i Split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7); // real parts low, imaginary high
+  for (size_t I = 0; I < T.N; I += 4) {
+    const __m128i Idx = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Rev + I));
+    const __m256i G = _mm256_permutevar8x32_epi32(_mm256_i32gather_epi64(Base, Idx, 8), Split);
+    const __m256d XRe = _mm256_cvtps_pd(_mm_castsi128_ps(_mm256_castsi256_si128(G)));
+    const __m256d XIm = _mm256_cvtps_pd(_mm_castsi128_ps(_mm256_extracti128_si256(G, 1)));
+    const __m256d Wv = _mm256_loadu_pd(W + I);
+    _mm256_storeu_pd(Re + I, _mm256_mul_pd(Wv, XRe));
+    _mm256_storeu_pd(Im + I, _mm256_mul_pd(Wv, XIm));
+  }
 }
 
+// The library's AVX-512 intrinsics start from deliberately undefined registers, which this
+// compiler reports as possibly uninitialised.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+[[gnu::target("avx512f")]] void LoadWindowedAVX512(const TFFTTables &T, const TComplexSample *Src, double *Re,
+                                                   double *Im) {
+  const uint32_t *Rev = T.Rev.data();
+  const double *W = T.WindowRev.data();
+  for (size_t I = 0; I < T.N; I += 8) {
+    const __m256i Idx = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(Rev + I));
+    const __m512i G = _mm512_i32gather_epi64(Idx, static_cast<const void *>(Src), 8);
+    const __m512d XRe = _mm512_cvtps_pd(_mm256_castsi256_ps(_mm512_cvtepi64_epi32(G)));
+    const __m512d XIm = _mm512_cvtps_pd(_mm256_castsi256_ps(_mm512_cvtepi64_epi32(_mm512_srli_epi64(G, 32))));
+    const __m512d Wv = _mm512_loadu_pd(W + I);
+    _mm512_storeu_pd(Re + I, _mm512_mul_pd(Wv, XRe));
+    _mm512_storeu_pd(Im + I, _mm512_mul_pd(Wv, XIm));
+  }
+}
+#pragma GCC diagnostic pop
+#endif
+
+// Windowed and transformed block of T.N samples into Wk.Re, Wk.Im (not shifted).
+void TransformBlock(const TFFTTables &T, const TComplexSample *Block, TWork &Wk) {
+  double *Re = Wk.Re.data();
+  double *Im = Wk.Im.data();
+#if defined(__x86_64__) || defined(__i386__)
+  const int Level = T.N >= 8 ? VectorLevel() : 0;
+  if (Level == 2)
+    LoadWindowedAVX512(T, Block, Re, Im);
+  else if (Level == 1)
+    LoadWindowedAVX2(T, Block, Re, Im);
+  else
+    LoadBlock<true>(T, Block, Re, Im);
+#else
+  LoadBlock<true>(T, Block, Re, Im);
+#endif
+  RunStages(T, Re, Im);
+}
+
+// Floored squared magnitudes of Count values into Out (First) or max-held into it (a value
+// replaces the held one only when strictly greater, so a NaN held stays and a later NaN never
+// replaces a number), V values at a time; Count must be a multiple of the vector length.
+template <class V, bool First>
+[[gnu::always_inline]] inline void HoldPowerT(const double *Re, const double *Im, size_t Count, double *Out) {
+  constexpr size_t L = sizeof(V) / sizeof(double);
+  const V Floor = V{} + PSD_POWER_FLOOR;
+  for (size_t I = 0; I < Count; I += L) {
+    V R, J, Mag2;
+    LoadV(R, Re + I);
+    LoadV(J, Im + I);
+    Mag2 = R * R + J * J;
+    Mag2 = Mag2 < Floor ? Floor : Mag2;
+    if constexpr (!First) {
+      V Held;
+      LoadV(Held, Out + I);
+      Mag2 = Mag2 > Held ? Mag2 : Held;
+    }
+    StoreV(Out + I, Mag2);
+  }
+}
+
+template <bool First> void HoldPowerScalar(const double *Re, const double *Im, size_t Count, double *Out) {
+  for (size_t I = 0; I < Count; ++I) {
+    double Mag2 = Re[I] * Re[I] + Im[I] * Im[I];
+    Mag2 = Mag2 < PSD_POWER_FLOOR ? PSD_POWER_FLOOR : Mag2;
+    if constexpr (First)
+      Out[I] = Mag2;
+    else
+      Out[I] = Mag2 > Out[I] ? Mag2 : Out[I];
+  }
+}
+
+template <bool First> void HoldPowerSSE2(const double *Re, const double *Im, size_t Count, double *Out) {
+  HoldPowerT<VD2, First>(Re, Im, Count, Out);
+}
+#if defined(__x86_64__) || defined(__i386__)
+template <bool First>
+[[gnu::target("avx2")]] void HoldPowerAVX2(const double *Re, const double *Im, size_t Count, double *Out) {
+  HoldPowerT<VD4, First>(Re, Im, Count, Out);
+}
+template <bool First>
+[[gnu::target("avx512f")]] void HoldPowerAVX512(const double *Re, const double *Im, size_t Count,
+                                                double *Out) {
+  HoldPowerT<VD8, First>(Re, Im, Count, Out);
+}
+#endif
+
 // Floored squared magnitudes of a transformed block, shifted so that index N/2 is 0 Hz, into
-// Max (First) or max-held into it (a value replaces the held one only when strictly greater).
+// Max (First) or max-held into it.
 template <bool First> void HoldPower(const TWork &Wk, size_t N, double *Max) {
   const size_t Half = N / 2;
   for (size_t Part = 0; Part < 2; ++Part) {
@@ -357,14 +469,22 @@ template <bool First> void HoldPower(const TWork &Wk, size_t N, double *Max) {
     const double *Im = Wk.Im.data() + (Part == 0 ? Half : 0);
     double *Out = Max + (Part == 0 ? 0 : Half);
     const size_t Count = Part == 0 ? N - Half : Half;
-    for (size_t I = 0; I < Count; ++I) {
-      double Mag2 = Re[I] * Re[I] + Im[I] * Im[I];
-      Mag2 = Mag2 < PSD_POWER_FLOOR ? PSD_POWER_FLOOR : Mag2;
-      if constexpr (First)
-        Out[I] = Mag2;
-      else
-        Out[I] = Mag2 > Out[I] ? Mag2 : Out[I];
+    if (N < 16) {
+      HoldPowerScalar<First>(Re, Im, Count, Out);
+      continue;
     }
+#if defined(__x86_64__) || defined(__i386__)
+    const int Level = VectorLevel();
+    if (Level == 2) {
+      HoldPowerAVX512<First>(Re, Im, Count, Out);
+      continue;
+    }
+    if (Level == 1) {
+      HoldPowerAVX2<First>(Re, Im, Count, Out);
+      continue;
+    }
+#endif
+    HoldPowerSSE2<First>(Re, Im, Count, Out);
   }
 }
 
@@ -386,6 +506,11 @@ struct TLog2Table {
   }
 };
 
+const TLog2Table &Log2Tab() {
+  static const TLog2Table T;
+  return T;
+}
+
 float DbLibrary(double P) {
   return static_cast<float>(10.0 * std::log10(P));
 }
@@ -393,7 +518,7 @@ float DbLibrary(double P) {
 } // namespace
 
 float WaterfallDb(double P) {
-  static const TLog2Table T;
+  const TLog2Table &T = Log2Tab();
   if (!(P >= PSD_POWER_FLOOR && P < 1e300)) // NaN, infinities and anything odd
     return DbLibrary(P);
   uint64_t Bits;
@@ -435,19 +560,105 @@ std::atomic<int32_t> GWaterfallThreads{0};
 constexpr int64_t MIN_POINTS_PER_THREAD = 65536;
 constexpr int32_t MAX_WATERFALL_THREADS = 16;
 
-// The selected rows of one ComputeWaterfallRows call: row R is the max-hold over the Dec
-// transforms starting at FirstSample + R * RowStride + K * Hop, K = 0 .. Dec - 1.
+// The selected rows of one call. Evenly: row R is the max-hold over the Dec transforms
+// starting at FirstSample + R * RowStride + K * Hop, K = 0 .. Dec - 1. In groups (Cum not
+// empty): row R holds the Cum[R + 1] - Cum[R] transforms starting at FirstSample +
+// (First[R] + K) * Hop. Either way the transforms are numbered row after row, and the
+// threads share them out by those numbers.
 struct TRowsJob {
   const TFFTTables *T = nullptr;
   const TComplexSample *FirstSample = nullptr;
   size_t N = 0;
   int64_t Hop = 0, Dec = 0, Count = 0;
   int64_t RowStride = 0;
+  std::vector<int64_t> Cum, First;
   TRowBuffer *Rows = nullptr;
+
+  int64_t RowBegin(int64_t R) const { return Cum.empty() ? R * Dec : Cum[static_cast<size_t>(R)]; }
+  int64_t Total() const { return RowBegin(Count); }
+  // The row that transform G belongs to.
+  int64_t RowOf(int64_t G) const {
+    if (Cum.empty())
+      return G / Dec;
+    return static_cast<int64_t>(std::upper_bound(Cum.begin(), Cum.end(), G) - Cum.begin()) - 1;
+  }
+  const TComplexSample *Block(int64_t R, int64_t K) const {
+    if (Cum.empty())
+      return FirstSample + static_cast<size_t>(R * RowStride + K * Hop);
+    return FirstSample + static_cast<size_t>((First[static_cast<size_t>(R)] + K) * Hop);
+  }
 };
+
+#if defined(__x86_64__) || defined(__i386__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+// WaterfallDb eight levels at a time: the same operations in the same order, lane by lane. A
+// level that the quick way cannot settle (odd powers, levels near 0 dB, a value too close to
+// halfway between two floats) is left to WaterfallDb itself, so every level has its bits.
+[[gnu::target("avx512f")]] void StoreRowDbAVX512(const double *Power, size_t N, float *Out) {
+  const TLog2Table &T = Log2Tab();
+  const __m512d Floor = _mm512_set1_pd(PSD_POWER_FLOOR), Huge = _mm512_set1_pd(1e300);
+  const __m512i MantMask = _mm512_set1_epi64((int64_t{1} << 52) - 1);
+  const __m512i One = _mm512_set1_epi64(int64_t{1023} << 52);
+  const __m512i IdxMask = _mm512_set1_epi64(0xFF);
+  size_t I = 0;
+  for (; I + 8 <= N; I += 8) {
+    const __m512d P = _mm512_loadu_pd(Power + I);
+    __mmask8 Ok = _mm512_cmp_pd_mask(P, Floor, _CMP_GE_OQ) & _mm512_cmp_pd_mask(P, Huge, _CMP_LT_OQ);
+    const __m512i Bits = _mm512_castpd_si512(P);
+    const __m256i Exp =
+        _mm256_sub_epi32(_mm512_cvtepi64_epi32(_mm512_srli_epi64(Bits, 52)), _mm256_set1_epi32(1023));
+    const __m512d M = _mm512_castsi512_pd(_mm512_or_si512(_mm512_and_si512(Bits, MantMask), One));
+    const __m512i J = _mm512_and_si512(_mm512_srli_epi64(Bits, 44), IdxMask);
+    const __m512d InvC = _mm512_i64gather_pd(J, T.InvC, 8);
+    const __m512d Log2C = _mm512_i64gather_pd(J, T.Log2C, 8);
+    const __m512d R = _mm512_sub_pd(_mm512_mul_pd(M, InvC), _mm512_set1_pd(1.0));
+    __m512d Poly = _mm512_add_pd(_mm512_set1_pd(-0.25), _mm512_mul_pd(R, _mm512_set1_pd(0.2)));
+    Poly = _mm512_add_pd(_mm512_set1_pd(1.0 / 3.0), _mm512_mul_pd(R, Poly));
+    Poly = _mm512_add_pd(_mm512_set1_pd(-0.5), _mm512_mul_pd(R, Poly));
+    Poly = _mm512_add_pd(_mm512_set1_pd(1.0), _mm512_mul_pd(R, Poly));
+    const __m512d Series = _mm512_mul_pd(_mm512_mul_pd(R, _mm512_set1_pd(1.4426950408889634074)), Poly);
+    const __m512d Db = _mm512_mul_pd(_mm512_add_pd(_mm512_cvtepi32_pd(Exp), _mm512_add_pd(Log2C, Series)),
+                                     _mm512_set1_pd(3.0102999566398119521));
+    const __m512d AbsDb = _mm512_abs_pd(Db);
+    Ok &= _mm512_cmp_pd_mask(AbsDb, _mm512_set1_pd(1e-3), _CMP_GE_OQ);
+    const __m256 F = _mm512_cvtpd_ps(Db);
+    const __m512d FD = _mm512_cvtps_pd(F);
+    const __m512d Off = _mm512_sub_pd(Db, FD);
+    // The neighbouring float on Off's side: one step up in magnitude when Off and F share a sign.
+    const __mmask8 OffPos = _mm512_cmp_pd_mask(Off, _mm512_setzero_pd(), _CMP_GT_OQ);
+    const __mmask8 FPos = _mm512_cmp_pd_mask(FD, _mm512_setzero_pd(), _CMP_GT_OQ);
+    const __mmask8 Up = static_cast<__mmask8>(~(OffPos ^ FPos));
+    const __m256i FBits = _mm256_castps_si256(F);
+    const __m256i NUp = _mm256_add_epi32(FBits, _mm256_set1_epi32(1));
+    const __m256i NDown = _mm256_sub_epi32(FBits, _mm256_set1_epi32(1));
+    const __m512i NUp64 = _mm512_cvtepu32_epi64(NUp), NDown64 = _mm512_cvtepu32_epi64(NDown);
+    const __m512i NSel = _mm512_mask_blend_epi64(Up, NDown64, NUp64);
+    const __m512d ND = _mm512_cvtps_pd(_mm256_castsi256_ps(_mm512_cvtepi64_epi32(NSel)));
+    const __m512d HalfGap = _mm512_mul_pd(_mm512_abs_pd(_mm512_sub_pd(ND, FD)), _mm512_set1_pd(0.5));
+    const __m512d Margin = _mm512_sub_pd(HalfGap, _mm512_abs_pd(Off));
+    Ok &= _mm512_cmp_pd_mask(Margin, _mm512_set1_pd(1e-11), _CMP_GT_OQ);
+    _mm256_storeu_ps(Out + I, F);
+    if (Ok != 0xFF)
+      for (int K = 0; K < 8; ++K)
+        if (!(Ok >> K & 1))
+          Out[I + static_cast<size_t>(K)] = WaterfallDb(Power[I + static_cast<size_t>(K)]);
+  }
+  for (; I < N; ++I)
+    Out[I] = WaterfallDb(Power[I]);
+}
+#pragma GCC diagnostic pop
+#endif
 
 void StoreRowDb(const double *Power, size_t N, TSingleArray &Row) {
   Row.resize(N);
+#if defined(__x86_64__) || defined(__i386__)
+  if (VectorLevel() == 2) {
+    StoreRowDbAVX512(Power, N, Row.data());
+    return;
+  }
+#endif
   for (size_t I = 0; I < N; ++I)
     Row[I] = WaterfallDb(Power[I]);
 }
@@ -462,7 +673,7 @@ void HoldPart(const TRowsJob &J, TWork &Wk, int64_t R, int64_t K0, int64_t K1, d
   if (K0 > 0)
     std::fill(Out, Out + J.N, 0.0);
   for (int64_t K = K0; K < K1; ++K) {
-    TransformBlock(*J.T, J.FirstSample + static_cast<size_t>(R * J.RowStride + K * J.Hop), Wk);
+    TransformBlock(*J.T, J.Block(R, K), Wk);
     if (K == 0)
       HoldPower<true>(Wk, J.N, Out);
     else
@@ -474,7 +685,7 @@ void ComputeRowsSerial(const TRowsJob &J) {
   TWork Wk(J.N);
   std::vector<double> Power(J.N);
   for (int64_t R = 0; R < J.Count; ++R) {
-    HoldPart(J, Wk, R, 0, J.Dec, Power.data());
+    HoldPart(J, Wk, R, 0, J.RowBegin(R + 1) - J.RowBegin(R), Power.data());
     StoreRowDb(Power.data(), J.N, (*J.Rows)[static_cast<size_t>(R)]);
   }
 }
@@ -518,15 +729,19 @@ private:
 void RunSlicePhase1(const TRowsJob &J, TSlice &S) {
   TWork Wk(J.N);
   std::vector<double> Power(J.N);
-  for (int64_t R = S.G0 / J.Dec; R * J.Dec < S.G1; ++R) {
-    const int64_t K0 = std::max(S.G0, R * J.Dec) - R * J.Dec;
-    const int64_t K1 = std::min(S.G1, (R + 1) * J.Dec) - R * J.Dec;
-    if (K0 == 0 && K1 == J.Dec) {
+  const int64_t FirstRow = J.RowOf(S.G0);
+  for (int64_t R = FirstRow; R < J.Count && J.RowBegin(R) < S.G1; ++R) {
+    const int64_t Begin = J.RowBegin(R), End = J.RowBegin(R + 1);
+    if (End == Begin)
+      continue;
+    const int64_t K0 = std::max(S.G0, Begin) - Begin;
+    const int64_t K1 = std::min(S.G1, End) - Begin;
+    if (K0 == 0 && K1 == End - Begin) {
       HoldPart(J, Wk, R, K0, K1, Power.data());
       StoreRowDb(Power.data(), J.N, (*J.Rows)[static_cast<size_t>(R)]);
       continue;
     }
-    TPartRow &P = S.Parts[R == S.G0 / J.Dec ? 0 : 1];
+    TPartRow &P = S.Parts[R == FirstRow ? 0 : 1];
     P.Row = R;
     P.Head = K0 == 0;
     P.Power.resize(J.N);
@@ -561,19 +776,21 @@ void RunSlicePhase2(const TRowsJob &J, const std::vector<TSlice> &All, size_t In
 }
 
 void ComputeRowsParallel(const TRowsJob &J, int32_t Threads) {
-  const int64_t Total = J.Count * J.Dec;
+  const int64_t Total = J.Total();
   std::vector<TSlice> Slices(static_cast<size_t>(Threads));
+  // Whole rows per slice while there are enough of them and they are alike; otherwise the
+  // transforms are split evenly and rows are shared.
+  const bool WholeRows = J.Count >= Threads && J.Cum.empty();
   for (int32_t S = 0; S < Threads; ++S) {
-    // Whole rows per slice while there are enough of them; otherwise rows are shared.
     auto Bound = [&](int64_t K) {
-      return J.Count >= Threads ? J.Count * K / Threads * J.Dec : Total * K / Threads;
+      return WholeRows ? J.RowBegin(J.Count * K / Threads) : Total * K / Threads;
     };
     Slices[static_cast<size_t>(S)].G0 = Bound(S);
     Slices[static_cast<size_t>(S)].G1 = Bound(S + 1);
   }
   bool Shared = false;
   for (const TSlice &S : Slices)
-    Shared = Shared || S.G0 % J.Dec != 0;
+    Shared = Shared || (S.G0 < Total && J.RowBegin(J.RowOf(S.G0)) != S.G0);
 
   TPhaseGate Gate(Threads);
   // Runs slices [From, To): phase 1, then (when rows are shared) phase 2 once all have done phase 1.
@@ -630,7 +847,7 @@ void ComputeRowsParallel(const TRowsJob &J, int32_t Threads) {
 // The job on as many threads as it is worth (or as tests ask for).
 void RunRowsJob(const TRowsJob &J, int32_t NFFT) {
   const int32_t Forced = GWaterfallThreads.load(std::memory_order_relaxed);
-  const int64_t Transforms = J.Count * J.Dec;
+  const int64_t Transforms = J.Total();
   const int32_t Threads = static_cast<int32_t>(Forced > 0 ? std::min<int64_t>(Forced, Transforms)
                                                           : AutoWaterfallThreads(Transforms, NFFT));
   if (Threads <= 1)
@@ -839,6 +1056,40 @@ void ComputeWaterfallChunkRows(const TComplexArray &Samples, int64_t ChunkSample
     std::swap(One[0], Rows[static_cast<size_t>(Count)]);
     RowCount += Got;
   }
+}
+
+void ComputeWaterfallPooledRows(const TComplexArray &Samples, int32_t NFFT, double Overlap, int32_t K,
+                                TRowBuffer &Rows, int32_t &RowCount) {
+  RowCount = 0;
+  if (!ValidFFTSize(NFFT) || K < 1 || Samples.size() < static_cast<size_t>(NFFT))
+    return;
+  const size_t N = static_cast<size_t>(NFFT);
+  const int64_t Hop = WaterfallHop(NFFT, Overlap);
+  const int64_t M = static_cast<int64_t>(Samples.size() - N) / Hop + 1;
+  const int64_t Count = std::min<int64_t>(K, static_cast<int64_t>(Rows.size()));
+  if (Count <= 0)
+    return;
+  const auto T = GetTables(N);
+  TRowsJob J;
+  J.T = T.get();
+  J.FirstSample = Samples.data();
+  J.N = N;
+  J.Hop = Hop;
+  J.Dec = 1;
+  J.Count = Count;
+  J.Cum.resize(static_cast<size_t>(Count) + 1);
+  J.First.resize(static_cast<size_t>(Count));
+  // Max-holding the linear power and converting once gives the largest level: the conversion
+  // never decreases as the power grows (see ComputeWaterfallRows).
+  for (int64_t R = 0; R < Count; ++R) {
+    const int64_t A = R * M / K;
+    const int64_t B = std::min(std::max(A + 1, (R + 1) * M / K), M);
+    J.First[static_cast<size_t>(R)] = A;
+    J.Cum[static_cast<size_t>(R) + 1] = J.Cum[static_cast<size_t>(R)] + (B - A);
+  }
+  J.Rows = &Rows;
+  RunRowsJob(J, NFFT);
+  RowCount = static_cast<int32_t>(Count);
 }
 
 void SetWaterfallThreads(int32_t Count) {

@@ -75,9 +75,19 @@ void ComputeWaterfallChunkRows(const TComplexArray &Samples, int64_t ChunkSample
                                int32_t NFFT, double Overlap, int32_t Decimation, TRowBuffer &Rows,
                                int32_t &RowCount);
 
-// Threads ComputeWaterfallRows and ComputeWaterfallChunkRows use. 0 (the default): chosen per call from the
-// processor count and the amount of work, one thread for small calls. N >= 1: exactly N (at most one per
-// transform) whatever the work, so that tests and benchmarks can compare thread counts.
+// The raw spectra of Samples (one per transform at a hop of (1 - Overlap) * NFFT, M of them)
+// pooled into K rows by max-hold: row J holds raw spectra A = J * M / K up to, not including,
+// max(A + 1, (J + 1) * M / K). The same bits as converting every raw spectrum to a row and then
+// taking the largest level of each bin over a group, at a fraction of the cost, and spread over
+// the worker threads like the other calls. Rows.size() is the capacity; RowCount is 0 when
+// there are fewer than NFFT samples, K < 1 or NFFT is not a power of two.
+void ComputeWaterfallPooledRows(const TComplexArray &Samples, int32_t NFFT, double Overlap, int32_t K,
+                                TRowBuffer &Rows, int32_t &RowCount);
+
+// Threads ComputeWaterfallRows, ComputeWaterfallChunkRows and ComputeWaterfallPooledRows use. 0 (the
+// default): chosen per call from the processor count and the amount of work, one thread for small calls. N >=
+// 1: exactly N (at most one per transform) whatever the work, so that tests and benchmarks can compare thread
+// counts.
 void SetWaterfallThreads(int32_t Count);
 // The thread count an automatic choice would give a call of Transforms transforms of NFFT points.
 int32_t AutoWaterfallThreads(int64_t Transforms, int32_t NFFT);

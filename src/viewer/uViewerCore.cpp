@@ -591,19 +591,13 @@ void TViewerCore::SeekForwardAppend(int64_t OldPos, int64_t NewPos) {
   const int64_t StartSample = RoundI64(THiOld * FSampleRate);
   const int64_t NSamples = std::max<int64_t>(RoundI64(NewTime * FSampleRate), FWF_NFFT);
   const TComplexArray Samples = ReadSegment(StartSample, NSamples);
-  int32_t RawCount = 0;
-  TRowBuffer RawRows;
-  if (static_cast<int64_t>(Samples.size()) >= FWF_NFFT) {
-    const int32_t Hop = WaterfallHop(FWF_NFFT, FWFOverlap);
-    const int64_t MaxRaw = std::max<int64_t>(1, (static_cast<int64_t>(Samples.size()) - FWF_NFFT) / Hop + 1);
-    RawRows.resize(static_cast<size_t>(MaxRaw));
-    ComputeWaterfallRows(Samples, FSampleRate, FWF_NFFT, FWFOverlap, 0, RawRows, RawCount, 1);
-  }
-  if (RawCount > 0) {
-    TRowBuffer Pooled;
-    PoolRowsTo(RawRows, RawCount, K, Pooled);
-    PushWaterfallRows(Pooled, K);
-  }
+  // The new raw spectra pooled straight into K rows (PoolRowsTo's grouping), in one call that
+  // spreads the transforms over the worker threads.
+  FAppendRows.resize(static_cast<size_t>(K));
+  int32_t Count = 0;
+  ComputeWaterfallPooledRows(Samples, FWF_NFFT, FWFOverlap, K, FAppendRows, Count);
+  if (Count > 0)
+    PushWaterfallRows(FAppendRows, Count);
 }
 
 void TViewerCore::PoolRowsTo(const TRowBuffer &InRows, int32_t InCount, int32_t K,

@@ -160,6 +160,7 @@ private:
   IViewerPlatform &FPlatform;
   TGLRenderer *FRenderer = nullptr;
   TRowBuffer FDisplayRows;
+  TRowBuffer FAppendRows; // the rows of the latest forward append, kept for their storage
   int32_t FNewRowsSinceFrame = -1;
   std::string FReadFault;  // first short read of the running entry point
   double FFaultPosSec = 0; // where it happened

@@ -11,6 +11,7 @@
 #include <numbers>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -621,5 +622,66 @@ TEST(ComputeWaterfallChunkRows, SameRowsAsOneCallPerChunk) {
   TRowBuffer Rows(4);
   int32_t Count = -1;
   ComputeWaterfallChunkRows(S, 100, 1e6, 256, 0.0, 1, Rows, Count);
+  EXPECT_EQ(Count, 0);
+}
+
+// Pooling straight from the power must give the bytes of the long way round: every raw row in
+// dB by the literal evaluation, then the largest level of each bin over the group (the first
+// row's value kept unless a later one is strictly greater). Groups uneven, one raw row each,
+// repeated raw rows (more rows than raw spectra), a capacity below K, non-numbers inside a group,
+// and every way of sharing the transforms between threads.
+TEST(ComputeWaterfallPooledRows, SameBytesAsPoolingTheLiteralRawRows) {
+  TComplexArray S = RandomSamples(50000, 41, 1.7f);
+  S[5 * 256 + 9] = {std::nanf(""), 0.0f};                           // raw row 5 at NFFT 256, hop 256
+  S[20 * 256 + 1] = {std::numeric_limits<float>::infinity(), 0.0f}; // raw row 20
+  const struct {
+    int32_t NFFT;
+    double Overlap;
+    size_t Size;
+    int32_t K;
+    size_t Cap;
+  } Cases[] = {{256, 0.0, 50000, 7, 7},  {256, 0.0, 50000, 1, 1},   {256, 0.5, 30000, 13, 13},
+               {256, 0.0, 2000, 11, 11}, {256, 0.0, 50000, 9, 4},   {1024, 0.25, 50000, 3, 3},
+               {64, 0.0, 64, 2, 2},      {4096, 0.0, 50000, 12, 12}};
+  for (const auto &C : Cases) {
+    const TComplexArray In(S.begin(), S.begin() + static_cast<ptrdiff_t>(C.Size));
+    TRowBuffer Raw(In.size());
+    int32_t M = 0;
+    ComputeWaterfallRowsPlain(In, 1e6, C.NFFT, C.Overlap, 0, Raw, M, 1);
+    ASSERT_GT(M, 0);
+    std::vector<TSingleArray> Want;
+    for (int32_t J = 0; J < C.K && Want.size() < C.Cap; ++J) {
+      const int32_t A = J * M / C.K;
+      const int32_t B = std::min(std::max(A + 1, (J + 1) * M / C.K), M);
+      TSingleArray Row = Raw[static_cast<size_t>(A)];
+      for (int32_t R = A + 1; R < B; ++R)
+        for (size_t I = 0; I < Row.size(); ++I)
+          if (Raw[static_cast<size_t>(R)][I] > Row[I])
+            Row[I] = Raw[static_cast<size_t>(R)][I];
+      Want.push_back(std::move(Row));
+    }
+    for (int32_t Threads : {1, 2, 3, 16}) {
+      const TThreadsGuard G(Threads);
+      TRowBuffer Rows(C.Cap);
+      int32_t Count = -1;
+      ComputeWaterfallPooledRows(In, C.NFFT, C.Overlap, C.K, Rows, Count);
+      ASSERT_EQ(Count, static_cast<int32_t>(Want.size())) << "NFFT " << C.NFFT << " K " << C.K;
+      for (int32_t R = 0; R < Count; ++R) {
+        ASSERT_EQ(Rows[R].size(), Want[R].size());
+        for (size_t I = 0; I < Want[R].size(); ++I)
+          ASSERT_TRUE(SameBits(Rows[R][I], Want[R][I]))
+              << "NFFT " << C.NFFT << " K " << C.K << " threads " << Threads << " row " << R << " bin " << I;
+      }
+    }
+  }
+  // Nothing to pool: too few samples, no rows asked for, no room, a size without a transform.
+  TRowBuffer Rows(4);
+  int32_t Count = -1;
+  for (const auto &[Size, NFFT, K] : {std::tuple{255, 256, 2}, {1000, 256, 0}, {1000, 100, 2}}) {
+    ComputeWaterfallPooledRows(TComplexArray(S.begin(), S.begin() + Size), NFFT, 0.0, K, Rows, Count);
+    EXPECT_EQ(Count, 0) << Size << " " << NFFT << " " << K;
+  }
+  TRowBuffer None;
+  ComputeWaterfallPooledRows(S, 256, 0.0, 3, None, Count);
   EXPECT_EQ(Count, 0);
 }
