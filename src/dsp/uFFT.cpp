@@ -8,7 +8,6 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -559,6 +558,7 @@ std::atomic<int32_t> GWaterfallThreads{0};
 // (8 transforms of 4096) therefore stays on the calling thread; many chunks in one call spread.
 constexpr int64_t MIN_POINTS_PER_THREAD = 65536;
 constexpr int32_t MAX_WATERFALL_THREADS = 16;
+constexpr int64_t PIECES_PER_THREAD = 4;
 
 // The selected rows of one call. Evenly: row R is the max-hold over the Dec transforms
 // starting at FirstSample + R * RowStride + K * Hop, K = 0 .. Dec - 1. In groups (Cum not
@@ -703,27 +703,6 @@ struct TSlice {
   std::exception_ptr Error;
 };
 
-// Lets the second phase start only when every slice has finished the first.
-class TPhaseGate {
-public:
-  explicit TPhaseGate(int32_t Slices) : FLeft(Slices) {}
-  void Arrive(int32_t Slices) {
-    std::lock_guard<std::mutex> G(FLock);
-    FLeft -= Slices;
-    if (FLeft <= 0)
-      FDone.notify_all();
-  }
-  void Wait() {
-    std::unique_lock<std::mutex> G(FLock);
-    FDone.wait(G, [this] { return FLeft <= 0; });
-  }
-
-private:
-  std::mutex FLock;
-  std::condition_variable FDone;
-  int32_t FLeft;
-};
-
 // Phase 1: the slice's transforms. Rows it holds entirely are finished here; of a shared row it
 // keeps its part.
 void RunSlicePhase1(const TRowsJob &J, TSlice &S) {
@@ -751,7 +730,7 @@ void RunSlicePhase1(const TRowsJob &J, TSlice &S) {
   }
 }
 
-// Phase 2: the shared rows merged and converted, each slice taking its own share of the bins.
+// Phase 2: the shared rows merged and converted; call Index of All.size() takes its share of the bins.
 void RunSlicePhase2(const TRowsJob &J, const std::vector<TSlice> &All, size_t Index) {
   const size_t Slices = All.size();
   const size_t B0 = J.N * Index / Slices, B1 = J.N * (Index + 1) / Slices;
@@ -777,14 +756,16 @@ void RunSlicePhase2(const TRowsJob &J, const std::vector<TSlice> &All, size_t In
 
 void ComputeRowsParallel(const TRowsJob &J, int32_t Threads) {
   const int64_t Total = J.Total();
-  std::vector<TSlice> Slices(static_cast<size_t>(Threads));
-  // Whole rows per slice while there are enough of them and they are alike; otherwise the
+  // Several pieces per thread, taken in turn by whichever thread is free: on a busy machine a
+  // worker may wait long to be scheduled, and the calling thread then does its share instead of
+  // waiting for it.
+  const int64_t Pieces = std::min<int64_t>(Total, int64_t{Threads} * PIECES_PER_THREAD);
+  std::vector<TSlice> Slices(static_cast<size_t>(Pieces));
+  // Whole rows per piece while there are enough of them and they are alike; otherwise the
   // transforms are split evenly and rows are shared.
-  const bool WholeRows = J.Count >= Threads && J.Cum.empty();
-  for (int32_t S = 0; S < Threads; ++S) {
-    auto Bound = [&](int64_t K) {
-      return WholeRows ? J.RowBegin(J.Count * K / Threads) : Total * K / Threads;
-    };
+  const bool WholeRows = J.Count >= Pieces && J.Cum.empty();
+  for (int64_t S = 0; S < Pieces; ++S) {
+    auto Bound = [&](int64_t K) { return WholeRows ? J.RowBegin(J.Count * K / Pieces) : Total * K / Pieces; };
     Slices[static_cast<size_t>(S)].G0 = Bound(S);
     Slices[static_cast<size_t>(S)].G1 = Bound(S + 1);
   }
@@ -792,35 +773,21 @@ void ComputeRowsParallel(const TRowsJob &J, int32_t Threads) {
   for (const TSlice &S : Slices)
     Shared = Shared || (S.G0 < Total && J.RowBegin(J.RowOf(S.G0)) != S.G0);
 
-  TPhaseGate Gate(Threads);
-  // Runs slices [From, To): phase 1, then (when rows are shared) phase 2 once all have done phase 1.
-  auto Run = [&](int32_t From, int32_t To) {
-    for (int32_t S = From; S < To; ++S) {
+  std::atomic<int64_t> Next{0};
+  auto Run = [&] {
+    for (;;) {
+      const int64_t S = Next.fetch_add(1, std::memory_order_relaxed);
+      if (S >= Pieces)
+        return;
       try {
         RunSlicePhase1(J, Slices[static_cast<size_t>(S)]);
       } catch (...) {
         Slices[static_cast<size_t>(S)].Error = std::current_exception();
       }
     }
-    if (!Shared)
-      return;
-    Gate.Arrive(To - From);
-    Gate.Wait();
-    for (const TSlice &S : Slices)
-      if (S.Error)
-        return; // a shared row may lack a part; the error is raised after the join
-    for (int32_t S = From; S < To; ++S) {
-      try {
-        RunSlicePhase2(J, Slices, static_cast<size_t>(S));
-      } catch (...) {
-        Slices[static_cast<size_t>(S)].Error = std::current_exception();
-      }
-    }
   };
-
-  std::vector<std::thread> Workers;
-  int32_t Own = Threads - 1; // the calling thread runs slices [Own, Threads)
   {
+    std::vector<std::thread> Workers;
     struct TJoin {
       std::vector<std::thread> &W;
       ~TJoin() {
@@ -831,17 +798,20 @@ void ComputeRowsParallel(const TRowsJob &J, int32_t Threads) {
     } Join{Workers};
     try {
       Workers.reserve(static_cast<size_t>(Threads - 1));
-      for (int32_t S = 0; S < Threads - 1; ++S)
-        Workers.emplace_back(Run, S, S + 1);
+      for (int32_t T = 0; T < Threads - 1; ++T)
+        Workers.emplace_back(Run);
     } catch (...) {
-      // No more threads to be had: this thread takes the slices that found none.
-      Own = static_cast<int32_t>(Workers.size());
+      // No more threads to be had: the pieces go to those there are.
     }
-    Run(Own, Threads);
+    Run();
   }
   for (const TSlice &S : Slices)
     if (S.Error)
       std::rethrow_exception(S.Error);
+  // The shared rows merged and converted once every part is there (a few rows at most).
+  if (Shared)
+    for (size_t S = 0; S < Slices.size(); ++S)
+      RunSlicePhase2(J, Slices, S);
 }
 
 // The job on as many threads as it is worth (or as tests ask for).
