@@ -349,66 +349,10 @@ struct TWork {
   explicit TWork(size_t N) : Re(N), Im(N) {}
 };
 
-// The windowed load with gathers: the same products as LoadBlock<true> (widening is exact, and
-// the window value and the sample meet in one rounded multiplication either way), several
-// samples per instruction. Needs a length that is a multiple of 8.
-static_assert(sizeof(TComplexSample) == 8, "a sample is gathered as one 64-bit value");
-#if defined(__x86_64__) || defined(__i386__)
-[[gnu::target("avx2")]] void LoadWindowedAVX2(const TFFTTables &T, const TComplexSample *Src, double *Re,
-                                              double *Im) {
-  const uint32_t *Rev = T.Rev.data();
-  const double *W = T.WindowRev.data();
-  const auto *Base = reinterpret_cast<const long long *>(Src);
-  const __m256i Split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7); // real parts low, imaginary high
-  for (size_t I = 0; I < T.N; I += 4) {
-    const __m128i Idx = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Rev + I));
-    const __m256i G = _mm256_permutevar8x32_epi32(_mm256_i32gather_epi64(Base, Idx, 8), Split);
-    const __m256d XRe = _mm256_cvtps_pd(_mm_castsi128_ps(_mm256_castsi256_si128(G)));
-    const __m256d XIm = _mm256_cvtps_pd(_mm_castsi128_ps(_mm256_extracti128_si256(G, 1)));
-    const __m256d Wv = _mm256_loadu_pd(W + I);
-    _mm256_storeu_pd(Re + I, _mm256_mul_pd(Wv, XRe));
-    _mm256_storeu_pd(Im + I, _mm256_mul_pd(Wv, XIm));
-  }
-}
-
-// The library's AVX-512 intrinsics start from deliberately undefined registers, which this
-// compiler reports as possibly uninitialised.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-[[gnu::target("avx512f")]] void LoadWindowedAVX512(const TFFTTables &T, const TComplexSample *Src, double *Re,
-                                                   double *Im) {
-  const uint32_t *Rev = T.Rev.data();
-  const double *W = T.WindowRev.data();
-  for (size_t I = 0; I < T.N; I += 8) {
-    const __m256i Idx = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(Rev + I));
-    const __m512i G = _mm512_i32gather_epi64(Idx, static_cast<const void *>(Src), 8);
-    const __m512d XRe = _mm512_cvtps_pd(_mm256_castsi256_ps(_mm512_cvtepi64_epi32(G)));
-    const __m512d XIm = _mm512_cvtps_pd(_mm256_castsi256_ps(_mm512_cvtepi64_epi32(_mm512_srli_epi64(G, 32))));
-    const __m512d Wv = _mm512_loadu_pd(W + I);
-    _mm512_storeu_pd(Re + I, _mm512_mul_pd(Wv, XRe));
-    _mm512_storeu_pd(Im + I, _mm512_mul_pd(Wv, XIm));
-  }
-}
-#pragma GCC diagnostic pop
-#endif
-
 // Windowed and transformed block of T.N samples into Wk.Re, Wk.Im (not shifted).
 void TransformBlock(const TFFTTables &T, const TComplexSample *Block, TWork &Wk) {
-  double *Re = Wk.Re.data();
-  double *Im = Wk.Im.data();
-#if defined(__x86_64__) || defined(__i386__)
-  const int Level = T.N >= 8 ? VectorLevel() : 0;
-  if (Level == 2)
-    LoadWindowedAVX512(T, Block, Re, Im);
-  else if (Level == 1)
-    LoadWindowedAVX2(T, Block, Re, Im);
-  else
-    LoadBlock<true>(T, Block, Re, Im);
-#else
-  LoadBlock<true>(T, Block, Re, Im);
-#endif
-  RunStages(T, Re, Im);
+  LoadBlock<true>(T, Block, Wk.Re.data(), Wk.Im.data());
+  RunStages(T, Wk.Re.data(), Wk.Im.data());
 }
 
 // Floored squared magnitudes of Count values into Out (First) or max-held into it (a value
