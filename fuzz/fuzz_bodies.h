@@ -8,6 +8,7 @@
 
 #include "base/uFileStream.h"
 #include "formats/uIQFormats.h"
+#include "metadata/uJson.h"
 #include "metadata/uMetadata.h"
 #include "thumbnail/uThumbnail.h"
 
@@ -169,6 +170,32 @@ inline void Sidecar(const uint8_t *Data, size_t Size) {
   (void)ExtractToken(S, "a=");
   (void)FindDoubleSpace(S, static_cast<int32_t>(Size % 7));
   (void)ExtractBetween(S, static_cast<int32_t>(Size % 5), static_cast<int32_t>(Size % 11));
+}
+
+// JSON metadata of a recording: read through either file name, with the same result; broken
+// text leaves nothing behind; the bounds hold.
+inline void SigMF(const uint8_t *Data, size_t Size) {
+  const std::string Meta = TempPath("j.sigmf-meta");
+  WriteFile(Meta, Data, Size);
+  std::remove(TempPath("j.txt").c_str());
+  const TIQMetadata M = LoadMetadata(TempPath("j.sigmf-data"));
+  const TIQMetadata Again = LoadMetadata(Meta);
+  ZB_FUZZ_CHECK(M.Found == Again.Found && M.SignalCount == Again.SignalCount &&
+                M.FormatHint == Again.FormatHint);
+  ZB_FUZZ_CHECK(M.FormatHint == ReadFormatHint(Meta));
+  ZB_FUZZ_CHECK(M.SignalCount == static_cast<int32_t>(M.Signals.size()) &&
+                M.SignalCount <= SIDECAR_MAX_SIGNALS);
+  ZB_FUZZ_CHECK(!M.HasSampleRate || IsUsableSampleRate(M.SampleRateHz));
+  ZB_FUZZ_CHECK(M.Found ||
+                (M.Signals.empty() && M.FormatHint.empty() && !M.HasSampleRate && !M.HasCenterFreq));
+  for (const TSignalInfo &S : M.Signals)
+    ZB_FUZZ_CHECK(S.Name.size() <= SIDECAR_MAX_LINE && S.Comment.size() <= SIDECAR_MAX_LINE);
+  // Without a byte-order mark, a valid object is exactly what is read.
+  const std::string Text(reinterpret_cast<const char *>(Data), Size);
+  if (Text.rfind("\xEF\xBB\xBF", 0) != 0) {
+    const size_t First = Text.find_first_not_of(" \t\r\n");
+    ZB_FUZZ_CHECK(M.Found == (IsValidJson(Text) && First != std::string::npos && Text[First] == '{'));
+  }
 }
 
 // The preview painter on spectra made from the bytes (any float, rows of any length), with a

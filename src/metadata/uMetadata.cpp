@@ -4,6 +4,7 @@
 
 #include "base/uFileStream.h"
 #include "base/uGlobals.h"
+#include "metadata/uSigMF.h"
 
 #include <algorithm>
 #include <charconv>
@@ -66,7 +67,26 @@ bool StartsWith(const std::string &S, const char *Prefix) {
   return S.rfind(Prefix, 0) == 0;
 }
 
-void ParseHeaderLine(const std::string &Line, TIQMetadata &M) {
+// Keys of the sidecar that handheld receivers write beside NAME.C16 and NAME.C8.
+struct TReceiverKeys {
+  bool Keyed = false; // the recording's extension says such a sidecar may be there
+  double Rate = 0, Center = 0;
+  bool HasRate = false, HasCenter = false;
+};
+
+bool IsReceiverRecording(const std::string &IQPath) {
+  const size_t Sep = IQPath.find_last_of("/\\:");
+  const size_t Dot = IQPath.find_last_of('.');
+  if (Dot == std::string::npos || (Sep != std::string::npos && Dot < Sep))
+    return false;
+  std::string E = IQPath.substr(Dot);
+  for (char &C : E)
+    if (C >= 'A' && C <= 'Z')
+      C = static_cast<char>(C - 'A' + 'a');
+  return E == ".c16" || E == ".c8";
+}
+
+void ParseHeaderLine(const std::string &Line, TIQMetadata &M, TReceiverKeys &P) {
   const size_t Eq = Line.find('=');
   if (Eq == std::string::npos)
     return;
@@ -81,6 +101,12 @@ void ParseHeaderLine(const std::string &Line, TIQMetadata &M) {
   } else if (Key == "center_freq_hz") {
     M.CenterFreqHz = ParseFloat(Value);
     M.HasCenterFreq = true;
+  } else if (P.Keyed && Key == "sample_rate") {
+    P.Rate = ParseFloat(Value);
+    P.HasRate = IsUsableSampleRate(P.Rate);
+  } else if (P.Keyed && Key == "center_frequency") {
+    P.Center = ParseFloat(Value);
+    P.HasCenter = true;
   }
 }
 
@@ -249,12 +275,44 @@ bool IsTruthy(const std::string &S) {
   return T == "true" || T == "1" || T == "yes";
 }
 
+std::string FindSidecarFile(const std::string &IQPath) {
+  const std::string Path = SidecarPath(IQPath);
+  if (FileExists(Path))
+    return Path;
+  const std::string Upper = Path.substr(0, Path.size() - 4) + ".TXT";
+  return FileExists(Upper) ? Upper : std::string();
+}
+
+std::string RecordingDataPath(const std::string &IQPath) {
+  if (!IsSigMFName(IQPath))
+    return IQPath;
+  // The extension's last four letters tell the two apart; the case of the name is kept.
+  std::string Tail = IQPath.substr(IQPath.size() - 4);
+  const bool Upper = Tail.find_first_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos;
+  for (char &C : Tail)
+    if (C >= 'A' && C <= 'Z')
+      C = static_cast<char>(C - 'A' + 'a');
+  if (Tail == "meta")
+    return IQPath.substr(0, IQPath.size() - 4) + (Upper ? "DATA" : "data");
+  return IQPath;
+}
+
 TIQMetadata LoadMetadata(const std::string &IQPath) {
   TIQMetadata M;
-  const std::string Path = SidecarPath(IQPath);
-  if (!FileExists(Path))
+  const std::string Path = FindSidecarFile(IQPath);
+  if (Path.empty()) {
+    const std::string Meta = SigMFMetaPath(IQPath);
+    if (!Meta.empty() && FileExists(Meta) && LoadSigMF(Meta, M)) {
+      M.Kind = "sigmf";
+      M.SidecarFile = Meta;
+    }
     return M;
+  }
   M.Found = true;
+  M.Kind = "text";
+  M.SidecarFile = Path;
+  TReceiverKeys P;
+  P.Keyed = IsReceiverRecording(IQPath);
   bool InSignals = false, HintSeen = false;
   int64_t Overlong = 0, FirstOverlong = 0, SignalsDropped = 0;
   size_t SignalText = 0;
@@ -286,10 +344,20 @@ TIQMetadata LoadMetadata(const std::string &IQPath) {
         M.SignalCount = static_cast<int32_t>(M.Signals.size());
       }
     } else {
-      ParseHeaderLine(Line, M);
+      ParseHeaderLine(Line, M, P);
     }
     return true;
   });
+  if (P.HasRate || P.HasCenter)
+    M.Kind = "receiver";
+  if (P.HasRate && !M.HasSampleRate && M.SampleRateText.empty()) {
+    M.SampleRateHz = P.Rate;
+    M.HasSampleRate = true;
+  }
+  if (P.HasCenter && !M.HasCenterFreq) {
+    M.CenterFreqHz = P.Center;
+    M.HasCenterFreq = true;
+  }
   if (Overlong > 0)
     M.Notes.push_back(std::to_string(Overlong) + " line" + (Overlong == 1 ? "" : "s") + " longer than " +
                       std::to_string(SIDECAR_MAX_LINE) + " bytes skipped (the first is line " +
@@ -303,9 +371,14 @@ TIQMetadata LoadMetadata(const std::string &IQPath) {
 }
 
 std::string ReadFormatHint(const std::string &IQPath) {
-  const std::string Path = SidecarPath(IQPath);
-  if (!FileExists(Path))
+  const std::string Path = FindSidecarFile(IQPath);
+  if (Path.empty()) {
+    const std::string Meta = SigMFMetaPath(IQPath);
+    TIQMetadata M;
+    if (!Meta.empty() && FileExists(Meta) && LoadSigMF(Meta, M))
+      return M.FormatHint;
     return {};
+  }
   std::string Hint;
   ForEachLine(Path, [&](const std::string &Raw, int64_t, bool IsOverlong) {
     if (IsOverlong)

@@ -1,5 +1,6 @@
-// Sidecar text file of a recording (same name, extension .txt): sample rate, centre
-// frequency, the generated signals, and the recording-format hint.
+// Sidecar of a recording: the text file of the same name (extension .txt, or .TXT), or the
+// JSON metadata of a NAME.sigmf-data recording. Sample rate, centre frequency, the signals,
+// and the recording-format hint.
 #pragma once
 
 #include "base/uStrUtils.h"
@@ -35,6 +36,8 @@ struct TIQMetadata {
   std::string FormatHint;         // as ReadFormatHint gives it
   std::string SampleRateText;     // value of the last sample_rate_hz line as written; empty when none
   std::vector<std::string> Notes; // what was left out for being past the bounds below
+  std::string Kind;               // "text", "receiver" or "sigmf" when Found; else empty
+  std::string SidecarFile;        // the file read; empty when none
 };
 
 // Bounds of what a sidecar may hold; beyond them lines and signals are skipped with a note.
@@ -46,7 +49,18 @@ inline constexpr size_t SIDECAR_MAX_SIGNAL_TEXT = 16 * 1024 * 1024; // bytes of 
 // extended with) ".txt".
 std::string SidecarPath(const std::string &IQPath);
 
-// Parsed sidecar, or the initial record when there is none. Reads the file once, as a
+// The sidecar file that exists: SidecarPath, else the same with ".TXT" (case-sensitive file
+// systems); empty when neither does.
+std::string FindSidecarFile(const std::string &IQPath);
+
+// The file that holds the samples: NAME.sigmf-data for NAME.sigmf-meta, else IQPath itself.
+// The viewer, the thumbnail and the tool open their sample source on it.
+std::string RecordingDataPath(const std::string &IQPath);
+
+// Parsed sidecar, or the initial record when there is none. The text sidecar comes first; a
+// recording named .c16 or .c8 also takes "sample_rate=" and "center_frequency=" lines from
+// it (own keys win). Without a text sidecar, a .sigmf-data or .sigmf-meta recording reads its
+// JSON metadata; broken JSON counts as no sidecar, with a note. Reads the file once, as a
 // stream: memory is bounded by the limits above whatever the file holds. Throws
 // EFileStreamError when the sidecar exists but cannot be read.
 TIQMetadata LoadMetadata(const std::string &IQPath);

@@ -1,6 +1,7 @@
 #include "thumbnail/uThumbnail.h"
 
 #include "dsp/uFFT.h"
+#include "formats/uFileNames.h"
 #include "formats/uIQFormats.h"
 #include "metadata/uMetadata.h"
 #include "render/uColormap.h"
@@ -50,7 +51,9 @@ bool ComputeThumbnailSpectra(const std::string &FileName, int32_t Width, int32_t
                   std::to_string(ThumbnailStride(Width) * Height) + " bytes, more than the largest bitmap (" +
                   std::to_string(THUMB_MAX_IMAGE_BYTES) + " bytes)");
   const TIQMetadata Meta = LoadMetadata(FileName);
-  const TIQSource Source(FileName, Meta.FormatHint);
+  const TFileNameInfo Named = ParseRecordingFileName(FileName);
+  const TIQSource Source(RecordingDataPath(FileName),
+                         Meta.FormatHint.empty() ? Named.FormatHint : Meta.FormatHint);
   if (Source.TotalSamples() < THUMB_MIN_SAMPLES)
     return Refuse("the recording holds " + std::to_string(Source.TotalSamples()) + " samples (" +
                   Source.GetFormatName() + "), at least " + std::to_string(THUMB_MIN_SAMPLES) +
@@ -60,6 +63,8 @@ bool ComputeThumbnailSpectra(const std::string &FileName, int32_t Width, int32_t
     SampleRate = Meta.SampleRateHz;
   else if (Source.GetHasDetectedSampleRate() && IsUsableSampleRate(Source.GetDetectedSampleRate()))
     SampleRate = Source.GetDetectedSampleRate();
+  else if (Named.HasSampleRate)
+    SampleRate = Named.SampleRateHz;
   const TComplexArray Samples =
       Source.LoadSegment(0, ThumbnailSampleCount(SampleRate, Source.TotalSamples()));
   if (Samples.size() < static_cast<size_t>(THUMB_MIN_SAMPLES))

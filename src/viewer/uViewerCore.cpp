@@ -3,6 +3,7 @@
 
 #include "base/uLog.h"
 #include "dsp/uFFT.h"
+#include "formats/uFileNames.h"
 #include "render/uGLRenderer.h"
 
 #include <algorithm>
@@ -62,9 +63,12 @@ TViewerCore::~TViewerCore() {
 void TViewerCore::LoadFile(const std::string &AFileName) {
   FFileName = AFileName;
   LogFmt("LoadFile: [%s]", FFileName);
-  // The sidecar is read once: its format hint decides how the recording is opened.
+  // The sidecar is read once: its format hint decides how the recording is opened. What the
+  // file's name says counts only where neither the sidecar nor the file itself says it.
   FMeta = LoadMetadata(FFileName);
-  FIQSource = std::make_unique<TIQSource>(FFileName, FMeta.FormatHint);
+  const TFileNameInfo Named = ParseRecordingFileName(FFileName);
+  FIQSource = std::make_unique<TIQSource>(RecordingDataPath(FFileName),
+                                          FMeta.FormatHint.empty() ? Named.FormatHint : FMeta.FormatHint);
   FTotalSamples = FIQSource->TotalSamples();
   LogFmt("LoadFile: Format=[%s] TotalSamples=%d", FIQSource->GetFormatName(), FTotalSamples);
   // A rate that is not a positive finite number would turn every position into nonsense.
@@ -72,14 +76,19 @@ void TViewerCore::LoadFile(const std::string &AFileName) {
     FSampleRate = FMeta.SampleRateHz;
   else if (FIQSource->GetHasDetectedSampleRate() && UsableRate(FIQSource->GetDetectedSampleRate()))
     FSampleRate = FIQSource->GetDetectedSampleRate();
-  // The sidecar's centre wins; the recording's own (header, context packet, auxi chunk) is
-  // the fallback.
+  else if (Named.HasSampleRate && UsableRate(Named.SampleRateHz))
+    FSampleRate = Named.SampleRateHz;
+  // The sidecar's centre wins; the recording's own (header, context packet, auxi chunk) comes
+  // next, the file's name last.
   const TIQFormatInfo &Info = FIQSource->GetFormatInfo();
   if (FMeta.HasCenterFreq) {
     FCenterFreq = FMeta.CenterFreqHz;
     FHasCenterFreq = true;
   } else if (Info.HasDetectedCenterFreq && std::isfinite(Info.DetectedCenterFreqHz)) {
     FCenterFreq = Info.DetectedCenterFreqHz;
+    FHasCenterFreq = true;
+  } else if (Named.HasCenterFreq) {
+    FCenterFreq = Named.CenterFreqHz;
     FHasCenterFreq = true;
   }
   FDurationSec = static_cast<double>(FTotalSamples) / FSampleRate;
@@ -132,14 +141,16 @@ TComplexArray TViewerCore::ReadSegment(int64_t Start, int64_t Count) {
   const int64_t Expected = std::clamp<int64_t>(FTotalSamples - From, 0, N);
   if (static_cast<int64_t>(S.size()) < Expected && FReadFault.empty()) {
     FFaultPosSec = static_cast<double>(From + static_cast<int64_t>(S.size())) / FSampleRate;
-    if (!FileExists(FFileName)) {
+    // The file that holds the samples, which for a metadata file is not the one opened.
+    const std::string &DataFile = FIQSource->GetFileName();
+    if (!FileExists(DataFile)) {
       FReadFault = "the recording file is gone";
     } else {
       FReadFault = "the recording ends early";
       const TIQFormatInfo &Info = FIQSource->GetFormatInfo();
       if (IsRawKind(Info.Kind)) { // raw samples: the length follows from the size
         const int64_t NewTotal =
-            std::min(FTotalSamples, GetTotalSamples(FFileName, Info.RawFmt, Info.HeaderBytes));
+            std::min(FTotalSamples, GetTotalSamples(DataFile, Info.RawFmt, Info.HeaderBytes));
         FReadFault += Fmt(", now at %.2f s", static_cast<double>(NewTotal) / FSampleRate);
         // From now on the recording is read up to its new end, so that reset, seeks and
         // settings work again instead of failing on the same missing samples.

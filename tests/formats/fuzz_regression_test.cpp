@@ -20,11 +20,8 @@ TEST(FuzzRegressions, KeptInputsStayHarmless) {
   const struct {
     const char *Name;
     void (*Body)(const uint8_t *, size_t);
-  } Targets[] = {{"source", zbfuzz::Source},
-                 {"vita49", zbfuzz::Vita49},
-                 {"wav", zbfuzz::Wav},
-                 {"sidecar", zbfuzz::Sidecar},
-                 {"thumbnail", zbfuzz::Thumbnail}};
+  } Targets[] = {{"source", zbfuzz::Source},   {"vita49", zbfuzz::Vita49},       {"wav", zbfuzz::Wav},
+                 {"sidecar", zbfuzz::Sidecar}, {"thumbnail", zbfuzz::Thumbnail}, {"sigmf", zbfuzz::SigMF}};
   int Replayed = 0;
   for (const auto &T : Targets) {
     const auto Dir = Root / T.Name;

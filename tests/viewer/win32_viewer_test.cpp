@@ -349,3 +349,59 @@ TEST_F(LiveViewerGL, ReadoutAndTooltipFollowTheMouse) {
   HostWindow::Pump();
   EXPECT_FALSE(IsWindowVisible(Tip));
 }
+
+TEST_F(LiveViewerGL, JsonMetadataFileOpensTheRecordingBesideIt) {
+  // 2 s of int16 samples at 100 kHz in the data file; rate, centre and one annotated signal
+  // 20 kHz above the centre in the metadata file. The metadata file is the one opened.
+  const std::wstring Data = MakeRecording(L"zb_live_j.sigmf-data", 2.0, 100000);
+  const std::string Meta =
+      R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 100000},
+          "captures": [{"core:sample_start": 0, "core:frequency": 433920000}],
+          "annotations": [{"core:sample_start": 0, "core:freq_lower_edge": 433935000,
+                           "core:freq_upper_edge": 433945000, "core:label": "Funkschluessel"}]})";
+  // MakeRecording's own sidecar would come first; this recording has none.
+  DeleteFileW((Data.substr(0, Data.find_last_of(L'.')) + L".txt").c_str());
+  const std::wstring MetaPath =
+      TempFile(L"zb_live_j.sigmf-meta", std::vector<char>(Meta.begin(), Meta.end()));
+  Open(MetaPath);
+  EXPECT_TRUE(StartsWith(Status(), L"Pos: 0.00/2.00s")) << Status();
+
+  HWND Gl = FindWindowExW(Root, nullptr, L"ZembrolaGLWnd", nullptr);
+  HWND Freq = GetWindow(GetDlgItem(Root, IDC_STATUS), GW_HWNDNEXT);
+  RECT Rc{};
+  GetClientRect(Gl, &Rc);
+  int SignalX = -1;
+  double Best = 1e9;
+  for (int X = 0; X < Rc.right; ++X) {
+    SendMessageW(Gl, WM_MOUSEMOVE, 0, MAKELPARAM(X, 150));
+    const std::wstring T = WindowText(Freq);
+    if (T.empty())
+      continue;
+    const double D = std::fabs(std::wcstod(T.c_str(), nullptr) - 433.94);
+    if (D < Best) {
+      Best = D;
+      SignalX = X;
+    }
+  }
+  ASSERT_GE(SignalX, 0);
+  EXPECT_LT(Best, 0.001) << "the readout spans the centre the metadata gives";
+  SendMessageW(Gl, WM_MOUSEMOVE, 0, MAKELPARAM(SignalX + 1, 150));
+  HostWindow::Pump();
+  SendMessageW(Gl, WM_MOUSEMOVE, 0, MAKELPARAM(SignalX, 150));
+  HostWindow::Pump();
+  HWND Tip = FindTooltipOf(Root);
+  ASSERT_NE(Tip, nullptr);
+  wchar_t Buf[1024] = {};
+  TTTOOLINFOW Ti{};
+  Ti.cbSize = sizeof(Ti);
+  Ti.lpszText = Buf;
+  SendMessageW(Tip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&Ti));
+  SendMessageW(Tip, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&Ti));
+  EXPECT_NE(std::wstring(Buf).find(L"Funkschluessel"), std::wstring::npos) << Buf;
+
+  // The file manager's preview of the metadata file is the recording's.
+  const HBITMAP Preview = plugin->PreviewW(MetaPath.c_str(), 64, 64, nullptr, 0);
+  EXPECT_NE(Preview, nullptr);
+  if (Preview)
+    DeleteObject(Preview);
+}

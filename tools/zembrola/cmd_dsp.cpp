@@ -21,15 +21,6 @@ namespace {
 // Stands for "not given": one transform's worth. Any negative count the user gives is refused.
 constexpr int64_t DEFAULT_COUNT = std::numeric_limits<int64_t>::min();
 
-// The rate the viewer settles on: sidecar, else the file's own, else the default.
-double SettledSampleRate(const TIQMetadata &M, const TIQSource &Src) {
-  if (M.HasSampleRate)
-    return M.SampleRateHz;
-  if (Src.GetHasDetectedSampleRate() && IsUsableSampleRate(Src.GetDetectedSampleRate()))
-    return Src.GetDetectedSampleRate();
-  return DEF_SAMPLE_RATE;
-}
-
 void CheckNfft(int32_t NFFT) {
   if (NFFT < 1 || NFFT > (1 << 30) || (NFFT & (NFFT - 1)) != 0)
     throw CliError("--nfft must be a power of two between 1 and 1073741824");
@@ -78,8 +69,8 @@ void RunPsd() {
   RequireFile(A.File);
   const TIQMetadata M = LoadMetadata(A.File);
   WarnSidecarNotes(M);
-  const TIQSource Src(A.File, M.FormatHint);
-  const double Rate = SettledSampleRate(M, Src);
+  const TIQSource Src = OpenRecording(A.File, M);
+  const double Rate = SettledSampleRate(A.File, M, Src);
   const TComplexArray S = ReadSamples(Src, A.Start, A.Count, A.PsdNfft);
   TFloatArray Freqs, Db;
   bool OnGpu = false;
@@ -108,8 +99,8 @@ void RunRows() {
   RequireFile(A.File);
   const TIQMetadata M = LoadMetadata(A.File);
   WarnSidecarNotes(M);
-  const TIQSource Src(A.File, M.FormatHint);
-  const double Rate = SettledSampleRate(M, Src);
+  const TIQSource Src = OpenRecording(A.File, M);
+  const double Rate = SettledSampleRate(A.File, M, Src);
   const TComplexArray S = ReadSamples(Src, A.Start, A.Count, A.WfNfft);
   // Room for every row the samples can give.
   const int64_t Hop = WaterfallHop(A.WfNfft, A.Overlap);

@@ -5,6 +5,7 @@
 #include "base/uFileStream.h"
 #include "base/uGlobals.h"
 #include "base/uText.h"
+#include "formats/uFileNames.h"
 #include "formats/uIQFormats.h"
 #include "metadata/uMetadata.h"
 
@@ -49,8 +50,12 @@ void ConvertStrings(nlohmann::ordered_json &J, const std::string &Encoding) {
 void RunInfo(const std::string &Path, const std::string &Encoding) {
   RequireFile(Path);
   const TIQMetadata M = LoadMetadata(Path);
-  const TIQSource Src(Path, M.FormatHint);
+  const TIQSource Src = OpenRecording(Path, M);
   const TIQFormatInfo &F = Src.GetFormatInfo();
+  // A centre the file's name gives counts as detected when the file's own header gives none.
+  const TFileNameInfo Named = ParseRecordingFileName(Path);
+  const bool HasDetectedCentre = F.HasDetectedCenterFreq || Named.HasCenterFreq;
+  const double DetectedCentre = F.HasDetectedCenterFreq ? F.DetectedCenterFreqHz : Named.CenterFreqHz;
 
   nlohmann::ordered_json Signals = nlohmann::ordered_json::array();
   for (const TSignalInfo &S : M.Signals)
@@ -60,12 +65,7 @@ void RunInfo(const std::string &Path, const std::string &Encoding) {
   for (const std::string &N : SidecarNotes(M))
     Notes.push_back(SidecarTextToUtf8(N, Encoding));
 
-  // The rate the viewer settles on: sidecar, else the file's own, else the default.
-  double Rate = DEF_SAMPLE_RATE;
-  if (M.HasSampleRate)
-    Rate = M.SampleRateHz;
-  else if (Src.GetHasDetectedSampleRate() && IsUsableSampleRate(Src.GetDetectedSampleRate()))
-    Rate = Src.GetDetectedSampleRate();
+  const double Rate = SettledSampleRate(Path, M, Src);
 
   nlohmann::ordered_json J = {
       {"file", Utf8Repaired(Path)},
@@ -75,8 +75,8 @@ void RunInfo(const std::string &Path, const std::string &Encoding) {
         {"header_bytes", F.HeaderBytes},
         {"detected_sample_rate", F.DetectedSampleRate},
         {"has_detected_sample_rate", F.HasDetectedSampleRate},
-        {"detected_center_freq_hz", F.DetectedCenterFreqHz},
-        {"has_detected_center_freq", F.HasDetectedCenterFreq}}},
+        {"detected_center_freq_hz", DetectedCentre},
+        {"has_detected_center_freq", HasDetectedCentre}}},
       {"total_samples", Src.TotalSamples()},
       {"sidecar",
        {{"found", M.Found},
@@ -86,7 +86,8 @@ void RunInfo(const std::string &Path, const std::string &Encoding) {
         {"center_freq_hz", M.CenterFreqHz},
         {"has_center_freq", M.HasCenterFreq},
         {"signals", Signals},
-        {"notes", Notes}}},
+        {"notes", Notes},
+        {"kind", M.Kind}}},
       {"sample_rate_hz", Rate},
       {"duration_sec", static_cast<double>(Src.TotalSamples()) / Rate},
   };
@@ -99,7 +100,7 @@ void RunSamples(const std::string &Path, int64_t Start, int64_t Count) {
   if (Count < 0 || Count > 0x7FFFFFFF)
     throw CliError("--count must be between 0 and 2147483647");
   RequireFile(Path);
-  const TIQSource Src(Path, ReadFormatHint(Path));
+  const TIQSource Src = OpenRecording(Path, LoadMetadata(Path));
   // Read in blocks so that a large count never needs one huge buffer.
   constexpr int64_t BLOCK = 1 << 20;
   int64_t Pos = Start, Left = Count;

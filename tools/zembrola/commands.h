@@ -15,6 +15,7 @@ public:
 };
 
 struct TIQMetadata;
+class TIQSource;
 
 // Throws a CliError unless Path names a regular file: says whether it is missing, a folder or
 // something else.
@@ -25,6 +26,15 @@ std::vector<std::string> SidecarNotes(const TIQMetadata &M);
 
 // Prints each note to stderr as a warning.
 void WarnSidecarNotes(const TIQMetadata &M);
+
+// The recording opened as the viewer opens it: samples from the file that holds them
+// (NAME.sigmf-data for NAME.sigmf-meta), with the sidecar's format hint, else the one the
+// file's name implies.
+TIQSource OpenRecording(const std::string &Path, const TIQMetadata &M);
+
+// The rate the viewer settles on: sidecar, else the file's own, else the file's name, else the
+// default.
+double SettledSampleRate(const std::string &Path, const TIQMetadata &M, const TIQSource &Src);
 
 using CommandRegistrar = std::function<void(CLI::App &)>;
 

@@ -4,6 +4,8 @@
 
 #include "base/uFileStream.h"
 #include "base/uGlobals.h"
+#include "formats/uFileNames.h"
+#include "formats/uIQFormats.h"
 #include "metadata/uMetadata.h"
 
 #include <cstdio>
@@ -36,6 +38,22 @@ std::vector<std::string> SidecarNotes(const TIQMetadata &M) {
 void WarnSidecarNotes(const TIQMetadata &M) {
   for (const std::string &N : SidecarNotes(M))
     std::fprintf(stderr, "zembrola: warning: %s\n", N.c_str());
+}
+
+TIQSource OpenRecording(const std::string &Path, const TIQMetadata &M) {
+  const std::string Hint = M.FormatHint.empty() ? ParseRecordingFileName(Path).FormatHint : M.FormatHint;
+  return TIQSource(RecordingDataPath(Path), Hint);
+}
+
+double SettledSampleRate(const std::string &Path, const TIQMetadata &M, const TIQSource &Src) {
+  if (M.HasSampleRate)
+    return M.SampleRateHz;
+  if (Src.GetHasDetectedSampleRate() && IsUsableSampleRate(Src.GetDetectedSampleRate()))
+    return Src.GetDetectedSampleRate();
+  const TFileNameInfo Named = ParseRecordingFileName(Path);
+  if (Named.HasSampleRate)
+    return Named.SampleRateHz;
+  return DEF_SAMPLE_RATE;
 }
 
 std::vector<CommandRegistrar> &CommandRegistry() {
