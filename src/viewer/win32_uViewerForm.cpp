@@ -228,9 +228,14 @@ void TViewerForm::DrawableSize(int32_t &W, int32_t &H) {
 }
 
 void TViewerForm::Present() {
-  if (FRenderWnd) {
-    RECT rc{};
-    GetClientRect(FGLWnd, &rc);
+  RECT rc{};
+  GetClientRect(FGLWnd, &rc);
+  if (!FRenderWnd && !FSwapLost && FSwapProbe.Active() &&
+      FSwapProbe.BeforeSwap(FGLWnd, rc.right - rc.left, rc.bottom - rc.top) == TSwapVerdict::Lost) {
+    Log("Present: buffer swaps do not reach the screen, presenting through GDI");
+    FSwapLost = true;
+  }
+  if (FRenderWnd || FSwapLost) {
     const unique_hdc_window DC(FGLWnd);
     FPresenter.Present(DC.get(), rc.right - rc.left, rc.bottom - rc.top);
   } else {
