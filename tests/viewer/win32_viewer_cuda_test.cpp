@@ -2,6 +2,7 @@
 // the fake CUDA DLLs the tests build (<exe folder>\fake_cuda\full) planted in one place or
 // another. The engine is made once per process, so every case is a listerhost process of its own
 // with its own environment and current directory.
+#include "support/win32_FakeCudaTree.h"
 #include "support/win32_TestHost.h"
 
 #include <cstdio>
@@ -11,63 +12,6 @@
 using namespace testhost;
 
 namespace {
-
-const wchar_t *const FakeFiles[] = {L"cudart64_12.dll", L"cufft64_11.dll"};
-
-// A temporary tree that holds the recording (the folder being browsed is beside it).
-class TTree {
-public:
-  TTree() {
-    wchar_t Tmp[MAX_PATH];
-    GetTempPathW(MAX_PATH, Tmp);
-    FRoot = std::wstring(Tmp) + L"zbviewcuda" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-            std::to_wstring(GetTickCount64());
-    CreateDirectoryW(FRoot.c_str(), nullptr);
-  }
-  ~TTree() { Remove(FRoot); }
-  TTree(const TTree &) = delete;
-  TTree &operator=(const TTree &) = delete;
-  const std::wstring &Root() const { return FRoot; }
-
-  std::wstring Folder(const std::wstring &Sub) const {
-    std::wstring Dir = FRoot;
-    size_t Start = 0;
-    while (Start < Sub.size()) {
-      const size_t End = std::min(Sub.find(L'\\', Start), Sub.size());
-      Dir += L"\\" + Sub.substr(Start, End - Start);
-      CreateDirectoryW(Dir.c_str(), nullptr);
-      Start = End + 1;
-    }
-    return Dir;
-  }
-  // Copies the fake DLLs into Sub; returns its full path.
-  std::wstring Plant(const std::wstring &Sub) const {
-    const std::wstring Dir = Folder(Sub);
-    for (const wchar_t *F : FakeFiles)
-      EXPECT_TRUE(CopyFileW((ExeDir() + L"fake_cuda\\full\\" + F).c_str(), (Dir + L"\\" + F).c_str(), FALSE));
-    return Dir;
-  }
-
-private:
-  static void Remove(const std::wstring &Dir) {
-    WIN32_FIND_DATAW D;
-    HANDLE H = FindFirstFileW((Dir + L"\\*").c_str(), &D);
-    if (H != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring N = D.cFileName;
-        if (N == L"." || N == L"..")
-          continue;
-        if (D.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          Remove(Dir + L"\\" + N);
-        else
-          DeleteFileW((Dir + L"\\" + N).c_str());
-      } while (FindNextFileW(H, &D));
-      FindClose(H);
-    }
-    RemoveDirectoryW(Dir.c_str());
-  }
-  std::wstring FRoot;
-};
 
 // The current environment without the variables the CUDA search reads, plus Extra
 // ("NAME=value" items); PATH is OrigPath unless Extra names it.
@@ -117,11 +61,20 @@ HANDLE StartHost(const std::wstring &Host, const std::wstring &File, const std::
                  std::vector<wchar_t> Env, const std::wstring &Cwd) {
   std::wstring Cmd =
       L"\"" + Host + L"\" --plugin \"" + PluginPath() + L"\" \"" + File + L"\" --texts \"" + Out + L"\"";
+  // Its chatter on standard output is not wanted here; its complaints on standard error are.
+  SECURITY_ATTRIBUTES Sa{sizeof Sa, nullptr, TRUE};
+  HANDLE Nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &Sa, OPEN_EXISTING, 0, nullptr);
   STARTUPINFOW Si{};
   Si.cb = sizeof Si;
+  Si.dwFlags = STARTF_USESTDHANDLES;
+  Si.hStdOutput = Nul;
+  Si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION Pi{};
-  if (!CreateProcessW(nullptr, Cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, Env.data(),
-                      Cwd.c_str(), &Si, &Pi))
+  const BOOL Started = CreateProcessW(nullptr, Cmd.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                                      Env.data(), Cwd.c_str(), &Si, &Pi);
+  if (Nul != INVALID_HANDLE_VALUE)
+    CloseHandle(Nul);
+  if (!Started)
     return nullptr;
   CloseHandle(Pi.hThread);
   return Pi.hProcess;
@@ -157,7 +110,7 @@ TEST(ViewerCudaGL, TitleAndStatusFollowWhereTheLibrariesAre) {
   const std::string Gpu = "root: Zembrola [GPU: CUDA GPU]\nstatus: Pos: 0.00/0.50s | [GPU:CUDA GPU] IO:";
   const std::string Cpu = "root: Zembrola [CPU only - no CUDA]\nstatus: Pos: 0.00/0.50s | [CPU] IO:";
 
-  TTree Tree;
+  TFakeCudaTree Tree;
   // Half a second at the default 2 MHz, int16 I/Q.
   const std::wstring Browsed = Tree.Folder(L"browsed");
   const std::wstring File = Browsed + L"\\rec.cs16";
