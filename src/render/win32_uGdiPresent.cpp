@@ -33,7 +33,8 @@ bool TGdiPresenter::Present(HDC DC, int32_t W, int32_t H) {
 
 namespace {
 
-constexpr int32_t PROBE_GRID = 24; // places across and down
+constexpr int32_t PROBE_GRID = 24;        // places across and down
+constexpr uint64_t PROBE_SETTLE_MS = 100; // several screen refreshes
 
 // What the screen shows of Wnd's client area, W x H from its top-left corner.
 std::vector<uint32_t> ScreenSamples(HWND Wnd, int32_t W, int32_t H) {
@@ -92,9 +93,15 @@ TSwapVerdict TSwapProbe::BeforeSwap(HWND Wnd, int32_t W, int32_t H) {
   const HWND Top = GetAncestor(Wnd, GA_ROOT);
   if (!IsWindowVisible(Wnd) || (Top && IsIconic(Top)))
     return TSwapVerdict::Unknown;
+  // A compositor shows a swapped frame at its next refresh: judging sooner would take a working
+  // swap for a lost one. Frames in between keep the earlier one under watch.
+  const bool SameSize = W == FW && H == FH;
+  const uint64_t Now = GetTickCount64();
+  if (SameSize && !FDrawn.empty() && Now - FRecordedAt < PROBE_SETTLE_MS)
+    return TSwapVerdict::Unknown;
   std::vector<uint32_t> Screen = ScreenSamples(Wnd, W, H);
   // Only a frame of the same size sits at the same places.
-  const TSwapVerdict V = (W == FW && H == FH) ? JudgeSwap(FBefore, FDrawn, Screen) : TSwapVerdict::Unknown;
+  const TSwapVerdict V = SameSize ? JudgeSwap(FBefore, FDrawn, Screen) : TSwapVerdict::Unknown;
   if (V != TSwapVerdict::Unknown) {
     FFramesLeft = 0;
     FBefore.clear();
@@ -104,6 +111,7 @@ TSwapVerdict TSwapProbe::BeforeSwap(HWND Wnd, int32_t W, int32_t H) {
   --FFramesLeft;
   FW = W;
   FH = H;
+  FRecordedAt = Now;
   FBefore = std::move(Screen);
   FDrawn = FrameSamples(W, H);
   return TSwapVerdict::Unknown;

@@ -226,6 +226,7 @@ TEST(WinGL, SwapProbeAgreesWithTheScreen) {
         V = Probe.BeforeSwap(W.Wnd(), REF_W, REF_H);
         SwapBuffers(W.DC());
         testhost::HostWindow::Pump();
+        Sleep(120); // the probe judges a swap only once the screen has had time to show it
       }
     }
     int Wd = 0, Ht = 0, Compared = 0;
