@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <utility>
 
 const TCudaLibraryNames &CudaDllNames() {
   static const TCudaLibraryNames N{
@@ -206,11 +207,27 @@ bool TCudaFFTEngine::ComputePSD_GPU(const TComplexArray &Samples, double SampleR
 
 TCudaFFTEngine *CudaEngine = nullptr;
 
+namespace {
+TCudaEngineFactory &EngineFactory() {
+  static TCudaEngineFactory F;
+  return F;
+}
+} // namespace
+
+TCudaEngineFactory SetCudaEngineFactory(TCudaEngineFactory Factory) {
+  std::swap(EngineFactory(), Factory);
+  return Factory;
+}
+
 void EnsureCudaEngine() {
   if (CudaEngine)
     return;
   Log("EnsureCudaEngine: creating TCudaFFTEngine");
-  CudaEngine = new TCudaFFTEngine();
+  const TCudaEngineFactory &Factory = EngineFactory();
+  std::unique_ptr<TCudaFFTEngine> E = Factory ? Factory() : std::make_unique<TCudaFFTEngine>();
+  if (!E) // a factory that gives nothing stands for "no libraries"
+    E = std::make_unique<TCudaFFTEngine>(nullptr, TCudaLibraryNames{});
+  CudaEngine = E.release();
   LogFmt("EnsureCudaEngine: Available=%s DeviceName=[%s]", CudaEngine->Available() ? "True" : "False",
          CudaEngine->DeviceName());
 }

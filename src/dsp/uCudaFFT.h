@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -113,3 +114,10 @@ extern TCudaFFTEngine *CudaEngine;
 // unavailable stays and is not retried.
 void EnsureCudaEngine();
 void ReleaseCudaEngine();
+
+// What EnsureCudaEngine creates: by default an engine on the platform's loader and names. Tests
+// and tools that must not pick up whatever toolkit the machine has installed substitute their
+// own (an empty factory restores the default); it applies to the next engine created. Returns
+// the factory it replaces.
+using TCudaEngineFactory = std::function<std::unique_ptr<TCudaFFTEngine>()>;
+TCudaEngineFactory SetCudaEngineFactory(TCudaEngineFactory Factory);

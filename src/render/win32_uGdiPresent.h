@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "render/uSwapProbe.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -22,4 +24,22 @@ public:
 
 private:
   std::vector<uint8_t> FPixels; // BGRA, bottom row first, as OpenGL returns it
+};
+
+// Watches the first buffer swaps of a drawing window where GdiPresentNeeded() says nothing: the
+// screen just before each swap shows whether the previous frame got there. It looks at a few
+// frames at most and stops at the first clear answer; Lost means that frames must go through
+// GDI from then on. Frames that follow a watched one closely are let through unwatched.
+class TSwapProbe {
+public:
+  bool Active() const { return FFramesLeft > 0; }
+  // Call just before SwapBuffers, with the frame (W x H) in the current context's back buffer.
+  TSwapVerdict BeforeSwap(HWND Wnd, int32_t W, int32_t H);
+
+private:
+  int32_t FFramesLeft = 8;
+  int32_t FW = 0, FH = 0;        // size of the recorded frame
+  uint64_t FRecordedAt = 0;      // when it was recorded (milliseconds since start-up)
+  std::vector<uint32_t> FBefore; // the screen before the previous swap, sampled
+  std::vector<uint32_t> FDrawn;  // the previous frame, sampled the same way
 };

@@ -2,6 +2,7 @@
 #include "viewer/uViewerCore.h"
 
 #include "base/uLog.h"
+#include "dsp/uCudaFFT.h"
 #include "dsp/uFFT.h"
 #include "formats/uFileNames.h"
 #include "render/uGLRenderer.h"
@@ -12,10 +13,6 @@
 #include <exception>
 
 namespace {
-
-// Set by the first viewer of the process that computes a PSD; the GPU engine is looked for
-// once per process, at that moment.
-bool GPsdEngineChecked = false;
 
 std::string Fmt(const char *F, double A) {
   char Buf[256];
@@ -328,15 +325,19 @@ void TViewerCore::UpdatePSD() {
   const int32_t Segs = std::max<int32_t>(1, static_cast<int32_t>(Samples.size()) / FPSD_NFFT);
   const int32_t Avg = std::min(Segs, FAvgSegments);
 
-  if (!GPsdEngineChecked) {
-    GPsdEngineChecked = true;
-    FPlatform.SetRootText("Zembrola [CPU only - no CUDA]");
+  // The GPU engine is looked for once per process, by whichever viewer first computes a PSD;
+  // only that viewer's title tells which engine the process has.
+  if (!CudaEngine) {
+    EnsureCudaEngine();
+    FPlatform.SetRootText(CudaEngine->Available() ? "Zembrola [GPU: " + CudaEngine->DeviceName() + "]"
+                                                  : std::string("Zembrola [CPU only - no CUDA]"));
   }
   const double T2 = FPlatform.PerfSeconds();
   TFloatArray Freqs, PSD;
-  // The GPU engine hooks in here: when it is available it computes Freqs and PSD and sets
-  // UsedGPU; a failed attempt leaves UsedGPU false and the CPU path below runs instead.
-  const bool UsedGPU = false;
+  // A failed GPU attempt (allocation, plan, transform, copy) falls back to the CPU for this call
+  // only; the engine is tried again on the next one.
+  const bool UsedGPU =
+      CudaEngine->Available() && CudaEngine->ComputePSD_GPU(Samples, FSampleRate, FPSD_NFFT, Avg, Freqs, PSD);
   if (!UsedGPU)
     ComputePSD(Samples, FSampleRate, FPSD_NFFT, Avg, Freqs, PSD);
   const double PSDms = (FPlatform.PerfSeconds() - T2) * 1000.0;
@@ -348,8 +349,12 @@ void TViewerCore::UpdatePSD() {
       F += FCenterFreq;
   const double PosSec = static_cast<double>(FPlayPosition) / FSampleRate;
   char Buf[256];
-  std::snprintf(Buf, sizeof Buf, "Pos: %.2f/%.2fs | [CPU] IO:%.0fms PSD:%.0fms", PosSec, FDurationSec, IOms,
-                PSDms);
+  if (UsedGPU)
+    std::snprintf(Buf, sizeof Buf, "Pos: %.2f/%.2fs | [GPU:%s] IO:%.0fms PSD:%.0fms", PosSec, FDurationSec,
+                  CudaEngine->DeviceName().c_str(), IOms, PSDms);
+  else
+    std::snprintf(Buf, sizeof Buf, "Pos: %.2f/%.2fs | [CPU] IO:%.0fms PSD:%.0fms", PosSec, FDurationSec, IOms,
+                  PSDms);
   FPlatform.SetStatusText(Buf);
 }
 

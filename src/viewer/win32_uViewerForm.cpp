@@ -23,6 +23,10 @@ bool GClassesRegistered = false;
 
 namespace {
 
+// A frame drawn a little after one whose swap is under watch (see Present).
+constexpr UINT_PTR TIMER_PROBE_ID = 3;
+constexpr UINT TIMER_PROBE_MS = 150;
+
 TWindowHandle Key(HWND w) {
   return reinterpret_cast<TWindowHandle>(w);
 }
@@ -228,9 +232,18 @@ void TViewerForm::DrawableSize(int32_t &W, int32_t &H) {
 }
 
 void TViewerForm::Present() {
-  if (FRenderWnd) {
-    RECT rc{};
-    GetClientRect(FGLWnd, &rc);
+  RECT rc{};
+  GetClientRect(FGLWnd, &rc);
+  if (!FRenderWnd && !FSwapLost && FSwapProbe.Active() &&
+      FSwapProbe.BeforeSwap(FGLWnd, rc.right - rc.left, rc.bottom - rc.top) == TSwapVerdict::Lost) {
+    Log("Present: buffer swaps do not reach the screen, presenting through GDI");
+    FSwapLost = true;
+  }
+  // A viewer that shows a still frame draws no further ones by itself: one more frame a little
+  // later lets the probe see where the swap went.
+  if (!FRenderWnd && !FSwapLost && FSwapProbe.Active())
+    SetTimer(FRootWnd.get(), TIMER_PROBE_ID, TIMER_PROBE_MS, nullptr);
+  if (FRenderWnd || FSwapLost) {
     const unique_hdc_window DC(FGLWnd);
     FPresenter.Present(DC.get(), rc.right - rc.left, rc.bottom - rc.top);
   } else {
@@ -392,6 +405,10 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
         Form->HandleTimer();
       else if (WParam == TIMER_SEEK_ID)
         Form->HandleSeekTimer();
+      else if (WParam == TIMER_PROBE_ID) {
+        KillTimer(Wnd, TIMER_PROBE_ID);
+        Form->RenderFrame();
+      }
     }
     break;
   case WM_HSCROLL:

@@ -102,6 +102,8 @@ public:
   unique_hwnd FRenderWnd; // hidden window drawn into where frames are presented through GDI
   TGLContext FGL;         // device and rendering context of the drawing (or hidden) window
   TGdiPresenter FPresenter;
+  TSwapProbe FSwapProbe;  // the first swaps of a driver not known to need GDI
+  bool FSwapLost = false; // the probe found that swaps never reach the screen
   std::string FFileName;
   TViewerCore FCore;
   std::unique_ptr<TGLRenderer> FRenderer;

@@ -269,3 +269,35 @@ TEST(CudaEngine, EnsureCreatesTheProcessEngineOnceAndReleaseFreesIt) {
   ReleaseCudaEngine();
   EXPECT_EQ(CudaEngine, nullptr);
 }
+
+// The process engine comes from the factory installed, once; a factory with nothing to give
+// leaves an engine without libraries rather than none.
+TEST(CudaEngine, EnsureTakesTheEngineFromTheInstalledFactory) {
+  ReleaseCudaEngine();
+  int Made = 0;
+  TCudaFFTEngine *Given = nullptr;
+  static std::vector<std::string> Closed;
+  TCudaEngineFactory Before = SetCudaEngineFactory([&] {
+    ++Made;
+    auto L = std::make_unique<TStubLoader>(&Closed);
+    L->Present["cudart64_12.dll"] = RuntimeEntries;
+    L->Present["cufft64_11.dll"] = CufftEntries;
+    auto E = std::make_unique<TCudaFFTEngine>(std::move(L), CudaDllNames());
+    Given = E.get();
+    return E;
+  });
+  EnsureCudaEngine();
+  EnsureCudaEngine();
+  EXPECT_EQ(Made, 1);
+  EXPECT_EQ(CudaEngine, Given);
+  EXPECT_TRUE(CudaEngine->Available());
+  ReleaseCudaEngine();
+
+  SetCudaEngineFactory([] { return std::unique_ptr<TCudaFFTEngine>(); });
+  EnsureCudaEngine();
+  ASSERT_NE(CudaEngine, nullptr);
+  EXPECT_FALSE(CudaEngine->Available());
+  EXPECT_EQ(CudaEngine->DeviceName(), "");
+  ReleaseCudaEngine();
+  SetCudaEngineFactory(std::move(Before));
+}

@@ -1,7 +1,6 @@
 // The GPU engine on the native loader with the fake CUDA runtime and cuFFT built by the tests
 // (host memory, their own transform), each set in its folder under ZB_FAKE_CUDA_DIR.
-#include "dsp/posix_uCudaLoader.h"
-#include "dsp/uCudaFFT.h"
+#include "dsp/posix_fake_cuda.h"
 #include "dsp/uFFT.h"
 
 #include <gtest/gtest.h>
@@ -16,9 +15,12 @@
 
 namespace {
 
-const std::string FakeRoot = ZB_FAKE_CUDA_DIR;
-const std::string RuntimeFile = "libcudart.so.13";
-const std::string CufftFile = "libcufft.so.12";
+using fakecuda::CufftFile;
+using fakecuda::EngineIn;
+using fakecuda::RuntimeFile;
+using fakecuda::TFailKnob;
+using fakecuda::TFakeCounters;
+const std::string &FakeRoot = fakecuda::Root;
 
 bool IsLoaded(const std::string &Path) {
   void *H = dlopen(Path.c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -26,44 +28,6 @@ bool IsLoaded(const std::string &Path) {
     dlclose(H);
   return H != nullptr;
 }
-
-std::unique_ptr<TCudaFFTEngine> EngineIn(const std::string &Variant) {
-  return std::make_unique<TCudaFFTEngine>(CreateCudaLoaderIn(FakeRoot + "/" + Variant),
-                                          CudaSharedObjectNames());
-}
-
-// Sets the fakes' failure knob for the scope.
-struct TFailKnob {
-  explicit TFailKnob(const std::string &V) {
-    if (V.empty())
-      unsetenv("ZB_FAKE_CUDA_FAIL");
-    else
-      setenv("ZB_FAKE_CUDA_FAIL", V.c_str(), 1);
-  }
-  ~TFailKnob() { unsetenv("ZB_FAKE_CUDA_FAIL"); }
-};
-
-// The fakes' counters, read through a handle of our own (which keeps them loaded).
-struct TFakeCounters {
-  void *Rt, *Fft;
-  long (*RtCounter)(const char *);
-  long (*FftCounter)(const char *);
-  TFakeCounters() {
-    Rt = dlopen((FakeRoot + "/full/" + RuntimeFile).c_str(), RTLD_NOW);
-    Fft = dlopen((FakeRoot + "/full/" + CufftFile).c_str(), RTLD_NOW);
-    RtCounter = reinterpret_cast<long (*)(const char *)>(dlsym(Rt, "zbfake_cudart_counter"));
-    FftCounter = reinterpret_cast<long (*)(const char *)>(dlsym(Fft, "zbfake_cufft_counter"));
-    Reset();
-  }
-  ~TFakeCounters() {
-    dlclose(Fft);
-    dlclose(Rt);
-  }
-  void Reset() {
-    reinterpret_cast<void (*)()>(dlsym(Rt, "zbfake_cudart_reset"))();
-    reinterpret_cast<void (*)()>(dlsym(Fft, "zbfake_cufft_reset"))();
-  }
-};
 
 TComplexArray NoisyTones(size_t N, unsigned Seed) {
   std::mt19937 Rng(Seed);

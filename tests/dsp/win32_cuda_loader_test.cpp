@@ -3,6 +3,7 @@
 // CUDA_PATH, PATH and the current directory at parts of it.
 #include "dsp/uCudaFFT.h"
 #include "dsp/uFFT.h"
+#include "support/win32_FakeCudaTree.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -15,7 +16,7 @@
 
 namespace {
 
-const wchar_t *const FakeFiles[] = {L"cudart64_12.dll", L"cufft64_11.dll"};
+using testhost::TFakeCudaTree;
 
 std::wstring ExeFolder() {
   wchar_t Buf[MAX_PATH];
@@ -77,56 +78,6 @@ private:
   std::wstring FCwd;
 };
 
-// A temporary tree; Plant copies the fake DLLs into a sub-folder of it.
-class TTree {
-public:
-  TTree() {
-    wchar_t Tmp[MAX_PATH];
-    GetTempPathW(MAX_PATH, Tmp);
-    FRoot = std::wstring(Tmp) + L"zbcuda" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-            std::to_wstring(GetTickCount64());
-    CreateDirectoryW(FRoot.c_str(), nullptr);
-  }
-  ~TTree() { Remove(FRoot); }
-  const std::wstring &Root() const { return FRoot; }
-
-  std::wstring Plant(const std::wstring &Sub) {
-    std::wstring Dir = FRoot;
-    size_t Start = 0;
-    while (Start < Sub.size()) {
-      const size_t End = std::min(Sub.find(L'\\', Start), Sub.size());
-      Dir += L"\\" + Sub.substr(Start, End - Start);
-      CreateDirectoryW(Dir.c_str(), nullptr);
-      Start = End + 1;
-    }
-    for (const wchar_t *F : FakeFiles)
-      EXPECT_TRUE(
-          CopyFileW((ExeFolder() + L"\\fake_cuda\\full\\" + F).c_str(), (Dir + L"\\" + F).c_str(), FALSE))
-          << Narrow(Dir);
-    return Dir;
-  }
-
-private:
-  static void Remove(const std::wstring &Dir) {
-    WIN32_FIND_DATAW D;
-    HANDLE H = FindFirstFileW((Dir + L"\\*").c_str(), &D);
-    if (H != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring N = D.cFileName;
-        if (N == L"." || N == L"..")
-          continue;
-        if (D.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          Remove(Dir + L"\\" + N);
-        else
-          DeleteFileW((Dir + L"\\" + N).c_str());
-      } while (FindNextFileW(H, &D));
-      FindClose(H);
-    }
-    RemoveDirectoryW(Dir.c_str());
-  }
-  std::wstring FRoot;
-};
-
 } // namespace
 
 TEST(CudaLoaderWin32, TrustedPlacesLoadAndTheCurrentDirectoryNeverDoes) {
@@ -136,22 +87,22 @@ TEST(CudaLoaderWin32, TrustedPlacesLoadAndTheCurrentDirectoryNeverDoes) {
     const char *What;
     // Sets up CUDA_PATH / PATH / the current directory in the tree; returns the folder the
     // libraries must come from, or "" when none may load.
-    std::wstring (*Arrange)(TTree &, const std::wstring &OrigPath);
+    std::wstring (*Arrange)(TFakeCudaTree &, const std::wstring &OrigPath);
   } Cases[] = {
       {"CUDA_PATH\\bin",
-       [](TTree &T, const std::wstring &) {
+       [](TFakeCudaTree &T, const std::wstring &) {
          const std::wstring Bin = T.Plant(L"toolkit\\bin");
          SetEnvironmentVariableW(L"CUDA_PATH", (T.Root() + L"\\toolkit").c_str());
          return Bin;
        }},
       {"CUDA_PATH_V12_4\\bin",
-       [](TTree &T, const std::wstring &) {
+       [](TFakeCudaTree &T, const std::wstring &) {
          const std::wstring Bin = T.Plant(L"v124\\bin");
          SetEnvironmentVariableW(L"CUDA_PATH_V12_4", (T.Root() + L"\\v124").c_str());
          return Bin;
        }},
       {"CUDA_PATH before PATH",
-       [](TTree &T, const std::wstring &Orig) {
+       [](TFakeCudaTree &T, const std::wstring &Orig) {
          const std::wstring Bin = T.Plant(L"toolkit\\bin");
          const std::wstring Other = T.Plant(L"onpath");
          SetEnvironmentVariableW(L"CUDA_PATH", (T.Root() + L"\\toolkit").c_str());
@@ -159,32 +110,32 @@ TEST(CudaLoaderWin32, TrustedPlacesLoadAndTheCurrentDirectoryNeverDoes) {
          return Bin;
        }},
       {"absolute PATH folder",
-       [](TTree &T, const std::wstring &Orig) {
+       [](TFakeCudaTree &T, const std::wstring &Orig) {
          const std::wstring Dir = T.Plant(L"onpath");
          SetEnvironmentVariableW(L"PATH", (Orig + L";;" + Dir).c_str());
          return Dir;
        }},
       {"current directory only",
-       [](TTree &T, const std::wstring &) {
+       [](TFakeCudaTree &T, const std::wstring &) {
          SetCurrentDirectoryW(T.Plant(L"browsed").c_str());
          return std::wstring();
        }},
       {"current directory named in PATH",
-       [](TTree &T, const std::wstring &Orig) {
+       [](TFakeCudaTree &T, const std::wstring &Orig) {
          const std::wstring Dir = T.Plant(L"browsed");
          SetCurrentDirectoryW(Dir.c_str());
          SetEnvironmentVariableW(L"PATH", (Dir + L"\\;.;" + Orig).c_str());
          return std::wstring();
        }},
       {"relative PATH entry",
-       [](TTree &T, const std::wstring &Orig) {
+       [](TFakeCudaTree &T, const std::wstring &Orig) {
          T.Plant(L"browsed\\sub");
          SetCurrentDirectoryW((T.Root() + L"\\browsed").c_str());
          SetEnvironmentVariableW(L"PATH", (L"sub;.\\sub;" + Orig).c_str());
          return std::wstring();
        }},
       {"relative CUDA_PATH",
-       [](TTree &T, const std::wstring &) {
+       [](TFakeCudaTree &T, const std::wstring &) {
          T.Plant(L"browsed\\toolkit\\bin");
          SetCurrentDirectoryW((T.Root() + L"\\browsed").c_str());
          SetEnvironmentVariableW(L"CUDA_PATH", L"toolkit");
@@ -194,7 +145,7 @@ TEST(CudaLoaderWin32, TrustedPlacesLoadAndTheCurrentDirectoryNeverDoes) {
   for (const auto &C : Cases) {
     SCOPED_TRACE(C.What);
     TLoaderEnv Env;
-    TTree Tree;
+    TFakeCudaTree Tree;
     const std::wstring Want = C.Arrange(Tree, Env.OriginalPath());
     {
       TCudaFFTEngine E;
@@ -214,7 +165,7 @@ TEST(CudaLoaderWin32, TrustedPlacesLoadAndTheCurrentDirectoryNeverDoes) {
 
 TEST(CudaLoaderWin32, FakeDllsGiveTheCpuPsdToSinglePrecision) {
   TLoaderEnv Env;
-  TTree Tree;
+  TFakeCudaTree Tree;
   Tree.Plant(L"toolkit\\bin");
   SetEnvironmentVariableW(L"CUDA_PATH", (Tree.Root() + L"\\toolkit").c_str());
   TCudaFFTEngine E;

@@ -23,7 +23,8 @@ const wchar_t *TEST_WC = L"ZembrolaGLTestWnd";
 // A visible popup window with its own DC and, once made, its GL context; all released in reverse.
 class TTestGLWindow {
 public:
-  TTestGLWindow(int W, int H, int32_t MaxSamples) {
+  // A child of Parent at its top-left corner when Parent is given.
+  TTestGLWindow(int W, int H, int32_t MaxSamples, HWND Parent = nullptr) {
     WNDCLASSEXW Wc{};
     Wc.cbSize = sizeof(Wc);
     Wc.style = CS_OWNDC;
@@ -31,8 +32,8 @@ public:
     Wc.hInstance = GetModuleHandleW(nullptr);
     Wc.lpszClassName = TEST_WC;
     RegisterClassExW(&Wc); // a second registration fails harmlessly
-    FWnd.reset(CreateWindowExW(0, TEST_WC, L"gl test", WS_POPUP | WS_VISIBLE, 0, 0, W, H, nullptr, nullptr,
-                               GetModuleHandleW(nullptr), nullptr));
+    FWnd.reset(CreateWindowExW(0, TEST_WC, L"gl test", (Parent ? WS_CHILD : WS_POPUP) | WS_VISIBLE, 0, 0, W,
+                               H, Parent, nullptr, GetModuleHandleW(nullptr), nullptr));
     if (FWnd)
       FCtx = CreateMSAAContext(FWnd.get(), MaxSamples);
   }
@@ -190,6 +191,55 @@ TEST(WinGL, GdiPresentCost) {
     }
     std::sort(Ms.begin(), Ms.end());
     std::printf("[ info ] GDI present %dx%d: median %.2f ms, min %.2f ms\n", W, H, Ms[Ms.size() / 2], Ms[0]);
+  }
+}
+
+// The probe that watches the first buffer swaps where GdiPresentNeeded() says nothing, on this
+// display: its answer must agree with what the screen really shows after the swap (compared
+// with the stored frame the way the tests above compare). Wine 8 shows a top-level window's
+// frames and drops a child window's, so both answers are met here.
+TEST(WinGL, SwapProbeAgreesWithTheScreen) {
+  if (!MayDrawFrames())
+    GTEST_SKIP() << "32-bit: set GALLIUM_DRIVER (softpipe under emulation) to draw a frame";
+  ASSERT_TRUE(HaveGL());
+  const std::vector<uint8_t> Ref = DecodeFrame(StoredFrameReference());
+  for (const bool Child : {false, true}) {
+    SCOPED_TRACE(Child ? "child window" : "top-level window");
+    const unique_hwnd Parent(Child ? CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 50,
+                                                     40, REF_W, REF_H, nullptr, nullptr,
+                                                     GetModuleHandleW(nullptr), nullptr)
+                                   : nullptr);
+    TTestGLWindow W(REF_W, REF_H, 1, Parent.get());
+    if (!W.Wnd())
+      GTEST_SKIP() << "no window station / display";
+    ASSERT_NE(W.RC(), nullptr);
+    testhost::HostWindow::Pump();
+    TSwapProbe Probe;
+    TSwapVerdict V = TSwapVerdict::Unknown;
+    {
+      TGLRenderer R;
+      R.Resize(REF_W, REF_H);
+      const TDemoFrame D = ComparisonFrame();
+      R.UpdateWaterfallTexture(D.Rows, static_cast<int32_t>(D.Rows.size()), D.NFFT, D.MinDb, D.MaxDb);
+      for (int Frame = 0; Frame < 4 && Probe.Active(); ++Frame) {
+        R.Render(D.In);
+        V = Probe.BeforeSwap(W.Wnd(), REF_W, REF_H);
+        SwapBuffers(W.DC());
+        testhost::HostWindow::Pump();
+        Sleep(120); // the probe judges a swap only once the screen has had time to show it
+      }
+    }
+    int Wd = 0, Ht = 0, Compared = 0;
+    const std::vector<uint8_t> Got = testhost::ScreenPixels(W.Wnd(), Wd, Ht);
+    ASSERT_EQ(Got.size(), Ref.size());
+    const bool OnScreen = CountDifferentFlatPixels(Ref, Got, REF_W, REF_H, 6, Compared) <= Compared / 1000;
+    std::printf("[ info ] %s: frame on screen %s, probe says %s\n", Child ? "child" : "top-level",
+                OnScreen ? "yes" : "no",
+                V == TSwapVerdict::Shown  ? "shown"
+                : V == TSwapVerdict::Lost ? "lost"
+                                          : "unknown");
+    EXPECT_EQ(V, OnScreen ? TSwapVerdict::Shown : TSwapVerdict::Lost);
+    EXPECT_FALSE(Probe.Active()) << "an answer ends the probe";
   }
 }
 

@@ -1,6 +1,7 @@
 // Recordings and a headless viewer for the viewer-core tests.
 #pragma once
 
+#include "dsp/uCudaFFT.h"
 #include "formats/fmt_fixtures.h"
 #include "viewer/uHeadlessPlatform.h"
 #include "viewer/uViewerCore.h"
@@ -8,6 +9,13 @@
 #include <cmath>
 #include <filesystem>
 #include <string>
+
+// The viewer tests run on the CPU engine unless a test installs another: a CUDA toolkit that
+// happens to be installed on the machine (with or without a GPU) must not change their results.
+inline std::unique_ptr<TCudaFFTEngine> NoCudaEngine() {
+  return nullptr; // EnsureCudaEngine makes this an engine without libraries
+}
+inline const bool GViewerTestsWithoutSystemCuda = (SetCudaEngineFactory(NoCudaEngine), true);
 
 // Raw int16 I/Q: Samples samples of silence, with a tone of amplitude Amp from sample
 // ToneFrom to ToneTo (exclusive). The silence is written sparsely where the file system allows.

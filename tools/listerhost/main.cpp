@@ -2,6 +2,7 @@
 //
 //   listerhost [--plugin DLL] [--size WxH] [--play] FILE [--screenshot OUT.png --after-ms N [--gl-buffer]]
 //   listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp
+//   listerhost [--plugin DLL] FILE --texts OUT.txt    (the viewer's title and status line, then exit)
 #include <windows.h>
 
 #include <GL/gl.h>
@@ -21,7 +22,7 @@ using ListGetDetectString_t = int(WINAPI *)(char *, int);
 using ListGetPreviewBitmapW_t = HBITMAP(WINAPI *)(const wchar_t *, int, int, char *, int);
 
 struct Options {
-  std::wstring Plugin, File, Screenshot, ThumbOut;
+  std::wstring Plugin, File, Screenshot, ThumbOut, TextsOut;
   int Width = 800, Height = 640, AfterMs = 1500, ThumbW = 0, ThumbH = 0;
   bool GLBuffer = false;
   bool Play = false; // press the viewer's play button once it is open
@@ -190,12 +191,39 @@ bool SaveBmp(HBITMAP bmp, const std::wstring &path) {
   return std::fclose(f) == 0 && ok;
 }
 
+std::string Utf8(const std::wstring &w) {
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0)
+    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::wstring TextOf(HWND w) {
+  wchar_t buf[512];
+  const int n = w ? GetWindowTextW(w, buf, 512) : 0;
+  return std::wstring(buf, static_cast<size_t>(n > 0 ? n : 0));
+}
+
+// The viewer's window title and its status line (control identifier 1005), one a line.
+bool WriteTexts(const std::wstring &path) {
+  FILE *f = _wfopen(path.c_str(), L"wb");
+  if (!f)
+    return false;
+  const std::string text =
+      "root: " + Utf8(TextOf(G.Lister)) + "\nstatus: " + Utf8(TextOf(GetDlgItem(G.Lister, 1005))) + "\n";
+  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  return std::fclose(f) == 0 && ok;
+}
+
 int Usage() {
   std::fwprintf(
       stderr,
       L"usage: listerhost [--plugin DLL] [--size WxH] [--play] FILE [--screenshot OUT.png --after-ms N "
       L"[--gl-buffer]]\n"
-      L"       listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp\n");
+      L"       listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp\n"
+      L"       listerhost [--plugin DLL] FILE --texts OUT.txt\n");
   return 2;
 }
 
@@ -220,6 +248,8 @@ int wmain(int argc, wchar_t **argv) {
       o.GLBuffer = true;
     else if (a == L"--play")
       o.Play = true;
+    else if (a == L"--texts" && (v = next()))
+      o.TextsOut = v;
     else if (a == L"--thumbnail" && i + 2 < argc) {
       if (!ParseSize(argv[++i], o.ThumbW, o.ThumbH))
         return Usage();
@@ -289,6 +319,16 @@ int wmain(int argc, wchar_t **argv) {
     return 1;
   }
   SetFocus(G.Lister);
+  if (!o.TextsOut.empty()) {
+    const bool ok = WriteTexts(o.TextsOut);
+    CloseLister();
+    DestroyWindow(G.Wnd);
+    if (!ok) {
+      std::fwprintf(stderr, L"listerhost: cannot write %ls\n", o.TextsOut.c_str());
+      return 1;
+    }
+    return 0;
+  }
   if (o.Play) {
     // What a user does first: press play (the viewer's button with control identifier 1001).
     if (HWND play = GetDlgItem(G.Lister, 1001))
