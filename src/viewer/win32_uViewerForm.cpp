@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <string>
 #include <utility>
 
 bool GClassesRegistered = false;
@@ -121,6 +122,9 @@ void TViewerForm::CreateWindows() {
   FRootWnd.reset(
       CreateWindowExW(0, ROOT_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
                       r.right - r.left, r.bottom - r.top, FParentWnd, nullptr, ThisModule(), nullptr));
+  if (!FRootWnd)
+    throw EWindowCreation("CreateWindows: the viewer window could not be created (error " +
+                          std::to_string(GetLastError()) + ")");
   FBtnPlay = Make(L"BUTTON", L"\u25B6 Play", btn, L.Buttons[0], IDC_BTN_PLAY);
   FBtnStep = Make(L"BUTTON", L"\u23ED Schritt", btn, L.Buttons[1], IDC_BTN_STEP);
   FBtnReset = Make(L"BUTTON", L"\u21BA Reset", btn, L.Buttons[2], IDC_BTN_RESET);
@@ -128,6 +132,9 @@ void TViewerForm::CreateWindows() {
   FBtnSettings = Make(L"BUTTON", L"\u2699 Settings", btn, L.Buttons[4], IDC_BTN_SETTINGS);
   FBtnLegend = Make(L"BUTTON", L"\u2630 Legende", btn, L.Buttons[5], IDC_BTN_LEGEND);
   FGLWnd = Make(GL_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, L.GL, 0);
+  if (!FGLWnd)
+    throw EWindowCreation("CreateWindows: the drawing window could not be created (error " +
+                          std::to_string(GetLastError()) + ")");
   FSliderWnd = Make(TRACKBAR_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | TBS_NOTICKS, L.Slider, IDC_SLIDER);
   SendMessageW(FSliderWnd, TBM_SETRANGE, TRUE, MAKELPARAM(0, 10000));
   SendMessageW(FSliderWnd, TBM_SETPOS, TRUE, 0);
