@@ -4,6 +4,8 @@
 // stretch of samples are written.
 #include "support/win32_TestHost.h"
 
+#include <winioctl.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>

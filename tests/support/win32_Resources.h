@@ -21,39 +21,49 @@ inline DWORD GdiObjects() {
   return N;
 }
 
+inline BOOL CALLBACK CountChild(HWND, LPARAM Counter) {
+  ++*reinterpret_cast<DWORD *>(Counter);
+  return TRUE;
+}
+
+inline BOOL CALLBACK CountTopLevel(HWND Wnd, LPARAM Counter) {
+  DWORD Pid = 0;
+  GetWindowThreadProcessId(Wnd, &Pid);
+  if (Pid == GetCurrentProcessId()) {
+    ++*reinterpret_cast<DWORD *>(Counter);
+    EnumChildWindows(Wnd, CountChild, Counter); // walks every descendant
+  }
+  return TRUE;
+}
+
 // USER objects of this process; where GetGuiResources answers 0 (Wine), its windows.
 inline DWORD UserObjects() {
   if (const DWORD N = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS))
     return N;
   DWORD N = 0;
-  EnumWindows(
-      [](HWND Wnd, LPARAM Counter) -> BOOL {
-        DWORD Pid = 0;
-        GetWindowThreadProcessId(Wnd, &Pid);
-        if (Pid == GetCurrentProcessId()) {
-          ++*reinterpret_cast<DWORD *>(Counter);
-          // EnumChildWindows already walks every descendant.
-          EnumChildWindows(
-              Wnd,
-              [](HWND, LPARAM C) -> BOOL {
-                ++*reinterpret_cast<DWORD *>(C);
-                return TRUE;
-              },
-              Counter);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&N));
+  EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&N));
   return N;
 }
 
+// Committed private memory of this process. Wine reports 0 as PrivateUsage; there the address
+// space is walked and its committed private regions summed, which is what the figure means.
 inline uint64_t PrivateBytes() {
   PROCESS_MEMORY_COUNTERS_EX C{};
   C.cb = sizeof(C);
-  if (!K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&C),
-                               sizeof(C)))
-    return 0;
-  return C.PrivateUsage;
+  if (K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&C),
+                              sizeof(C)) &&
+      C.PrivateUsage != 0)
+    return C.PrivateUsage;
+  uint64_t Sum = 0;
+  MEMORY_BASIC_INFORMATION M{};
+  for (const char *P = nullptr; VirtualQuery(P, &M, sizeof M) == sizeof M;
+       P = static_cast<const char *>(M.BaseAddress) + M.RegionSize) {
+    if (M.State == MEM_COMMIT && M.Type == MEM_PRIVATE)
+      Sum += M.RegionSize;
+    if (static_cast<const char *>(M.BaseAddress) + M.RegionSize <= P)
+      break; // wrapped at the top of the address space
+  }
+  return Sum;
 }
 
 struct TResources {
