@@ -376,7 +376,8 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
       unique_hdc_paint dc(Wnd);
       unique_hbrush brush(CreateSolidBrush(CLR_TOOLBAR));
       RECT strip{0, 0, 4000, Form->FToolbarHeight};
-      FillRect(dc.get(), &strip, brush.get());
+      if (dc.get() && brush) // out of GDI objects: skip the strip, still draw the frame
+        FillRect(dc.get(), &strip, brush.get());
     }
     Form->HandlePaint();
     return 0;

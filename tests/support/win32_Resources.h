@@ -5,6 +5,7 @@
 
 #include <psapi.h>
 
+#include <array>
 #include <cstdint>
 
 namespace testhost {
@@ -18,6 +19,18 @@ inline DWORD GdiObjects() {
   for (UINT_PTR I = 1; I <= 0xFFFF; ++I)
     if (GetObjectType(reinterpret_cast<HGDIOBJ>(I)) != 0)
       ++N;
+  return N;
+}
+
+// Live GDI handles by object type (OBJ_PEN .. OBJ_COLORSPACE), probed as above: tells what kind
+// of object a count that grew is made of (Wine only; on Windows handles carry high bits).
+inline std::array<DWORD, 16> GdiObjectsByType() {
+  std::array<DWORD, 16> N{};
+  for (UINT_PTR I = 1; I <= 0xFFFF; ++I) {
+    const DWORD T = GetObjectType(reinterpret_cast<HGDIOBJ>(I));
+    if (T != 0 && T < N.size())
+      ++N[T];
+  }
   return N;
 }
 
