@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 namespace testhost {
 
@@ -79,10 +81,31 @@ inline uint64_t PrivateBytes() {
   return Sum;
 }
 
+// Under Wine, anonymous resident memory of the whole Linux process (from /proc through drive
+// Z:): it also holds what the native OpenGL driver allocates, which the address space walk
+// above cannot see. 0 where there is no such file (Windows).
+inline uint64_t HostAnonBytes() {
+  std::FILE *F = _wfopen(L"Z:\\proc\\self\\status", L"r");
+  if (!F)
+    return 0;
+  uint64_t Kb = 0;
+  char Line[256];
+  while (std::fgets(Line, sizeof Line, F))
+    if (std::strncmp(Line, "RssAnon:", 8) == 0) {
+      unsigned long long V = 0;
+      if (std::sscanf(Line + 8, "%llu", &V) == 1)
+        Kb = V;
+      break;
+    }
+  std::fclose(F);
+  return Kb * 1024;
+}
+
 struct TResources {
   DWORD Gdi = 0, User = 0;
   uint64_t Private = 0;
-  static TResources Now() { return {GdiObjects(), UserObjects(), PrivateBytes()}; }
+  uint64_t HostAnon = 0;
+  static TResources Now() { return {GdiObjects(), UserObjects(), PrivateBytes(), HostAnonBytes()}; }
 };
 
 } // namespace testhost
