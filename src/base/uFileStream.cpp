@@ -1,7 +1,10 @@
-// Read-only file access with 64-bit offsets. On Windows the C runtime's _fsopen with
-// _SH_DENYNO and _fseeki64/_ftelli64 give full sharing and large offsets in the 32-bit
-// build as well; natively fseeko/ftello with a 64-bit off_t.
+// Read-only file access with 64-bit offsets. On Windows the C runtime's _wfsopen with
+// _SH_DENYNO and _fseeki64 give full sharing and large offsets in the 32-bit build as well;
+// names are UTF-8 inside the plug-in and go to the wide functions, so any name the file
+// system holds can be opened. Natively fseeko/ftello with a 64-bit off_t.
 #include "base/uFileStream.h"
+
+#include "base/uText.h"
 
 #include <cerrno>
 #include <cstring>
@@ -28,14 +31,25 @@ std::string ErrText(const char *What, const std::string &FileName) {
   return Msg;
 }
 
+#ifdef _WIN32
+// Empty for a name that is not well-formed UTF-8 (then no file has it).
+std::wstring WideName(const std::string &FileName) {
+  std::u16string U;
+  if (!Utf8ToUtf16(FileName, U))
+    return {};
+  return std::wstring(U.begin(), U.end());
+}
+#endif
+
 } // namespace
 
 bool FileExists(const std::string &FileName) {
   if (FileName.empty())
     return false;
 #ifdef _WIN32
+  const std::wstring W = WideName(FileName);
   struct _stat64 St;
-  if (_stat64(FileName.c_str(), &St) != 0)
+  if (W.empty() || _wstat64(W.c_str(), &St) != 0)
     return false;
   return (St.st_mode & _S_IFMT) == _S_IFREG;
 #else
@@ -49,7 +63,11 @@ bool FileExists(const std::string &FileName) {
 TFCloseFile::TFCloseFile(const std::string &FileName) : FName(FileName) {
   errno = 0;
 #ifdef _WIN32
-  FFile = _fsopen(FileName.c_str(), "rb", _SH_DENYNO);
+  const std::wstring W = WideName(FileName);
+  if (W.empty())
+    errno = ENOENT;
+  else
+    FFile = _wfsopen(W.c_str(), L"rb", _SH_DENYNO);
 #else
   FFile = std::fopen(FileName.c_str(), "rb");
 #endif

@@ -16,6 +16,8 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// File names are UTF-8 (on Windows too, where they are opened through the wide functions).
+
 // True when FileName names an existing regular file (not a folder).
 bool FileExists(const std::string &FileName);
 

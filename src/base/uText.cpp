@@ -101,3 +101,40 @@ std::string Utf8Repaired(const std::string &S) {
   }
   return Out;
 }
+
+bool Utf8ToUtf16(const std::string &S, std::u16string &Out) {
+  Out.clear();
+  Out.reserve(S.size());
+  for (size_t I = 0; I < S.size();) {
+    const size_t L = Utf8SeqLen(S, I);
+    if (L == 0) {
+      Out.clear();
+      return false;
+    }
+    const auto B = [&](size_t K) { return static_cast<uint32_t>(static_cast<unsigned char>(S[I + K])); };
+    uint32_t Cp = 0;
+    switch (L) {
+    case 1:
+      Cp = B(0);
+      break;
+    case 2:
+      Cp = ((B(0) & 0x1F) << 6) | (B(1) & 0x3F);
+      break;
+    case 3:
+      Cp = ((B(0) & 0x0F) << 12) | ((B(1) & 0x3F) << 6) | (B(2) & 0x3F);
+      break;
+    default:
+      Cp = ((B(0) & 0x07) << 18) | ((B(1) & 0x3F) << 12) | ((B(2) & 0x3F) << 6) | (B(3) & 0x3F);
+      break;
+    }
+    if (Cp >= 0x10000) {
+      Cp -= 0x10000;
+      Out.push_back(static_cast<char16_t>(0xD800 + (Cp >> 10)));
+      Out.push_back(static_cast<char16_t>(0xDC00 + (Cp & 0x3FF)));
+    } else {
+      Out.push_back(static_cast<char16_t>(Cp));
+    }
+    I += L;
+  }
+  return true;
+}

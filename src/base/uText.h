@@ -16,3 +16,7 @@ std::string Latin1ToUtf8(const std::string &S);
 
 // Invalid sequences replaced by U+FFFD; valid UTF-8 unchanged.
 std::string Utf8Repaired(const std::string &S);
+
+// Well-formed UTF-8 as UTF-16 (what wide file functions take). False, with Out empty, for
+// anything that is not well-formed UTF-8: such a name names no file.
+bool Utf8ToUtf16(const std::string &S, std::u16string &Out);

@@ -1,14 +1,17 @@
 #include "base/win32_uPath.h"
 
 std::string TcPathToString(const wchar_t *W) {
-  std::string result;
-  if (W == nullptr)
-    return result;
-  char buf[261];
-  const int n = WideCharToMultiByte(CP_ACP, 0, W, -1, buf, sizeof(buf), nullptr, nullptr);
-  if (n > 1)
-    result.assign(buf, static_cast<size_t>(n - 1));
-  return result;
+  std::string Result;
+  if (W == nullptr || *W == L'\0')
+    return Result;
+  const int N = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, W, -1, nullptr, 0, nullptr, nullptr);
+  if (N <= 1)
+    return Result;
+  Result.resize(static_cast<size_t>(N));
+  if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, W, -1, Result.data(), N, nullptr, nullptr) != N)
+    return {};
+  Result.resize(static_cast<size_t>(N - 1));
+  return Result;
 }
 
 std::wstring AnsiToWide(const char *S) {
@@ -34,11 +37,4 @@ std::wstring CodePageToWide(UINT CodePage, const std::string &S) {
   W.resize(static_cast<size_t>(N));
   MultiByteToWideChar(CodePage, 0, S.data(), static_cast<int>(S.size()), W.data(), N);
   return W;
-}
-
-bool FileExistsAnsi(const std::string &FN) {
-  if (FN.empty())
-    return false;
-  const DWORD attr = GetFileAttributesA(FN.c_str());
-  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }

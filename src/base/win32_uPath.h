@@ -1,12 +1,13 @@
-// File-name conversion at the exports: inside the plug-in, names are ANSI strings.
+// File-name conversion at the exports: inside the plug-in, names are UTF-8 strings, so a name
+// in any script survives until the file is opened with the wide functions (uFileStream).
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-// UTF-16 -> system ANSI code page. Empty for nil, for a failed conversion and for names
-// whose ANSI form needs more than 260 bytes (such a file is then simply not found).
+// UTF-16 -> UTF-8. Empty for nil and for names that are not valid UTF-16 (an unpaired
+// surrogate): such a name is then simply not found.
 std::string TcPathToString(const wchar_t *W);
 
 // System ANSI code page -> UTF-16; nil gives an empty string.
@@ -14,6 +15,3 @@ std::wstring AnsiToWide(const char *S);
 
 // Text in a code page (CP_ACP for the viewer's strings, CP_UTF8) -> UTF-16, for window texts.
 std::wstring CodePageToWide(UINT CodePage, const std::string &S);
-
-// Whether a file (not a folder) of that ANSI name exists.
-bool FileExistsAnsi(const std::string &FN);

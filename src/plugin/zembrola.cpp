@@ -1,6 +1,7 @@
 // The plug-in's exports: what the file manager calls.
 #include <windows.h>
 
+#include "base/uFileStream.h"
 #include "base/uGlobals.h"
 #include "base/uLog.h"
 #include "base/win32_uPath.h"
@@ -54,7 +55,7 @@ HWND WINAPI ListLoadW(HWND ParentWin, WCHAR *FileToLoad, int ShowFlags) {
   HWND Result = nullptr;
   try {
     const std::string FN = TcPathToString(FileToLoad);
-    const bool exists = FileExistsAnsi(FN);
+    const bool exists = FileExists(FN);
     LogFmt("ListLoadW: FN=[%s] Exists=%s", FN, exists ? "True" : "False");
     if (!exists) {
       Log("ListLoadW: file not found");

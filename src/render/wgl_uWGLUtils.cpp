@@ -108,6 +108,9 @@ bool LoadWGLExtensions() {
 
 TGLContext CreateMSAAContext(HWND AWnd, int32_t MaxSamples) {
   TGLContext Ctx;
+  // GetDC of no window is the whole screen's DC: never give that a pixel format or a context.
+  if (!AWnd)
+    return Ctx;
   Ctx.DC = unique_hdc_window(AWnd);
   const HDC DC = Ctx.DC.get();
   if (!DC || !Wgl().Loaded)

@@ -1,5 +1,6 @@
 #include "thumbnail/win32_uThumbnail.h"
 
+#include "base/uFileStream.h"
 #include "base/win32_uHandles.h"
 #include "base/win32_uPath.h"
 #include "thumbnail/uThumbnail.h"
@@ -36,7 +37,7 @@ HBITMAP GenerateThumbnail(const std::string &FileName, int Width, int Height) {
 HBITMAP PreviewBitmapW(const wchar_t *FileToLoad, int Width, int Height) {
   try {
     const std::string FN = TcPathToString(FileToLoad);
-    if (FN.empty() || !FileExistsAnsi(FN))
+    if (FN.empty() || !FileExists(FN))
       return nullptr;
     return GenerateThumbnail(FN, Width, Height);
   } catch (...) {

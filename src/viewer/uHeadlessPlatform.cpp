@@ -30,6 +30,8 @@ void THeadlessPlatform::UserMovesSlider(int32_t Pos) {
 }
 
 uintptr_t THeadlessPlatform::StartTimer(int32_t Id, int32_t Ms) {
+  if (RefuseTimers)
+    return 0;
   Timers[Id] = TTimer{Ms, NowMs + Ms};
   return static_cast<uintptr_t>(Id);
 }

@@ -46,6 +46,7 @@ public:
   int32_t Width = 800, Height = 600;
   int32_t Presents = 0;
   int64_t NowMs = 0;
+  bool RefuseTimers = false;           // as when the window system has no timer left: StartTimer gives 0
   std::function<bool()> OnMakeCurrent; // nullptr: no drawing context
   std::function<void()> OnPresent;
 

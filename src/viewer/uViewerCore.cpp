@@ -435,6 +435,11 @@ void TViewerCore::StartPlay() noexcept {
     FPlaying = true;
     FPlatform.SetPlayButtonText(STOP_TEXT);
     FPlayTimerID = FPlatform.StartTimer(TIMER_PLAY_ID, TIMER_PLAY_MS);
+    if (FPlayTimerID == 0) {
+      // Without its timer playback would never advance: say so instead of showing "Stop".
+      StopPlayNoThrow();
+      FPlatform.SetStatusText("Playback not started: no timer available");
+    }
   } catch (...) {
     StopPlayNoThrow();
   }
@@ -548,6 +553,8 @@ void TViewerCore::HandleSliderChange(uint16_t ScrollCode) noexcept {
       SeekLight();
       KillSeekTimer();
       FSeekTimerID = FPlatform.StartTimer(TIMER_SEEK_ID, TIMER_SEEK_DEBOUNCE_MS);
+      if (FSeekTimerID == 0) // no timer to settle the drag: settle it now
+        SeekHeavy();
     } else {
       KillSeekTimer();
       SeekHeavy();

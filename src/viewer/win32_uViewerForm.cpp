@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <string>
 #include <utility>
 
 bool GClassesRegistered = false;
@@ -125,6 +126,9 @@ void TViewerForm::CreateWindows() {
   FRootWnd.reset(
       CreateWindowExW(0, ROOT_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
                       r.right - r.left, r.bottom - r.top, FParentWnd, nullptr, ThisModule(), nullptr));
+  if (!FRootWnd)
+    throw EWindowCreation("CreateWindows: the viewer window could not be created (error " +
+                          std::to_string(GetLastError()) + ")");
   FBtnPlay = Make(L"BUTTON", L"\u25B6 Play", btn, L.Buttons[0], IDC_BTN_PLAY);
   FBtnStep = Make(L"BUTTON", L"\u23ED Schritt", btn, L.Buttons[1], IDC_BTN_STEP);
   FBtnReset = Make(L"BUTTON", L"\u21BA Reset", btn, L.Buttons[2], IDC_BTN_RESET);
@@ -132,6 +136,9 @@ void TViewerForm::CreateWindows() {
   FBtnSettings = Make(L"BUTTON", L"\u2699 Settings", btn, L.Buttons[4], IDC_BTN_SETTINGS);
   FBtnLegend = Make(L"BUTTON", L"\u2630 Legende", btn, L.Buttons[5], IDC_BTN_LEGEND);
   FGLWnd = Make(GL_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, L.GL, 0);
+  if (!FGLWnd)
+    throw EWindowCreation("CreateWindows: the drawing window could not be created (error " +
+                          std::to_string(GetLastError()) + ")");
   FSliderWnd = Make(TRACKBAR_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | TBS_NOTICKS, L.Slider, IDC_SLIDER);
   SendMessageW(FSliderWnd, TBM_SETRANGE, TRUE, MAKELPARAM(0, 10000));
   SendMessageW(FSliderWnd, TBM_SETPOS, TRUE, 0);
@@ -382,7 +389,8 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
       unique_hdc_paint dc(Wnd);
       unique_hbrush brush(CreateSolidBrush(CLR_TOOLBAR));
       RECT strip{0, 0, 4000, Form->FToolbarHeight};
-      FillRect(dc.get(), &strip, brush.get());
+      if (dc.get() && brush) // out of GDI objects: skip the strip, still draw the frame
+        FillRect(dc.get(), &strip, brush.get());
     }
     Form->HandlePaint();
     return 0;

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 inline constexpr const wchar_t *ROOT_WC = L"ZembrolaRoot";
@@ -37,6 +38,12 @@ inline constexpr COLORREF CLR_BG = 0x1E1E2E;
 inline constexpr COLORREF CLR_TOOLBAR = 0x2A2A3E;
 
 class TGLRenderer;
+
+// A window the viewer cannot do without could not be created (ListLoadW then returns 0).
+class EWindowCreation : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
 
 extern bool GClassesRegistered;
 

@@ -1,4 +1,5 @@
 // End-to-end: the plug-in DLL driven as the file manager drives it.
+#include "support/win32_Resources.h"
 #include "support/win32_TestHost.h"
 
 #include <GL/gl.h>
@@ -213,6 +214,31 @@ TEST_F(ViewerGL, OverlayButtonTogglesItsText) {
   EXPECT_EQ(WindowText(btn), L"Overlay: Aus");
   SendMessageW(btn, BM_CLICK, 0, 0);
   EXPECT_EQ(WindowText(btn), L"Overlay: An");
+  plugin->Close(root);
+}
+
+// A parent that is gone: the viewer's windows cannot be created, so there is no viewer, and
+// nothing (no window, no GDI object, no screen DC handed to OpenGL) is left behind.
+TEST_F(ViewerGL, NoViewerWhenItsWindowsCannotBeCreated) {
+  HWND Gone = nullptr;
+  {
+    HostWindow host(200, 100);
+    Gone = host.Wnd;
+  }
+  ASSERT_FALSE(IsWindow(Gone));
+  const std::wstring file = Recording();
+  ASSERT_EQ(plugin->LoadW(Gone, file.c_str(), 0), nullptr); // warm-up: classes and OpenGL loaded
+  const TResources Before = TResources::Now();
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(plugin->LoadW(Gone, file.c_str(), 0), nullptr);
+  HostWindow::Pump();
+  const TResources After = TResources::Now();
+  EXPECT_EQ(After.Gdi, Before.Gdi);
+  EXPECT_EQ(After.User, Before.User);
+  // The plug-in still works for a parent that exists.
+  HostWindow host(640, 480);
+  HWND root = Open(host);
+  ASSERT_NE(root, nullptr);
   plugin->Close(root);
 }
 

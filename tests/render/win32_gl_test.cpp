@@ -92,6 +92,15 @@ TEST(WinGL, ContextOnARealWindow) {
   EXPECT_TRUE(GL.wglMakeCurrent(W.DC(), W.RC()));
 }
 
+// A drawing window that was never created must not turn into a context on the screen's DC.
+TEST(WinGL, NoWindowGivesNoContext) {
+  ASSERT_TRUE(HaveGL());
+  const TGLContext C = CreateMSAAContext(nullptr, 8);
+  EXPECT_FALSE(C.DC);
+  EXPECT_FALSE(C.RC);
+  EXPECT_FALSE(C);
+}
+
 TEST(WinGL, MaxSamplesOneUsesTheStandardFormat) {
   ASSERT_TRUE(HaveGL());
   TTestGLWindow W(64, 48, 1);

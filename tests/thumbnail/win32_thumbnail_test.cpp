@@ -83,12 +83,15 @@ TEST_F(PreviewExports, DibSectionEqualsPortablePainter) {
   ASSERT_NE(Host->Module, nullptr) << "plug-in not found next to the test";
   ASSERT_NE(Host->PreviewW, nullptr);
   ASSERT_NE(Host->Preview, nullptr);
-  const std::string Ansi = TcPathToString(Path.c_str());
+  const std::string Utf8 = TcPathToString(Path.c_str());
+  char AnsiBuf[MAX_PATH] = {};
+  WideCharToMultiByte(CP_ACP, 0, Path.c_str(), -1, AnsiBuf, MAX_PATH, nullptr, nullptr);
+  const std::string Ansi = AnsiBuf;
   ASSERT_FALSE(Ansi.empty());
   const struct { int W, H; } Sizes[] = {{16, 16}, {37, 50}, {128, 96}, {201, 17}};
   for (const auto &S : Sizes) {
     std::vector<uint8_t> Expect;
-    ASSERT_TRUE(GenerateThumbnailPixels(Ansi, S.W, S.H, Expect));
+    ASSERT_TRUE(GenerateThumbnailPixels(Utf8, S.W, S.H, Expect));
     const TDib D = ReadDib(Host->PreviewW(Path.c_str(), S.W, S.H, nullptr, 0));
     ASSERT_TRUE(D.Ok) << S.W << "x" << S.H;
     EXPECT_EQ(D.Header.biSize, 40u);

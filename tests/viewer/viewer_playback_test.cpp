@@ -168,6 +168,30 @@ TEST(ViewerPlayback, DragIsDebouncedAndOtherNotificationsSeekAtOnce) {
   EXPECT_EQ(R.C.FPlayPosition, R.C.FTotalSamples - 1);
 }
 
+// No timer left in the window system: playback does not pretend to run, and a drag settles
+// at once instead of waiting for a timer that never fires.
+TEST(ViewerPlayback, WithoutTimersPlayRefusesAndDragSeeksAtOnce) {
+  TTempDir D;
+  const std::string F = D.File("t.cs16");
+  WriteInt16Recording(F, Sec(100));
+  TViewerRig R;
+  R.Open(F);
+  R.P.RefuseTimers = true;
+  R.C.StartPlay();
+  EXPECT_FALSE(R.C.FPlaying);
+  EXPECT_EQ(R.P.PlayButtonText, PLAY_TEXT);
+  EXPECT_EQ(R.P.StatusText, "Playback not started: no timer available");
+  R.C.FWaterfallBuf[0][0] = 999.0f;
+  R.P.UserMovesSlider(3000);
+  R.C.HandleSliderChange(scThumbTrack);
+  EXPECT_NE(R.C.FWaterfallBuf[0][0], 999.0f);
+  EXPECT_EQ(R.C.FPlayPosition, Sec(30));
+  R.P.RefuseTimers = false; // timers back: playback works again
+  R.C.StartPlay();
+  EXPECT_TRUE(R.C.FPlaying);
+  EXPECT_TRUE(R.P.TimerActive(TIMER_PLAY_ID));
+}
+
 TEST(ViewerPlayback, SliderWhilePlayingMovesOnlyThePosition) {
   TTempDir D;
   const std::string F = D.File("h.cs16");
