@@ -620,50 +620,15 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
     return;
   // 32-bit IEEE float data is taken as it stands; integer data is scaled.
   const bool IsFloat = FormatTag == WAV_TAG_FLOAT;
-  double Scale = 0;
-  switch (BitsPerSample) {
-  case 8:
-    Scale = 127;
-    break;
-  case 16:
-    Scale = 32768;
-    break;
-  case 24:
-    Scale = 8388608.0;
-    break;
-  case 32:
-    Scale = 2147483648.0;
-    break;
-  default:
+  if (BitsPerSample != 8 && BitsPerSample != 16 && BitsPerSample != 24 && BitsPerSample != 32)
     return;
-  }
   const int64_t Comp = BitsPerSample / 8;
   if (DataOff + DataSize > N)
     DataSize = N - DataOff;
   const int64_t FrameBytes = Comp * NumChannels;
   const int64_t NFrames = DataSize / FrameBytes;
   Samples.resize(static_cast<size_t>(NFrames));
-  auto Component = [&](int64_t P) -> double {
-    const uint8_t *B = Buf.data() + P;
-    switch (BitsPerSample) {
-    case 8: // unsigned: 128 is zero
-      return (B[0] - 128) / Scale;
-    case 16:
-      return static_cast<int16_t>(static_cast<uint16_t>(B[0] | B[1] << 8)) / Scale;
-    case 24:
-      return static_cast<int32_t>(uint32_t(B[0]) << 8 | uint32_t(B[1]) << 16 | uint32_t(B[2]) << 24) / 256 /
-             Scale;
-    default: {
-      const uint32_t U = RdU32(P);
-      if (IsFloat) {
-        float F;
-        std::memcpy(&F, &U, 4);
-        return F;
-      }
-      return static_cast<int32_t>(U) / Scale;
-    }
-    }
-  };
+  auto Component = [&](int64_t P) { return WavComponent(Buf.data() + P, BitsPerSample, IsFloat); };
   for (int64_t K = 0; K < NFrames; ++K) {
     const int64_t P = DataOff + K * FrameBytes;
     Samples[static_cast<size_t>(K)].Re = static_cast<float>(Component(P));

@@ -7,6 +7,7 @@
 #include "formats/uIQData.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,29 @@ bool V49ContextPayloadFormat(const TByteArray &Buf, int64_t FieldOff, int64_t N,
 void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate,
                   bool *StreamIsBig = nullptr);
 void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate);
+// One component of a WAV frame at B (little-endian PCM of 8, 16, 24 or 32 bits, or 32-bit
+// float) as a value around zero. 8-bit PCM is unsigned with 128 as zero. Shared by the whole-file
+// decoder and the segment reader so both give the same bits.
+inline double WavComponent(const uint8_t *B, int32_t BitsPerSample, bool IsFloat) {
+  switch (BitsPerSample) {
+  case 8:
+    return (B[0] - 128) / 127.0;
+  case 16:
+    return static_cast<int16_t>(static_cast<uint16_t>(B[0] | B[1] << 8)) / 32768.0;
+  case 24:
+    return static_cast<int32_t>(uint32_t(B[0]) << 8 | uint32_t(B[1]) << 16 | uint32_t(B[2]) << 24) / 256 /
+           8388608.0;
+  default: {
+    const uint32_t U = uint32_t(B[0]) | uint32_t(B[1]) << 8 | uint32_t(B[2]) << 16 | uint32_t(B[3]) << 24;
+    if (IsFloat) {
+      float F;
+      std::memcpy(&F, &U, 4);
+      return F;
+    }
+    return static_cast<int32_t>(U) / 2147483648.0;
+  }
+  }
+}
 
 // A packet start with the number of samples the data packets before it hold.
 struct TV49Checkpoint {

@@ -357,30 +357,6 @@ TComplexArray ReadWavSegment(const std::string &Path, const TWavLayout &L, int64
   TBlockReader R(F, F.Size());
   Out.reserve(static_cast<size_t>(Count));
   const int64_t Comp = L.BitsPerSample / 8;
-  const double Scale = L.BitsPerSample == 8    ? 127.0
-                       : L.BitsPerSample == 16 ? 32768.0
-                       : L.BitsPerSample == 24 ? 8388608.0
-                                               : 2147483648.0;
-  auto Component = [&](const uint8_t *B) -> double {
-    switch (L.BitsPerSample) {
-    case 8: // unsigned: 128 is zero
-      return (B[0] - 128) / Scale;
-    case 16:
-      return static_cast<int16_t>(static_cast<uint16_t>(B[0] | B[1] << 8)) / Scale;
-    case 24:
-      return static_cast<int32_t>(uint32_t(B[0]) << 8 | uint32_t(B[1]) << 16 | uint32_t(B[2]) << 24) / 256 /
-             Scale;
-    default: {
-      const uint32_t U = uint32_t(B[0]) | uint32_t(B[1]) << 8 | uint32_t(B[2]) << 16 | uint32_t(B[3]) << 24;
-      if (L.IsFloat) {
-        float V;
-        std::memcpy(&V, &U, 4);
-        return V;
-      }
-      return static_cast<int32_t>(U) / Scale;
-    }
-    }
-  };
   // Frames are read a block at a time; a frame is at most 65535 channels of 4 bytes, less
   // than one block.
   const int64_t PerBlock = std::max<int64_t>(1, static_cast<int64_t>(BLOCK_BYTES) / L.FrameBytes);
@@ -390,7 +366,8 @@ TComplexArray ReadWavSegment(const std::string &Path, const TWavLayout &L, int64
     if (!B)
       break; // the file has shrunk
     for (int64_t J = 0; J < N; ++J, B += L.FrameBytes)
-      Out.push_back({static_cast<float>(Component(B)), static_cast<float>(Component(B + Comp))});
+      Out.push_back({static_cast<float>(WavComponent(B, L.BitsPerSample, L.IsFloat)),
+                     static_cast<float>(WavComponent(B + Comp, L.BitsPerSample, L.IsFloat))});
     K += N;
   }
   return Out;

@@ -88,33 +88,12 @@ private:
   std::FILE *FFile;
 };
 
-void Put16(std::vector<uint8_t> &B, uint32_t V, bool Big = false) {
-  for (int I = 0; I < 2; ++I)
-    B.push_back(uint8_t(V >> (Big ? 8 - 8 * I : 8 * I)));
-}
-void Put32(std::vector<uint8_t> &B, uint32_t V, bool Big = false) {
-  for (int I = 0; I < 4; ++I)
-    B.push_back(uint8_t(V >> (Big ? 24 - 8 * I : 8 * I)));
-}
-void Put64(std::vector<uint8_t> &B, uint64_t V, bool Big = false) {
-  for (int I = 0; I < 8; ++I)
-    B.push_back(uint8_t(V >> (Big ? 56 - 8 * I : 8 * I)));
-}
-
-int32_t Quantise(double V, double FullScale) {
-  const double Q = std::nearbyint(V * FullScale);
-  return static_cast<int32_t>(std::clamp(Q, -FullScale - 1, FullScale));
-}
-
-uint32_t Crc32(const uint8_t *P, size_t N) {
-  uint32_t C = 0xFFFFFFFFu;
-  for (size_t I = 0; I < N; ++I) {
-    C ^= P[I];
-    for (int K = 0; K < 8; ++K)
-      C = (C >> 1) ^ (0xEDB88320u & (0u - (C & 1u)));
-  }
-  return ~C;
-}
+// Byte writers shared with the other-tools writers (and their tests).
+using iqw::Crc32;
+using iqw::Put16;
+using iqw::Put32;
+using iqw::Put64;
+using iqw::Quantise;
 
 // The scene: times scale with the recording length, offsets with the sample rate.
 std::vector<TSignal> MakeScene(const TOptions &O) {
