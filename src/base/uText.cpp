@@ -2,20 +2,25 @@
 
 #include <cstdint>
 
-namespace {
-
-void PutUtf8(std::string &Out, uint32_t Cp) {
+void AppendUtf8(std::string &Out, uint32_t Cp) {
   if (Cp < 0x80) {
     Out += static_cast<char>(Cp);
   } else if (Cp < 0x800) {
     Out += static_cast<char>(0xC0 | (Cp >> 6));
     Out += static_cast<char>(0x80 | (Cp & 0x3F));
-  } else {
+  } else if (Cp < 0x10000) {
     Out += static_cast<char>(0xE0 | (Cp >> 12));
+    Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (Cp & 0x3F));
+  } else {
+    Out += static_cast<char>(0xF0 | (Cp >> 18));
+    Out += static_cast<char>(0x80 | ((Cp >> 12) & 0x3F));
     Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
     Out += static_cast<char>(0x80 | (Cp & 0x3F));
   }
 }
+
+namespace {
 
 // Code points of the bytes 0x80..0x9F; 0xA0..0xFF equal their code points.
 constexpr uint16_t CP1252_HIGH[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -73,7 +78,7 @@ std::string Cp1252ToUtf8(const std::string &S) {
   Out.reserve(S.size());
   for (char Ch : S) {
     const unsigned char C = static_cast<unsigned char>(Ch);
-    PutUtf8(Out, C >= 0x80 && C < 0xA0 ? CP1252_HIGH[C - 0x80] : C);
+    AppendUtf8(Out, C >= 0x80 && C < 0xA0 ? CP1252_HIGH[C - 0x80] : C);
   }
   return Out;
 }
@@ -82,7 +87,7 @@ std::string Latin1ToUtf8(const std::string &S) {
   std::string Out;
   Out.reserve(S.size());
   for (char Ch : S)
-    PutUtf8(Out, static_cast<unsigned char>(Ch));
+    AppendUtf8(Out, static_cast<unsigned char>(Ch));
   return Out;
 }
 

@@ -2,7 +2,11 @@
 // Inside the system strings stay in the bytes they were read as.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+// Code point Cp (at most U+10FFFF, no surrogate) appended to Out as UTF-8.
+void AppendUtf8(std::string &Out, uint32_t Cp);
 
 // True when S is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool IsValidUtf8(const std::string &S);

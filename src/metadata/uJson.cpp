@@ -2,6 +2,8 @@
 // one, since the callers then fall back to reading the recording without its description.
 #include "metadata/uJson.h"
 
+#include "base/uText.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -71,11 +73,10 @@ void TJsonReader::BeginArray() {
   Push(false);
 }
 
-bool TJsonReader::NextMember(std::string &Key) {
+bool TJsonReader::NextEntry(char Close, const char *What) {
   if (FFirst.empty())
-    Fail("no open object");
-  const char C = Peek();
-  if (C == '}') {
+    Fail(What);
+  if (Peek() == Close) {
     Get();
     FFirst.pop_back();
     return false;
@@ -83,6 +84,12 @@ bool TJsonReader::NextMember(std::string &Key) {
   if (!FFirst.back())
     Expect(',');
   FFirst.back() = 0;
+  return true;
+}
+
+bool TJsonReader::NextMember(std::string &Key) {
+  if (!NextEntry('}', "no open object"))
+    return false;
   SkipBlank();
   if (PeekRaw() != '"')
     Fail("expected a member name");
@@ -92,41 +99,8 @@ bool TJsonReader::NextMember(std::string &Key) {
 }
 
 bool TJsonReader::NextItem() {
-  if (FFirst.empty())
-    Fail("no open array");
-  const char C = Peek();
-  if (C == ']') {
-    Get();
-    FFirst.pop_back();
-    return false;
-  }
-  if (!FFirst.back())
-    Expect(',');
-  FFirst.back() = 0;
-  return true;
+  return NextEntry(']', "no open array");
 }
-
-namespace {
-
-void AppendUtf8(std::string &S, uint32_t Cp) {
-  if (Cp < 0x80) {
-    S.push_back(static_cast<char>(Cp));
-  } else if (Cp < 0x800) {
-    S.push_back(static_cast<char>(0xC0 | (Cp >> 6)));
-    S.push_back(static_cast<char>(0x80 | (Cp & 0x3F)));
-  } else if (Cp < 0x10000) {
-    S.push_back(static_cast<char>(0xE0 | (Cp >> 12)));
-    S.push_back(static_cast<char>(0x80 | ((Cp >> 6) & 0x3F)));
-    S.push_back(static_cast<char>(0x80 | (Cp & 0x3F)));
-  } else {
-    S.push_back(static_cast<char>(0xF0 | (Cp >> 18)));
-    S.push_back(static_cast<char>(0x80 | ((Cp >> 12) & 0x3F)));
-    S.push_back(static_cast<char>(0x80 | ((Cp >> 6) & 0x3F)));
-    S.push_back(static_cast<char>(0x80 | (Cp & 0x3F)));
-  }
-}
-
-} // namespace
 
 void TJsonReader::ReadString(std::string &Out) {
   Out.clear();

@@ -61,6 +61,9 @@ private:
   void ReadNumber(double &V);
   void ReadLiteral(const char *Word);
   void Push(bool IsObject);
+  // The separator before the next entry of the innermost container; false (container closed)
+  // at Close.
+  bool NextEntry(char Close, const char *What);
 
   TRead FRead;
   TJsonLimits FLimits;
