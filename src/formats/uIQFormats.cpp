@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -56,6 +57,26 @@ struct TV49Header {
 TV49Header SplitHeader(uint32_t W0) {
   return {W0 >> 28,       W0 & 0xFFFF,   ((W0 >> 27) & 1) != 0, ((W0 >> 26) & 1) != 0,
           (W0 >> 22) & 3, (W0 >> 20) & 3};
+}
+
+bool V49HeaderFits(uint32_t W0, int64_t Off, int64_t N, uint32_t MaxType) {
+  const TV49Header H = SplitHeader(W0);
+  return H.Type <= MaxType && H.Size > 0 && Off + static_cast<int64_t>(H.Size) * 4 <= N;
+}
+
+// The word after the packet at Off, for V49PacketInChain.
+const uint32_t *V49NextWord(const TByteArray &Buf, int64_t Off, int64_t N, bool Big, uint32_t &Word) {
+  const int64_t End = Off + static_cast<int64_t>(V49U32(Buf, Off, Big) & 0xFFFF) * 4;
+  if (End + 4 > std::min<int64_t>(N, static_cast<int64_t>(Buf.size())))
+    return nullptr;
+  Word = V49U32(Buf, End, Big);
+  return &Word;
+}
+
+bool V49BufPacketInChain(const TByteArray &Buf, int64_t Off, int64_t N, bool Big) {
+  uint32_t Next = 0;
+  const uint32_t W0 = V49U32(Buf, Off, Big);
+  return V49PacketInChain(W0, Off, N, (W0 >> 28) > 5 ? V49NextWord(Buf, Off, N, Big, Next) : nullptr);
 }
 
 } // namespace
@@ -134,9 +155,9 @@ bool V49StreamIsBigEndian(const TByteArray &Buf, int64_t Len) {
   auto Covered = [&](bool Big) {
     int64_t Off = 0;
     while (Off + 4 <= Len) {
-      const TV49Header H = SplitHeader(V49U32(Buf, Off, Big));
-      if (H.Type > 5 || H.Size == 0 || Off + static_cast<int64_t>(H.Size) * 4 > Len)
+      if (!V49BufPacketInChain(Buf, Off, Len, Big))
         break;
+      const TV49Header H = SplitHeader(V49U32(Buf, Off, Big));
       Off += static_cast<int64_t>(H.Size) * 4;
     }
     return Off;
@@ -178,9 +199,9 @@ bool V49LooksLikeVRT(const TByteArray &Head, int32_t HeadLen, int64_t NTotal) {
     int Packets = 0;
     bool Seen = false;
     while (Off + 4 <= HeadLen && Packets < 4) {
-      const TV49Header H = SplitHeader(V49U32(Head, Off, Big));
-      if (H.Type > 5 || H.Size == 0 || Off + static_cast<int64_t>(H.Size) * 4 > NTotal)
+      if (!V49BufPacketInChain(Head, Off, NTotal, Big))
         break;
+      const TV49Header H = SplitHeader(V49U32(Head, Off, Big));
       if (H.Type == 0 || H.Type == 1 || H.Type == 4 || H.Type == 5)
         Seen = true;
       Off += static_cast<int64_t>(H.Size) * 4;
@@ -263,7 +284,7 @@ bool V49ContextPayloadFormat(const TByteArray &Buf, int64_t FieldOff, int64_t N,
 int32_t V49HeaderWords(uint32_t W0) {
   const TV49Header H = SplitHeader(W0);
   int32_t W = 1;
-  if (H.Type == 1 || H.Type == 3 || H.Type == 4 || H.Type == 5)
+  if (H.Type == 1 || H.Type == 3 || H.Type >= 4)
     W += 1;
   if (H.C)
     W += 2;
@@ -272,6 +293,17 @@ int32_t V49HeaderWords(uint32_t W0) {
   if (H.TSF != 0)
     W += 2;
   return W;
+}
+
+bool V49PacketInChain(uint32_t W0, int64_t Off, int64_t N, const uint32_t *Next) {
+  const TV49Header H = SplitHeader(W0);
+  if (H.Type <= 5)
+    return V49HeaderFits(W0, Off, N, 5);
+  if (H.Type > 7 || !V49HeaderFits(W0, Off, N, 7))
+    return false;
+  if (static_cast<int64_t>(H.Size) < V49HeaderWords(W0) + 2)
+    return false;
+  return !Next || V49HeaderFits(*Next, Off + static_cast<int64_t>(H.Size) * 4, N, 7);
 }
 
 TIQFormatInfo ExtFallback(const std::string &FileName) {
@@ -327,7 +359,24 @@ TIQFormatInfo SdrIqInfo(const std::string &FileName) {
   return R;
 }
 
-TIQFormatInfo SigMFInfo(const std::string &DataType) {
+TIQFormatInfo SigMFInfo(const std::string &Hint) {
+  // "<datatype>[,channels=N][,header_bytes=N]"
+  const std::string DataType = Hint.substr(0, Hint.find(','));
+  int64_t Channels = 1, HeaderBytes = 0;
+  for (size_t P = Hint.find(','); P != std::string::npos; P = Hint.find(',', P + 1)) {
+    const std::string Item = Hint.substr(P + 1, Hint.find(',', P + 1) - P - 1);
+    const size_t Eq = Item.find('=');
+    const std::string Key = Item.substr(0, Eq);
+    const int64_t V = Eq == std::string::npos ? 0 : std::strtoll(Item.c_str() + Eq + 1, nullptr, 10);
+    if (Key == "channels")
+      Channels = V;
+    else if (Key == "header_bytes" && V > 0)
+      HeaderBytes = V;
+  }
+  // Channels interleaved sample by sample read as one channel would be noise, not the signal.
+  if (Channels > 1)
+    return RawInfo(iqfNone, "SigMF (" + DataType + ": " + std::to_string(Channels) +
+                                " channels interleaved, not decoded)");
   static const struct {
     const char *Type;
     TIQFormat Fmt;
@@ -338,7 +387,7 @@ TIQFormatInfo SigMFInfo(const std::string &DataType) {
                {"cu16", iqfUInt16},     {"cu16_be", iqfUInt16BE}};
   for (const auto &T : TYPES)
     if (DataType == T.Type)
-      return RawInfo(T.Fmt, "SigMF (" + DataType + ")");
+      return RawInfo(T.Fmt, "SigMF (" + DataType + ")", HeaderBytes);
   const char *Why =
       !DataType.empty() && DataType[0] == 'r' ? "real-valued samples, no I/Q" : "unsupported type";
   return RawInfo(iqfNone, "SigMF (" + DataType + ": " + Why + ")");
@@ -389,8 +438,7 @@ bool V49FirstPacketFits(const TByteArray &Head, int32_t HeadLen, int64_t NTotal)
   if (HeadLen < 4 || static_cast<int64_t>(Head.size()) < 4)
     return false;
   for (bool Big : {true, false}) {
-    const TV49Header H = SplitHeader(V49U32(Head, 0, Big));
-    if (H.Type <= 5 && H.Size > 0 && static_cast<int64_t>(H.Size) * 4 <= NTotal)
+    if (V49BufPacketInChain(Head, 0, NTotal, Big))
       return true;
   }
   return false;
@@ -414,14 +462,14 @@ bool V49ChainCoversFile(const std::string &FileName, int64_t NTotal, bool NeedCo
   }
   for (bool Big : {true, false}) {
     int64_t Off = 0;
-    int PrevCount = -1, PrevOfClass[2] = {-1, -1};
+    int PrevCount = -1, PrevOfClass[3] = {-1, -1, -1};
     bool CountsFollow = true;
     while (Off + 4 <= Want) {
       const uint32_t W0 = V49U32(Buf, Off, Big);
       const TV49Header H = SplitHeader(W0);
-      if (H.Type > 5 || H.Size == 0 || Off + static_cast<int64_t>(H.Size) * 4 > NTotal)
+      if (!V49BufPacketInChain(Buf, Off, NTotal, Big))
         break;
-      const int Count = static_cast<int>((W0 >> 16) & 15), Class = H.Type >= 4 ? 1 : 0;
+      const int Count = static_cast<int>((W0 >> 16) & 15), Class = H.Type >= 6 ? 2 : H.Type >= 4 ? 1 : 0;
       if (PrevCount >= 0 && Count != ((PrevCount + 1) & 15) && PrevOfClass[Class] >= 0 &&
           Count != ((PrevOfClass[Class] + 1) & 15))
         CountsFollow = false;
@@ -502,7 +550,7 @@ void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &Sampl
     while (Off + 4 <= N) {
       const uint32_t W0 = V49U32(Buf, Off, Big);
       const TV49Header H = SplitHeader(W0);
-      if (H.Type > 5 || H.Size == 0 || Off + static_cast<int64_t>(H.Size) * 4 > N)
+      if (!V49BufPacketInChain(Buf, Off, N, Big))
         break;
       const int64_t WIdx = V49HeaderWords(W0);
       const int64_t Trailer = (H.T && H.Type <= 3) ? 1 : 0;

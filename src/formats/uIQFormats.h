@@ -66,9 +66,10 @@ TIQFormatInfo ExtFallback(const std::string &FileName);
 // (rate, centre frequency, start time, sample size, filler, CRC) and the sample size decides
 // the encoding; otherwise the header is 28 bytes of which only the rate is read.
 TIQFormatInfo SdrIqInfo(const std::string &FileName);
-// Raw interleaved samples of a SigMF datatype ("cf32_le", "ci16", "cu8", ...) from byte 0;
-// real-valued and unknown types give iqfNone with a name that says why.
-TIQFormatInfo SigMFInfo(const std::string &DataType);
+// Raw interleaved samples of a SigMF datatype ("cf32_le", "ci16", "cu8", ...), optionally
+// followed by ",header_bytes=N" (where the samples start) and ",channels=N"; real-valued and
+// unknown types and more than one channel give iqfNone with a name that says why.
+TIQFormatInfo SigMFInfo(const std::string &Hint);
 // CRC-32 as zlib computes it (reflected, polynomial 0xEDB88320).
 uint32_t Crc32(const uint8_t *P, size_t N);
 TIQFormatInfo VitaInfo(const TByteArray &Head, int32_t HeadLen);
@@ -92,6 +93,12 @@ bool V49ContextSampleRate(const TByteArray &Buf, int64_t FieldOff, int64_t N, bo
 bool V49LooksLikeVRT(const TByteArray &Head, int32_t HeadLen, int64_t NTotal);
 // Header words before a packet's payload (header, stream id, class id, timestamps).
 int32_t V49HeaderWords(uint32_t W0);
+// Whether a walk over a packet chain of N bytes goes on past the packet whose header word W0
+// stands at Off. Next is the word after that packet, or null when fewer than four bytes
+// follow it. Command packets (types 6 and 7) carry no samples; they are stepped over only
+// when their size holds the stream identifier, CAM and message-ID words and another header
+// (or the end) follows, since such a header word alone is as likely a damaged one.
+bool V49PacketInChain(uint32_t W0, int64_t Off, int64_t N, const uint32_t *Next);
 // Offset of the context field of CIF0 bit Bit (30 down to 15) in a context packet whose CIF0
 // word stands at FieldOff, counting the CIF1/2/3/7 words that follow CIF0 when enabled; false
 // when the bit is clear or the field does not end by N.

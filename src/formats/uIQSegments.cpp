@@ -70,7 +70,11 @@ bool ReadPacket(TBlockReader &R, int64_t Off, bool Big, TV49Packet &P) {
   const uint32_t W0 = U32At(W, Big);
   P.Type = W0 >> 28;
   const int64_t Size = W0 & 0xFFFF;
-  if (P.Type > 5 || Size == 0 || Off + Size * 4 > R.Size())
+  uint32_t Next = 0;
+  const uint8_t *NW = P.Type > 5 && Size > 0 ? R.At(Off + Size * 4, 4) : nullptr;
+  if (NW)
+    Next = U32At(NW, Big);
+  if (!V49PacketInChain(W0, Off, R.Size(), NW ? &Next : nullptr))
     return false;
   P.Bytes = Size * 4;
   P.Spectral = P.Type <= 3 && ((W0 >> 24) & 1) != 0;

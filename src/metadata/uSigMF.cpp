@@ -7,6 +7,7 @@
 #include "base/uLog.h"
 #include "metadata/uJson.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -51,8 +52,8 @@ struct TSigMFReader {
   TJsonReader &R;
   std::string DataType;
   bool HasDataType = false;
-  double Rate = 0, Center = 0;
-  bool HasRate = false, HasCenter = false;
+  double Rate = 0, Center = 0, Channels = 1, HeaderBytes = 0;
+  bool HasRate = false, HasCenter = false, LaterHeaders = false;
   std::vector<TRawAnnotation> Anns;
   int64_t Dropped = 0;
   size_t Text = 0;
@@ -82,7 +83,10 @@ struct TSigMFReader {
         HasDataType = String(DataType);
       else if (Key == "core:sample_rate")
         HasRate = Number(Rate);
-      else
+      else if (Key == "core:num_channels") {
+        if (!Number(Channels))
+          Channels = 1;
+      } else
         R.Skip();
     }
   }
@@ -92,8 +96,12 @@ struct TSigMFReader {
       return R.Skip();
     R.BeginArray();
     for (bool First = true; R.NextItem(); First = false) {
-      if (!First || R.Peek() != '{') {
+      if (R.Peek() != '{') {
         R.Skip();
+        continue;
+      }
+      if (!First) {
+        LaterCapture();
         continue;
       }
       R.BeginObject();
@@ -101,10 +109,25 @@ struct TSigMFReader {
       while (R.NextMember(Key)) {
         if (Key == "core:frequency")
           HasCenter = Number(Center);
-        else
+        else if (Key == "core:header_bytes") {
+          if (!Number(HeaderBytes))
+            HeaderBytes = 0;
+        } else
           R.Skip();
       }
     }
+  }
+
+  // Later captures count only for header bytes between their samples, which are not read.
+  void LaterCapture() {
+    R.BeginObject();
+    std::string Key;
+    double Bytes = 0;
+    while (R.NextMember(Key))
+      if (Key != "core:header_bytes")
+        R.Skip();
+      else if (Number(Bytes) && Bytes > 0)
+        LaterHeaders = true;
   }
 
   void Annotations() {
@@ -236,7 +259,15 @@ bool LoadSigMF(const std::string &MetaPath, TIQMetadata &M) {
   }
   M.Found = true;
   if (S.HasDataType) {
+    // The data file's layout travels with the type to the reader: channels interleaved per
+    // sample and bytes before the first sample.
     M.FormatHint = "sigmf:" + TrimBlank(S.DataType);
+    if (S.Channels >= 2)
+      M.FormatHint += ",channels=" + std::to_string(std::llround(std::min(S.Channels, 1e6)));
+    if (S.HeaderBytes > 0)
+      M.FormatHint += ",header_bytes=" + std::to_string(std::llround(std::min(S.HeaderBytes, 1e18)));
+    if (S.LaterHeaders)
+      M.Notes.push_back("header bytes between later captures are read as samples");
   }
   if (S.HasRate) {
     M.SampleRateHz = S.Rate;

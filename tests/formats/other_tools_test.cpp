@@ -270,6 +270,30 @@ TEST(OtherTools, SigMFRoundTripEveryType) {
   }
 }
 
+TEST(OtherTools, SigMFHeaderBytesAndChannels) {
+  TTempDir D;
+  const std::vector<iqw::TCplx> X = TestSignal(500);
+  TBytes B(64, 0x7F); // a header the samples must not include
+  const TBytes Samples = iqw::RawBytes(X, iqw::TRaw::ci16_le);
+  B.insert(B.end(), Samples.begin(), Samples.end());
+  const std::string P = D.File("h.sigmf-data");
+  WriteBytes(P, B);
+  WriteBytes(D.File("plain.sigmf-data"), Samples);
+  const TIQSource Plain = Open(D.File("plain.sigmf-data"), "sigmf:ci16_le");
+  const TIQSource S = Open(P, "sigmf:ci16_le,header_bytes=64");
+  EXPECT_EQ(S.GetFormatName(), "SigMF (ci16_le)");
+  ASSERT_EQ(S.TotalSamples(), 500);
+  const TComplexArray Got = S.LoadSegment(0, ALL), Want = Plain.LoadSegment(0, ALL);
+  EXPECT_EQ(std::memcmp(Got.data(), Want.data(), Got.size() * sizeof Got[0]), 0);
+  ExpectSegmentsAgree(S, "header bytes");
+
+  // Two channels interleaved sample by sample would show as one noisy signal: refused.
+  const TIQSource Two = Open(D.File("plain.sigmf-data"), "sigmf:ci16_le,channels=2");
+  EXPECT_EQ(Two.TotalSamples(), 0);
+  EXPECT_EQ(Two.GetFormatName(), "SigMF (ci16_le: 2 channels interleaved, not decoded)");
+  EXPECT_TRUE(Two.LoadSegment(0, 100).empty());
+}
+
 // ---- .sdriq -------------------------------------------------------------------------------
 
 TEST(OtherTools, SdrIqHeaderWithChecksum) {
@@ -430,6 +454,70 @@ TEST(OtherTools, VitaStreamsOfOneOrLargePackets) {
         EXPECT_NE(Open(P).GetFormatInfo().Kind, iqkVita49) << What;
       }
     }
+}
+
+// Command packets a controller writes into the stream carry no samples; the walk steps over
+// them, in the whole-file decoder, the index and detection alike. A header word of type 6 or
+// 7 without that shape, or one of a type above 7, still ends the walk.
+TEST(OtherTools, VitaCommandPacketsAreWalkedOver) {
+  TTempDir D;
+  const std::vector<iqw::TCplx> X = TestSignal(6000);
+  for (bool Big : {true, false})
+    for (const char *Name : {"cmd.vrt", "cmd.cs16"}) {
+      iqw::TVitaOptions O;
+      O.Big = Big;
+      O.CommandEvery = 2;
+      const TBytes B = iqw::VitaBytes(X, 1e6, 2.45e9, O);
+      const std::string P = D.File(Name);
+      WriteBytes(P, B);
+      const std::string What = std::string(Name) + (Big ? " BE" : " LE");
+      const TIQSource S = Open(P);
+      ASSERT_EQ(S.GetFormatInfo().Kind, iqkVita49) << What;
+      EXPECT_EQ(S.TotalSamples(), 6000) << What;
+      EXPECT_EQ(S.GetFormatInfo().DetectedCenterFreqHz, 2.45e9) << What; // not a commanded frequency
+      if (Big)
+        ExpectMatchesRef(S, RefVitaBe(B), What);
+      ExpectSegmentsAgree(S, What);
+      TComplexArray Whole;
+      double Rate = 0;
+      bool HasRate = false;
+      DecodeVita49(P, Whole, Rate, HasRate);
+      ASSERT_EQ(Whole.size(), 6000u) << What;
+      EXPECT_EQ(std::memcmp(Whole.data(), S.LoadSegment(0, ALL).data(), Whole.size() * sizeof Whole[0]), 0);
+    }
+
+  // After the first command packet (data packets of 1000 samples, one command per two of
+  // them), its successor's header is damaged in three ways; the walk ends at the command.
+  iqw::TVitaOptions O;
+  O.CommandEvery = 2;
+  const TBytes Good = iqw::VitaBytes(X, 1e6, 2.45e9, O);
+  const size_t Ctx = 4 * 9, Data = 4 * (2 + 1000 + 1), Cmd = 4 * 7, After = Ctx + 2 * Data + Cmd;
+  struct {
+    const char *What;
+    size_t At;
+    uint32_t Word;
+    int64_t Samples;
+  } Cases[] = {
+      {"type 8 after the command", After, 8u << 28 | 1003u, 2000},
+      {"size 0 after the command", After, 1u << 28, 2000},
+      {"a command too short for its CAM and message id", After - Cmd, 6u << 28 | 3u, 2000},
+      {"a type 9 header in place of the command", After - Cmd, 9u << 28 | 7u, 2000},
+      {"an intact stream", 0, 4u << 28 | 9u, 6000},
+  };
+  for (const auto &C : Cases) {
+    TBytes B = Good;
+    B[C.At] = uint8_t(C.Word >> 24), B[C.At + 1] = uint8_t(C.Word >> 16);
+    B[C.At + 2] = uint8_t(C.Word >> 8), B[C.At + 3] = uint8_t(C.Word);
+    WriteBytes(D.File("broken.vrt"), B);
+    const TIQSource S = Open(D.File("broken.vrt"));
+    EXPECT_EQ(S.TotalSamples(), C.Samples) << C.What;
+    ExpectSegmentsAgree(S, C.What);
+    TComplexArray Whole;
+    double Rate = 0;
+    bool HasRate = false;
+    DecodeVita49(D.File("broken.vrt"), Whole, Rate, HasRate);
+    EXPECT_EQ(static_cast<int64_t>(Whole.size()), C.Samples) << C.What;
+  }
 }
 
 // What the whole-chain rule does not take for VITA-49: a tone whose samples repeat a plausible

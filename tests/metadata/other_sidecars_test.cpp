@@ -209,6 +209,14 @@ TEST(SigMF, MissingFieldsAndBrokenText) {
       {R"({"global": {"core:sample_rate": "1e6"}, "captures": []})", true, "", false, false},
       {R"({"global": [], "captures": {}, "annotations": "x"})", true, "", false, false},
       {R"({"captures": [{"core:frequency": 0}]})", true, "", false, true},
+      // The data file's layout goes with the type: channels beyond one, bytes before the samples.
+      {R"({"global": {"core:datatype": "ci16_le", "core:num_channels": 2},
+           "captures": [{"core:header_bytes": 64, "core:sample_start": 0}, {"core:header_bytes": 0}]})",
+       true, "sigmf:ci16_le,channels=2,header_bytes=64", false, false},
+      {R"({"global": {"core:datatype": "ci8", "core:num_channels": "2"}, "captures": [{"core:header_bytes": []}]})",
+       true, "sigmf:ci8", false, false},
+      {R"({"global": {"core:datatype": "cu8", "core:num_channels": 1}, "captures": [{"core:header_bytes": -8}]})",
+       true, "sigmf:cu8", false, false},
       {R"({"global": {"core:datatype": "ci8"})", false, "", false, false},
       {R"({"global": {"core:datatype": "ci8",}})", false, "", false, false},
       {R"([{"global": {}}])", false, "", false, false},
@@ -232,6 +240,16 @@ TEST(SigMF, MissingFieldsAndBrokenText) {
       EXPECT_NE(M.Notes[0].find("not valid JSON"), std::string::npos) << M.Notes[0];
     }
   }
+}
+
+TEST(SigMF, HeaderBytesOfLaterCapturesAreNoted) {
+  TTempDir D;
+  WriteText(D.File("h.sigmf-meta"), R"({"global": {"core:datatype": "ci16_le"},
+      "captures": [{"core:header_bytes": 16}, {"core:sample_start": 100, "core:header_bytes": 16}]})");
+  const TIQMetadata M = LoadMetadata(D.File("h.sigmf-data"));
+  EXPECT_EQ(M.FormatHint, "sigmf:ci16_le,header_bytes=16");
+  ASSERT_EQ(M.Notes.size(), 1u);
+  EXPECT_EQ(M.Notes[0], "header bytes between later captures are read as samples");
 }
 
 TEST(SigMF, AnnotationsPastTheBoundsAreSkippedWithANote) {

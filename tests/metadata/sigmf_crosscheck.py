@@ -51,7 +51,11 @@ def make_meta(r):
         g['core:datatype'] = r.choice(TYPES) if r.random() < 0.95 else 42
     if r.random() < 0.9:
         g['core:sample_rate'] = r.choice([r.uniform(1e3, 20e6), r.randrange(1000, 10**7), 0, -5, '1e6'])
+    if r.random() < 0.2:
+        g['core:num_channels'] = r.choice([1, 2, 4, '2', 0])
     caps = [{'core:sample_start': 0, 'x:n': rand_value(r)}]
+    if r.random() < 0.2:
+        caps[0]['core:header_bytes'] = r.choice([0, 64, 1000, -3, 'x'])
     if r.random() < 0.9:
         caps[0]['core:frequency'] = r.choice([r.uniform(1e6, 6e9), r.randrange(10**6, 6 * 10**9), 0])
     caps += [{'core:frequency': 1.0} for _ in range(r.randrange(2))]
@@ -88,6 +92,12 @@ def expected(doc):
     rate = g.get('core:sample_rate')
     has_rate = is_num(rate) and 1 <= rate <= 1e12
     caps = doc.get('captures') if isinstance(doc.get('captures'), list) else []
+    channels = g.get('core:num_channels')
+    head = caps[0].get('core:header_bytes') if caps and isinstance(caps[0], dict) else None
+    if hint and is_num(channels) and channels >= 2:
+        hint += f',channels={channels}'
+    if hint and is_num(head) and head > 0:
+        hint += f',header_bytes={head}'
     centre = 0.0
     has_centre = False
     if caps and isinstance(caps[0], dict) and is_num(caps[0].get('core:frequency')):

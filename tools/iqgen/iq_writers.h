@@ -215,6 +215,9 @@ struct TVitaOptions {
   bool PayloadFormat = true; // a payload format field in the context packet
   size_t SamplesPerPacket = 1000;
   bool Context = true; // a context packet first
+  // A command packet after every this many data packets (0: none), as a controller that
+  // retunes the receiver while it records writes into the stream.
+  size_t CommandEvery = 0;
 };
 
 // A VITA-49 stream: one context packet (RF reference frequency, sample rate and, if asked, the
@@ -256,6 +259,16 @@ inline TBytes VitaBytes(const std::vector<TCplx> &X, double Rate, double Center,
     Put32(B, 0x00000A01, O.Big);
     B.insert(B.end(), Payload.begin(), Payload.end());
     Put32(B, 0x40000100u, O.Big);
+    if (O.CommandEvery && Count % O.CommandEvery == 0) {
+      // Stream id, CAM, message id, CIF0 with an RF reference frequency to tune to. Readers
+      // must not take this frequency for the recording's.
+      Put32(B, 6u << 28 | (Count / O.CommandEvery & 15u) << 16 | 7u, O.Big);
+      Put32(B, 0x00000A01, O.Big);
+      Put32(B, 0x80000000u, O.Big);
+      Put32(B, Count, O.Big);
+      Put32(B, 1u << 27, O.Big);
+      Put64(B, Fixed20(Center + 1e6 * Count), O.Big);
+    }
   }
   return B;
 }

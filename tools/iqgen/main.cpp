@@ -426,6 +426,9 @@ void WriteExtras(const TOptions &O, const std::vector<TComplex> &X) {
   V.ItemBits = 16;
   V.SamplesPerPacket = 2250; // about 9 KB packets
   Out("extra_vita49_large.cs16", iqw::VitaBytes(C, O.Rate, O.Center, V));
+  V.SamplesPerPacket = 1000;
+  V.CommandEvery = 3;
+  Out("extra_vita49_commands.vrt", iqw::VitaBytes(C, O.Rate, O.Center, V));
 }
 
 } // namespace
