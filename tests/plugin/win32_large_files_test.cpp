@@ -105,13 +105,8 @@ bool ThumbnailHasContent(HBITMAP Bmp) {
   return Content;
 }
 
-class LargeFilesGL : public ::testing::Test {
+class LargeFilesGL : public PluginSuite {
 protected:
-  static void SetUpTestSuite() { plugin = new Plugin(); }
-  static void TearDownTestSuite() {
-    delete plugin;
-    plugin = nullptr;
-  }
   // Thumbnail and first frame of Path; the status line then shows the whole duration.
   static void ShowsAndPreviews(const std::wstring &Path, const wchar_t *Duration) {
     EXPECT_TRUE(ThumbnailHasContent(plugin->PreviewW(Path.c_str(), 120, 90, nullptr, 0))) << "thumbnail";
@@ -124,9 +119,7 @@ protected:
         << std::string(Status.begin(), Status.end());
     plugin->Close(Root);
   }
-  static Plugin *plugin;
 };
-Plugin *LargeFilesGL::plugin = nullptr;
 
 constexpr int64_t FOUR_GIB = int64_t(1) << 32;
 

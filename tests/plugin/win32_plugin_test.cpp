@@ -15,10 +15,8 @@ namespace {
 constexpr const char *kDetect =
     "EXT=\"IQ\" | EXT=\"RAW\" | EXT=\"CF32\" | EXT=\"CS8\" | EXT=\"CS16\" | EXT=\"SDRIQ\"";
 
-class PluginTest : public ::testing::Test {
+class PluginTest : public PluginSuite {
 protected:
-  static void SetUpTestSuite() { plugin = std::make_unique<Plugin>(); }
-  static void TearDownTestSuite() { plugin.reset(); }
   void SetUp() override { ASSERT_NE(plugin->Module, nullptr) << "cannot load the plug-in beside the test"; }
 
   static std::wstring Recording() {
@@ -35,10 +33,7 @@ protected:
     HostWindow::Pump();
     return root;
   }
-
-  static std::unique_ptr<Plugin> plugin;
 };
-std::unique_ptr<Plugin> PluginTest::plugin;
 
 // Tests that open viewers, and so OpenGL contexts; suites named *GL run in small batches.
 class ViewerGL : public PluginTest {};

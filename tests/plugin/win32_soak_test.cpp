@@ -71,16 +71,7 @@ void ExpectFlat(const TResources &A, const TResources &B, const std::array<DWORD
   }
 }
 
-class SoakGL : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() { plugin = new Plugin(); }
-  static void TearDownTestSuite() {
-    delete plugin;
-    plugin = nullptr;
-  }
-  static Plugin *plugin;
-};
-Plugin *SoakGL::plugin = nullptr;
+class SoakGL : public PluginSuite {};
 
 } // namespace
 

@@ -51,16 +51,7 @@ std::vector<uint8_t> Pixels(HBITMAP Bmp) {
   return P;
 }
 
-class UnicodeNamesGL : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() { plugin = new Plugin(); }
-  static void TearDownTestSuite() {
-    delete plugin;
-    plugin = nullptr;
-  }
-  static Plugin *plugin;
-};
-Plugin *UnicodeNamesGL::plugin = nullptr;
+class UnicodeNamesGL : public PluginSuite {};
 
 } // namespace
 

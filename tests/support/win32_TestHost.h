@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,15 @@ struct Plugin {
     if (Module)
       FreeLibrary(Module);
   }
+};
+
+// A suite that loads the plug-in once for all its tests, as a host keeps it loaded across
+// files (and loading it per test costs seconds under Wine).
+class PluginSuite : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { plugin = std::make_unique<Plugin>(); }
+  static void TearDownTestSuite() { plugin.reset(); }
+  static inline std::unique_ptr<Plugin> plugin;
 };
 
 // A top-level window that records the keys posted to it, like the host's lister window.

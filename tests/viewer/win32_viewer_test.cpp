@@ -43,10 +43,8 @@ std::wstring MakeRecording(const wchar_t *Name, double Seconds, double Rate) {
   return Path;
 }
 
-class LiveViewerGL : public ::testing::Test {
+class LiveViewerGL : public PluginSuite {
 protected:
-  static void SetUpTestSuite() { plugin = std::make_unique<Plugin>(); }
-  static void TearDownTestSuite() { plugin.reset(); }
   void SetUp() override { ASSERT_NE(plugin->Module, nullptr) << "cannot load the plug-in beside the test"; }
   void TearDown() override {
     if (Root && IsWindow(Root))
@@ -83,11 +81,9 @@ protected:
     return true;
   }
 
-  static std::unique_ptr<Plugin> plugin;
   HostWindow Host{800, 600};
   HWND Root = nullptr;
 };
-std::unique_ptr<Plugin> LiveViewerGL::plugin;
 
 bool StartsWith(const std::wstring &S, const std::wstring &P) {
   return S.compare(0, P.size(), P) == 0;
