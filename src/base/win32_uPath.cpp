@@ -1,5 +1,7 @@
 #include "base/win32_uPath.h"
 
+#include "base/uText.h"
+
 std::string TcPathToString(const wchar_t *W) {
   std::string Result;
   if (W == nullptr || *W == L'\0')
@@ -37,4 +39,8 @@ std::wstring CodePageToWide(UINT CodePage, const std::string &S) {
   W.resize(static_cast<size_t>(N));
   MultiByteToWideChar(CodePage, 0, S.data(), static_cast<int>(S.size()), W.data(), N);
   return W;
+}
+
+std::wstring TextToWide(const std::string &S) {
+  return CodePageToWide(IsValidUtf8(S) ? CP_UTF8 : CP_ACP, S);
 }

@@ -106,8 +106,8 @@ bool ShowSettingsDialog(HWND Root, TSettingsTexts &Texts) {
   const int32_t DlgW = SC(320), DlgH0 = SC(370);
   Log("ShowSettingsDialog: creating DlgWnd");
   unique_hwnd Dlg(CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, DLG_WC, L"Zembrola Settings",
-                                  WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 0, 0, DlgW, DlgH0, Root, nullptr,
-                                  ThisModule(), nullptr));
+                                  WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 0, 0, DlgW, DlgH0, Root,
+                                  nullptr, ThisModule(), nullptr));
   LogFmt("ShowSettingsDialog: DlgWnd=%d err=%d", Dlg.get(), GetLastError());
   if (!Dlg) {
     Log("ShowSettingsDialog: FAILED to create dialog window");
@@ -115,8 +115,8 @@ bool ShowSettingsDialog(HWND Root, TSettingsTexts &Texts) {
   }
   RECT R{};
   GetWindowRect(Root, &R);
-  SetWindowPos(Dlg.get(), nullptr, R.left + (R.right - R.left - DlgW) / 2, R.top + (R.bottom - R.top - DlgH0) / 2, 0,
-               0, SWP_NOSIZE | SWP_NOZORDER);
+  SetWindowPos(Dlg.get(), nullptr, R.left + (R.right - R.left - DlgW) / 2,
+               R.top + (R.bottom - R.top - DlgH0) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 
   const auto Make = [&](DWORD ExStyle, const wchar_t *Cls, const std::wstring &Text, DWORD Style, int32_t X,
                         int32_t Y, int32_t W, int32_t H, WORD Id) {
@@ -126,9 +126,9 @@ bool ShowSettingsDialog(HWND Root, TSettingsTexts &Texts) {
   HWND Edits[sfCount] = {};
   int32_t Y = SC(10);
   for (int32_t F = 0; F < sfCount; ++F) {
-    Make(0, L"STATIC", CodePageToWide(CP_ACP, SettingsFieldLabel(static_cast<TSettingsField>(F))), WS_CHILD | WS_VISIBLE, SC(10), Y,
-         SC(140), SC(20), 0);
-    Edits[F] = Make(WS_EX_CLIENTEDGE, L"EDIT", CodePageToWide(CP_ACP, Texts[static_cast<size_t>(F)]),
+    Make(0, L"STATIC", TextToWide(SettingsFieldLabel(static_cast<TSettingsField>(F))), WS_CHILD | WS_VISIBLE,
+         SC(10), Y, SC(140), SC(20), 0);
+    Edits[F] = Make(WS_EX_CLIENTEDGE, L"EDIT", TextToWide(Texts[static_cast<size_t>(F)]),
                     WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, SC(155), Y, SC(140), SC(22), 0);
     Y += F + 1 < sfCount ? SC(28) : SC(32);
   }

@@ -17,7 +17,7 @@ namespace {
 
 // An empty text still goes as a pointer to an empty string, never as null.
 void SetCell(HWND List, int32_t Row, int32_t Col, const std::string &Text) {
-  std::wstring W = CodePageToWide(CP_ACP, Text);
+  std::wstring W = TextToWide(Text);
   LVITEMW It{};
   It.mask = LVIF_TEXT;
   It.iItem = Row;
@@ -56,7 +56,7 @@ void ShowLegendDialog(HWND Root, const TViewerCore &Core) {
                       M, M, DlgW - 3 * M, DlgH - SC(80), Dlg.get(), nullptr, ThisModule(), nullptr);
   SendMessageW(List, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
   for (int32_t C = 0; C < LEGEND_COLS; ++C) {
-    std::wstring Title = CodePageToWide(CP_ACP, COLHEADERS[static_cast<size_t>(C)]);
+    std::wstring Title = TextToWide(COLHEADERS[static_cast<size_t>(C)]);
     LVCOLUMNW Col{};
     Col.mask = LVCF_WIDTH | LVCF_TEXT;
     Col.cx = SC(BASECOLWIDTHS[static_cast<size_t>(C)]);
@@ -66,7 +66,7 @@ void ShowLegendDialog(HWND Root, const TViewerCore &Core) {
   const char Sep = Core.FDecimalSep;
   for (int32_t I = 0; I < Model.FSignalCount; ++I) {
     const TSignalInfo &S = Model.FSignals[static_cast<size_t>(I)];
-    std::wstring First = CodePageToWide(CP_ACP, LegendCellText(S, 0, Core.FCenterFreq, Sep));
+    std::wstring First = TextToWide(LegendCellText(S, 0, Core.FCenterFreq, Sep));
     LVITEMW It{};
     It.mask = LVIF_TEXT;
     It.iItem = I;

@@ -24,7 +24,7 @@ TTTOOLINFOW ToolInfo(const TSignalHover &H, wchar_t *Text) {
 
 void SetReadout(const TSignalHover &H, const std::string &S) {
   if (H.FFreqWnd)
-    SetWindowTextW(H.FFreqWnd, CodePageToWide(CP_ACP, S).c_str());
+    SetWindowTextW(H.FFreqWnd, TextToWide(S).c_str());
 }
 
 void Apply(TSignalHover &H, const TViewerCore &Core, int32_t X, int32_t Y) {
@@ -62,7 +62,7 @@ void ShowSignalTooltip(const TSignalHover &H, int32_t X, int32_t Y, const std::s
   if (!H.FTooltipWnd)
     return;
   HWND Tip = H.FTooltipWnd.get();
-  std::wstring W = CodePageToWide(CP_ACP, Text);
+  std::wstring W = TextToWide(Text);
   TTTOOLINFOW Ti = ToolInfo(H, W.data());
   SendMessageW(Tip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&Ti));
   POINT P{X, Y};

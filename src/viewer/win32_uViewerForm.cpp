@@ -264,11 +264,11 @@ void TViewerForm::HandleResize() {
 }
 
 void TViewerForm::SetRootText(const std::string &S) {
-  SetWindowTextW(FRootWnd.get(), CodePageToWide(CP_ACP, S).c_str());
+  SetWindowTextW(FRootWnd.get(), TextToWide(S).c_str());
 }
 
 void TViewerForm::SetPlayButtonText(const std::string &S) {
-  SetWindowTextW(FBtnPlay, CodePageToWide(CP_UTF8, S).c_str());
+  SetWindowTextW(FBtnPlay, TextToWide(S).c_str());
 }
 
 void TViewerForm::SetSliderRange(int32_t Min, int32_t Max) {
@@ -304,7 +304,7 @@ void TViewerForm::HandlePaint() {
 }
 
 void TViewerForm::UpdateStatusText(const std::string &S) {
-  SetWindowTextW(FStatusWnd, CodePageToWide(CP_ACP, S).c_str());
+  SetWindowTextW(FStatusWnd, TextToWide(S).c_str());
 }
 
 void TViewerForm::HandleCommand(WORD ID) {

@@ -149,6 +149,40 @@ TEST_F(SignalsGL, LegendListsEverySignalAndEndsByItsButton) {
   EXPECT_EQ(Seen.Cells[1][1], Want);
 }
 
+// JSON metadata gives UTF-8 labels; they reach the legend and the tooltip as written, while
+// a text sidecar's bytes in the ANSI code page (above) still go through that code page.
+TEST_F(SignalsGL, Utf8LabelsReachLegendAndTooltipAsWritten) {
+  Core.FSignalModel.Assign({Signal(0, "Schl\xC3\xBCssel \xF0\x9F\x93\xA1", 0, "\xC3\xA9t\xC3\xA9")},
+                           Core.FCenterFreq);
+  TLegendSeen Seen;
+  Seen.Root = Host.Wnd;
+  GSeen = &Seen;
+  SetTimer(nullptr, 0, 20, ReadLegend);
+  ShowLegendDialog(Host.Wnd, Core);
+  GSeen = nullptr;
+  ASSERT_TRUE(Seen.Seen);
+  ASSERT_EQ(Seen.Cells.size(), 1u);
+  EXPECT_EQ(Seen.Cells[0][1], L"Schl\u00FCssel \xD83D\xDCE1");
+  EXPECT_EQ(Seen.Cells[0][8], L"\u00E9t\u00E9");
+
+  HWND GL = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 20, 30, 400, 300, Host.Wnd, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+  TSignalHover H;
+  InitTooltip(H, Host.Wnd, GL, nullptr);
+  ASSERT_TRUE(H.FTooltipWnd);
+  ShowSignalTooltip(H, 50, 60, "#0  Schl\xC3\xBCssel");
+  wchar_t Buf[128] = {};
+  TTTOOLINFOW Ti{};
+  Ti.cbSize = sizeof(Ti);
+  Ti.hwnd = GL;
+  Ti.uId = 1;
+  Ti.lpszText = Buf;
+  SendMessageW(H.FTooltipWnd.get(), TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&Ti));
+  EXPECT_EQ(std::wstring(Buf), L"#0  Schl\u00FCssel");
+  H.FTooltipWnd.reset();
+  DestroyWindow(GL);
+}
+
 TEST_F(SignalsGL, LegendWithoutSignalsShowsNothing) {
   Core.FSignalModel.Assign({}, 0);
   ShowLegendDialog(Host.Wnd, Core);
