@@ -116,17 +116,34 @@ void CALLBACK ReadLegend(HWND, UINT, UINT_PTR Id, DWORD) {
   PostMessageW(Dlg, WM_COMMAND, MAKEWPARAM(IDC_DLG_CANCEL, BN_CLICKED), 0);
 }
 
+// Runs the legend over Root; a timer reads it and ends it.
+TLegendSeen ShowAndReadLegend(HWND Root, TViewerCore &Core) {
+  TLegendSeen Seen;
+  Seen.Root = Root;
+  GSeen = &Seen;
+  SetTimer(nullptr, 0, 20, ReadLegend);
+  ShowLegendDialog(Root, Core);
+  GSeen = nullptr;
+  return Seen;
+}
+
+std::wstring TooltipText(HWND Tip, HWND GL) {
+  wchar_t Buf[128] = {};
+  TTTOOLINFOW Ti{};
+  Ti.cbSize = sizeof(Ti);
+  Ti.hwnd = GL;
+  Ti.uId = 1;
+  Ti.lpszText = Buf;
+  SendMessageW(Tip, TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&Ti));
+  return Buf;
+}
+
 } // namespace
 
 TEST_F(SignalsGL, LegendListsEverySignalAndEndsByItsButton) {
   if (GetDpiScaleFor(Host.Wnd) != 1.0)
     GTEST_SKIP() << "widths are checked at 96 dots per inch";
-  TLegendSeen Seen;
-  Seen.Root = Host.Wnd;
-  GSeen = &Seen;
-  SetTimer(nullptr, 0, 20, ReadLegend);
-  ShowLegendDialog(Host.Wnd, Core);
-  GSeen = nullptr;
+  const TLegendSeen Seen = ShowAndReadLegend(Host.Wnd, Core);
   ASSERT_TRUE(Seen.Seen);
   EXPECT_TRUE(Seen.RootDisabled) << "the viewer is disabled while the legend runs";
   EXPECT_TRUE(IsWindowEnabled(Host.Wnd));
@@ -154,12 +171,7 @@ TEST_F(SignalsGL, LegendListsEverySignalAndEndsByItsButton) {
 TEST_F(SignalsGL, Utf8LabelsReachLegendAndTooltipAsWritten) {
   Core.FSignalModel.Assign({Signal(0, "Schl\xC3\xBCssel \xF0\x9F\x93\xA1", 0, "\xC3\xA9t\xC3\xA9")},
                            Core.FCenterFreq);
-  TLegendSeen Seen;
-  Seen.Root = Host.Wnd;
-  GSeen = &Seen;
-  SetTimer(nullptr, 0, 20, ReadLegend);
-  ShowLegendDialog(Host.Wnd, Core);
-  GSeen = nullptr;
+  const TLegendSeen Seen = ShowAndReadLegend(Host.Wnd, Core);
   ASSERT_TRUE(Seen.Seen);
   ASSERT_EQ(Seen.Cells.size(), 1u);
   EXPECT_EQ(Seen.Cells[0][1], L"Schl\u00FCssel \xD83D\xDCE1");
@@ -171,14 +183,7 @@ TEST_F(SignalsGL, Utf8LabelsReachLegendAndTooltipAsWritten) {
   InitTooltip(H, Host.Wnd, GL, nullptr);
   ASSERT_TRUE(H.FTooltipWnd);
   ShowSignalTooltip(H, 50, 60, "#0  Schl\xC3\xBCssel");
-  wchar_t Buf[128] = {};
-  TTTOOLINFOW Ti{};
-  Ti.cbSize = sizeof(Ti);
-  Ti.hwnd = GL;
-  Ti.uId = 1;
-  Ti.lpszText = Buf;
-  SendMessageW(H.FTooltipWnd.get(), TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&Ti));
-  EXPECT_EQ(std::wstring(Buf), L"#0  Schl\u00FCssel");
+  EXPECT_EQ(TooltipText(H.FTooltipWnd.get(), GL), L"#0  Schl\u00FCssel");
   H.FTooltipWnd.reset();
   DestroyWindow(GL);
 }
@@ -211,14 +216,7 @@ TEST_F(SignalsGL, TooltipShowsTextBelowRightOfTheMouseAndHides) {
   // Some tooltip implementations put the window's border, not its client area, at the point.
   EXPECT_NEAR(R.left, Mouse.x + 18, 1);
   EXPECT_NEAR(R.top, Mouse.y + 18, 1);
-  wchar_t Buf[128] = {};
-  TTTOOLINFOW Ti{};
-  Ti.cbSize = sizeof(Ti);
-  Ti.hwnd = GL;
-  Ti.uId = 1;
-  Ti.lpszText = Buf;
-  SendMessageW(Tip, TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&Ti));
-  EXPECT_EQ(std::wstring(Buf), L"#0  A\r\nMod: FSK");
+  EXPECT_EQ(TooltipText(Tip, GL), L"#0  A\r\nMod: FSK");
   // Two lines: the tip is at least two text lines high.
   EXPECT_GT(R.bottom - R.top, 2 * 12);
 
