@@ -317,6 +317,27 @@ TEST(ComputePSD, BitIdenticalToLiteralEvaluation) {
   }
 }
 
+// The windowed transform takes a different route for each size (tiled loads from 64 points on,
+// passes of one, two or three stages) and vector width; each must give the literal bits.
+TEST(ComputePSD, EverySizeAndVectorWidthGivesTheLiteralBits) {
+  const TComplexArray S = RandomSamples(2 * 65536, 41, 3.0f);
+  const int Top = FFTVectorLevel();
+  for (int Level = Top; Level >= 0; --Level) {
+    LimitFFTVectorLevel(Level);
+    for (int32_t NFFT = 2; NFFT <= 65536; NFFT *= 2) {
+      TFloatArray F1, P1, F2, P2;
+      ComputePSD(S, 2e6, NFFT, 2, F1, P1);
+      ComputePSDPlain(S, 2e6, NFFT, 2, F2, P2);
+      ASSERT_EQ(P1.size(), P2.size());
+      size_t Bad = 0;
+      for (size_t I = 0; I < P1.size(); ++I)
+        Bad += !SameBits(P1[I], P2[I]);
+      EXPECT_EQ(Bad, 0u) << "NFFT " << NFFT << " vector level " << Level;
+    }
+  }
+  LimitFFTVectorLevel(2);
+}
+
 // ---- waterfall rows ----
 
 namespace {
