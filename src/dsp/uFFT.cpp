@@ -12,6 +12,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <numbers>
 #include <string>
 #include <thread>
@@ -28,7 +29,8 @@
 // and cached, the data is split into real and imaginary arrays so that several butterflies run
 // side by side in vector registers (SSE2, AVX2 or AVX-512, chosen at run time), two or three
 // stages are done per pass over the data, and the bit reversal and the window are applied while
-// the block is loaded (with AVX-512 by tiles of 8 x 8, together with the first three stages). No fused multiply-add is used anywhere: it would change the rounding.
+// the block is loaded (with AVX-512 by tiles of 8 x 8, together with the first three stages). No fused
+// multiply-add is used anywhere: it would change the rounding.
 
 namespace {
 
@@ -36,14 +38,27 @@ typedef double VD2 __attribute__((vector_size(16)));
 typedef double VD4 __attribute__((vector_size(32)));
 typedef double VD8 __attribute__((vector_size(64)));
 
+// Arrays of doubles on cache-line boundaries: a vector load that straddles two lines costs
+// about twice as much, and every pass of the transform is made of such loads.
+template <class T> struct TLineAllocator {
+  using value_type = T;
+  static constexpr std::align_val_t ALIGN{64};
+  TLineAllocator() = default;
+  template <class U> TLineAllocator(const TLineAllocator<U> &) {}
+  T *allocate(size_t N) { return static_cast<T *>(::operator new(N * sizeof(T), ALIGN)); }
+  void deallocate(T *P, size_t) { ::operator delete(P, ALIGN); }
+  template <class U> bool operator==(const TLineAllocator<U> &) const { return true; }
+};
+using TLineDoubles = std::vector<double, TLineAllocator<double>>;
+
 struct TFFTTables {
   size_t N = 0;
-  std::vector<uint32_t> Rev;      // Rev[i]: the index that bit reversal moves to i
-  std::vector<double> Window;     // periodic Hann window
-  std::vector<double> WindowRev;  // WindowRev[i] = Window[Rev[i]]: read in step with the load
-  std::vector<double> WindowTile; // the window in the order of the tiled load (N >= 64)
-  std::vector<double> TwRe;       // twiddle m of the stage with half size M at index M + m
-  std::vector<double> TwIm;
+  std::vector<uint32_t> Rev; // Rev[i]: the index that bit reversal moves to i
+  TLineDoubles Window;       // periodic Hann window
+  TLineDoubles WindowRev;    // WindowRev[i] = Window[Rev[i]]: read in step with the load
+  TLineDoubles WindowTile;   // the window in the order of the tiled load (N >= 64)
+  TLineDoubles TwRe;         // twiddle m of the stage with half size M at index M + m
+  TLineDoubles TwIm;
 };
 
 std::shared_ptr<const TFFTTables> BuildTables(size_t N) {
@@ -553,20 +568,25 @@ void RunStages(const TFFTTables &T, double *Re, double *Im) {
 
 // Working buffers of one call, reused for every block.
 struct TWork {
-  std::vector<double> Re, Im;
-  explicit TWork(size_t N) : Re(N), Im(N) {}
+  TLineDoubles Buf;
+  double *Re, *Im;
+  // Both halves in one block, Im right after Re. Other distances between them measured slower
+  // here, a distance of one cache line (what two separate blocks tend to get) by about 10 %.
+  explicit TWork(size_t N) : Buf(2 * N), Re(Buf.data()), Im(Buf.data() + N) {}
+  TWork(const TWork &) = delete;
+  TWork &operator=(const TWork &) = delete;
 };
 
 // Windowed and transformed block of T.N samples into Wk.Re, Wk.Im (not shifted).
 void TransformBlock(const TFFTTables &T, const TComplexSample *Block, TWork &Wk) {
 #if defined(__x86_64__) || defined(__i386__)
   if (T.N >= 64 && VectorLevel() == 2) {
-    TransformBlockAVX512(T, Block, Wk.Re.data(), Wk.Im.data());
+    TransformBlockAVX512(T, Block, Wk.Re, Wk.Im);
     return;
   }
 #endif
-  LoadBlock<true>(T, Block, Wk.Re.data(), Wk.Im.data());
-  RunStages(T, Wk.Re.data(), Wk.Im.data());
+  LoadBlock<true>(T, Block, Wk.Re, Wk.Im);
+  RunStages(T, Wk.Re, Wk.Im);
 }
 
 // Floored squared magnitudes of Count values into Out (First) or max-held into it (a value
@@ -622,8 +642,8 @@ template <bool First>
 template <bool First> void HoldPower(const TWork &Wk, size_t N, double *Max) {
   const size_t Half = N / 2;
   for (size_t Part = 0; Part < 2; ++Part) {
-    const double *Re = Wk.Re.data() + (Part == 0 ? Half : 0);
-    const double *Im = Wk.Im.data() + (Part == 0 ? Half : 0);
+    const double *Re = Wk.Re + (Part == 0 ? Half : 0);
+    const double *Im = Wk.Im + (Part == 0 ? Half : 0);
     double *Out = Max + (Part == 0 ? 0 : Half);
     const size_t Count = Part == 0 ? N - Half : Half;
     if (N < 16) {
@@ -845,7 +865,7 @@ void HoldPart(const TRowsJob &J, TWork &Wk, int64_t R, int64_t K0, int64_t K1, d
 
 void ComputeRowsSerial(const TRowsJob &J) {
   TWork Wk(J.N);
-  std::vector<double> Power(J.N);
+  TLineDoubles Power(J.N);
   for (int64_t R = 0; R < J.Count; ++R) {
     HoldPart(J, Wk, R, 0, J.RowBegin(R + 1) - J.RowBegin(R), Power.data());
     StoreRowDb(Power.data(), J.N, J.Rows[R]);
@@ -856,7 +876,7 @@ void ComputeRowsSerial(const TRowsJob &J) {
 struct TPartRow {
   int64_t Row = -1;
   bool Head = false; // holds the row's first transform
-  std::vector<double> Power;
+  TLineDoubles Power;
 };
 
 struct TSlice {
@@ -869,7 +889,7 @@ struct TSlice {
 // keeps its part.
 void RunSlicePhase1(const TRowsJob &J, TSlice &S) {
   TWork Wk(J.N);
-  std::vector<double> Power(J.N);
+  TLineDoubles Power(J.N);
   const int64_t FirstRow = J.RowOf(S.G0);
   for (int64_t R = FirstRow; R < J.Count && J.RowBegin(R) < S.G1; ++R) {
     const int64_t Begin = J.RowBegin(R), End = J.RowBegin(R + 1);
@@ -1085,8 +1105,8 @@ void ComputePSD(const TComplexArray &Samples, double SampleRate, int32_t NFFT, i
   TFloatArray Acc(N, 0.0);
   for (int64_t Seg = 0; Seg < Segments; ++Seg) {
     TransformBlock(*T, Samples.data() + static_cast<size_t>(Seg) * N, Wk);
-    const double *Re = Wk.Re.data();
-    const double *Im = Wk.Im.data();
+    const double *Re = Wk.Re;
+    const double *Im = Wk.Im;
     const size_t Half = N / 2;
     for (size_t I = 0; I < N; ++I) {
       const size_t K = I < Half ? I + Half : I - Half;
