@@ -481,6 +481,29 @@ TEST(ComputeWaterfallRows, BitIdenticalToLiteralEvaluation) {
   LimitFFTVectorLevel(2);
 }
 
+// The rows hold the powers inside the transform's last pass, which is of a different kind from
+// size to size; every size and vector width must still give the literal bytes.
+TEST(ComputeWaterfallRows, EverySizeAndVectorWidthGivesTheLiteralBytes) {
+  const TComplexArray S = RandomSamples(6 * 65536, 43, 2.5f);
+  const int Top = FFTVectorLevel();
+  for (int Level = Top; Level >= 0; --Level) {
+    LimitFFTVectorLevel(Level);
+    for (int32_t NFFT = 2; NFFT <= 65536; NFFT *= 2) {
+      TRowBuffer A(2), B(2);
+      int32_t NA = -1, NB = -2;
+      ComputeWaterfallRows(S, 2e6, NFFT, 0.0, 2, A, NA, 3);
+      ComputeWaterfallRowsPlain(S, 2e6, NFFT, 0.0, 2, B, NB, 3);
+      ASSERT_EQ(NA, NB) << NFFT;
+      size_t Bad = 0;
+      for (int32_t R = 0; R < NA; ++R)
+        for (size_t I = 0; I < B[R].size(); ++I)
+          Bad += A[R].size() != B[R].size() || !SameBits(A[R][I], B[R][I]);
+      EXPECT_EQ(Bad, 0u) << "NFFT " << NFFT << " vector level " << Level;
+    }
+  }
+  LimitFFTVectorLevel(2);
+}
+
 TEST(ComputeWaterfallRows, ReusesCallerRowsOfAnyLength) {
   const TComplexArray S = RandomSamples(512, 2);
   TRowBuffer Rows{TSingleArray(1000, 5.0f), TSingleArray(3, 5.0f)};
