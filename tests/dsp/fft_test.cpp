@@ -618,6 +618,41 @@ TEST(ComputeWaterfallRows, QuickLevelsEqualTheLibrarys) {
   EXPECT_GT(Checked, 2000000u);
 }
 
+// Whole rows are converted eight levels at a time by their own route; on the same powers as
+// above, and on every vector width, each level must be the library's float.
+TEST(ComputeWaterfallRows, RowLevelsEqualTheLibrarys) {
+  std::vector<double> P;
+  std::mt19937_64 Gen(7);
+  std::uniform_real_distribution<double> Mant(1.0, 2.0);
+  for (int E = -40; E <= 60; ++E)
+    for (int I = 0; I < 20000; ++I)
+      P.push_back(std::max(std::ldexp(Mant(Gen), E), PSD_POWER_FLOOR));
+  for (int I = -20000; I <= 20000; ++I)
+    P.push_back(1.0 + I * 1e-9);
+  for (int K = -12; K <= 15; ++K)
+    for (double V : {std::pow(10.0, K), std::nextafter(std::pow(10.0, K), 0.0),
+                     std::nextafter(std::pow(10.0, K), 1e300)})
+      P.push_back(V);
+  for (int J = 0; J <= 256; ++J) // the edges of both tables' stretches
+    for (double V :
+         {std::ldexp(256.0 + J, -8) * 1024.0, std::nextafter(std::ldexp(256.0 + J, -8) * 1024.0, 0.0)})
+      P.push_back(V);
+  for (double V : {PSD_POWER_FLOOR, 1e-12, 4.0, 1e299, 1e301, std::numeric_limits<double>::infinity(),
+                   std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::max(), 0.0, -1.0})
+    P.push_back(V);
+  std::vector<float> Got(P.size());
+  const int Top = FFTVectorLevel();
+  for (int Level = Top; Level >= 0; --Level) {
+    LimitFFTVectorLevel(Level);
+    WaterfallDbs(P.data(), P.size(), Got.data());
+    size_t Bad = 0;
+    for (size_t I = 0; I < P.size(); ++I)
+      Bad += !SameBits(Got[I], static_cast<float>(10.0 * std::log10(P[I])));
+    EXPECT_EQ(Bad, 0u) << "vector level " << Level;
+  }
+  LimitFFTVectorLevel(2);
+}
+
 // Many chunks in one call against one literal call per chunk (row limit 1, as the viewer's window
 // load makes them): overlaps, decimations larger than a chunk holds, a shorter last chunk with
 // and without room for a transform, a row buffer that runs out, and several thread counts.
