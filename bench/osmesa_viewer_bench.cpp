@@ -99,6 +99,7 @@ void OpenToFirstFrame(benchmark::State &State, int32_t Threads) {
   const std::string &File = RealRecording();
   TOSMesaDestroyContext Ctx(800, 600);
   SetWaterfallThreads(Threads);
+  int64_t Transforms = 0;
   for (auto _ : State) {
     TGLRenderer Renderer;
     THeadlessPlatform P;
@@ -113,7 +114,10 @@ void OpenToFirstFrame(benchmark::State &State, int32_t Threads) {
     C.SetRenderer(nullptr);
     if (P.Presents != 1 || C.FWFRowCount < 600)
       State.SkipWithError("no complete first frame");
+    Transforms = int64_t{C.FWFRowCount} * C.FWFDecimation;
   }
+  // The threads the window load uses (the calling one included).
+  State.counters["threads"] = WaterfallThreadsFor(Transforms, 4096);
   SetWaterfallThreads(0);
 }
 
