@@ -1,5 +1,6 @@
 // The viewer core end to end on an offscreen 800 x 600 context: opening a recording up to the
 // first frame, and one play tick (forward append, PSD, texture, frame) at three sample rates.
+#include "dsp/uFFT.h"
 #include "render/osmesa_uWinGL.h"
 #include "render/uGLRenderer.h"
 #include "viewer/uHeadlessPlatform.h"
@@ -94,9 +95,11 @@ struct TOffscreenViewer {
   ~TOffscreenViewer() { C.SetRenderer(nullptr); }
 };
 
-void BM_OpenToFirstFrame(benchmark::State &State) {
+void OpenToFirstFrame(benchmark::State &State, int32_t Threads) {
   const std::string &File = RealRecording();
   TOSMesaDestroyContext Ctx(800, 600);
+  SetWaterfallThreads(Threads);
+  int64_t Transforms = 0;
   for (auto _ : State) {
     TGLRenderer Renderer;
     THeadlessPlatform P;
@@ -111,9 +114,23 @@ void BM_OpenToFirstFrame(benchmark::State &State) {
     C.SetRenderer(nullptr);
     if (P.Presents != 1 || C.FWFRowCount < 600)
       State.SkipWithError("no complete first frame");
+    Transforms = int64_t{C.FWFRowCount} * C.FWFDecimation;
   }
+  // The threads the window load uses (the calling one included).
+  State.counters["threads"] = WaterfallThreadsFor(Transforms, 4096);
+  SetWaterfallThreads(0);
+}
+
+void BM_OpenToFirstFrame(benchmark::State &State) {
+  OpenToFirstFrame(State, 0);
 }
 BENCHMARK(BM_OpenToFirstFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same on the calling thread alone: what is left when the machine has no core to spare.
+void BM_OpenToFirstFrame_OneThread(benchmark::State &State) {
+  OpenToFirstFrame(State, 1);
+}
+BENCHMARK(BM_OpenToFirstFrame_OneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One viewer per rate, opened once: opening at 100 MS/s computes a 10 s window of a
 // gigasample, which the benchmark's repeated runs should not pay again.

@@ -12,6 +12,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <numbers>
 #include <string>
 #include <thread>
@@ -26,9 +27,10 @@
 // evaluation (kept in uFFTPlain), so the results are identical to the last bit. The speed comes
 // from elsewhere: twiddles of the stage recurrence and window values are computed once per size
 // and cached, the data is split into real and imaginary arrays so that several butterflies run
-// side by side in vector registers (SSE2, AVX2 or AVX-512, chosen at run time), two stages are
-// done per pass over the data, and the bit reversal and the window are applied while the block
-// is loaded. No fused multiply-add is used anywhere: it would change the rounding.
+// side by side in vector registers (SSE2, AVX2 or AVX-512, chosen at run time), two or three
+// stages are done per pass over the data, and the bit reversal and the window are applied while
+// the block is loaded (with AVX-512 by tiles of 8 x 8, together with the first three stages). No fused
+// multiply-add is used anywhere: it would change the rounding.
 
 namespace {
 
@@ -36,13 +38,27 @@ typedef double VD2 __attribute__((vector_size(16)));
 typedef double VD4 __attribute__((vector_size(32)));
 typedef double VD8 __attribute__((vector_size(64)));
 
+// Arrays of doubles on cache-line boundaries: a vector load that straddles two lines costs
+// about twice as much, and every pass of the transform is made of such loads.
+template <class T> struct TLineAllocator {
+  using value_type = T;
+  static constexpr std::align_val_t ALIGN{64};
+  TLineAllocator() = default;
+  template <class U> TLineAllocator(const TLineAllocator<U> &) {}
+  T *allocate(size_t N) { return static_cast<T *>(::operator new(N * sizeof(T), ALIGN)); }
+  void deallocate(T *P, size_t) { ::operator delete(P, ALIGN); }
+  template <class U> bool operator==(const TLineAllocator<U> &) const { return true; }
+};
+using TLineDoubles = std::vector<double, TLineAllocator<double>>;
+
 struct TFFTTables {
   size_t N = 0;
-  std::vector<uint32_t> Rev;     // Rev[i]: the index that bit reversal moves to i
-  std::vector<double> Window;    // periodic Hann window
-  std::vector<double> WindowRev; // WindowRev[i] = Window[Rev[i]]: read in step with the load
-  std::vector<double> TwRe;      // twiddle m of the stage with half size M at index M + m
-  std::vector<double> TwIm;
+  std::vector<uint32_t> Rev; // Rev[i]: the index that bit reversal moves to i
+  TLineDoubles Window;       // periodic Hann window
+  TLineDoubles WindowRev;    // WindowRev[i] = Window[Rev[i]]: read in step with the load
+  TLineDoubles WindowTile;   // the window in the order of the tiled load (N >= 64)
+  TLineDoubles TwRe;         // twiddle m of the stage with half size M at index M + m
+  TLineDoubles TwIm;
 };
 
 std::shared_ptr<const TFFTTables> BuildTables(size_t N) {
@@ -63,6 +79,15 @@ std::shared_ptr<const TFFTTables> BuildTables(size_t N) {
   T->WindowRev.resize(N);
   for (size_t I = 0; I < N; ++I)
     T->WindowRev[I] = T->Window[T->Rev[I]];
+  if (N >= 64) {
+    // Tile after tile, eight runs of eight values each (see TransformBlockAVX512).
+    const size_t Top = N / 8;
+    T->WindowTile.resize(N);
+    for (size_t Mid = 0, K = 0; Mid < Top; Mid += 8)
+      for (size_t A = 0; A < 8; ++A)
+        for (size_t C = 0; C < 8; ++C)
+          T->WindowTile[K++] = T->Window[A * Top + Mid + C];
+  }
   // The recurrence exactly as each stage of the transform runs it, values stored instead of used.
   T->TwRe.assign(std::max<size_t>(N, 2), 0.0);
   T->TwIm.assign(std::max<size_t>(N, 2), 0.0);
@@ -141,6 +166,40 @@ template <bool Windowed, class S> void LoadBlock(const TFFTTables &T, const S *S
     Im[I] = XIm;
   }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+// Eight rows of an 8 x 8 tile transposed in registers: on return R[C] holds element C of every row.
+[[gnu::target("avx512f"), gnu::always_inline]] inline void Transpose8x8(__m512d &R0, __m512d &R1, __m512d &R2,
+                                                                        __m512d &R3, __m512d &R4, __m512d &R5,
+                                                                        __m512d &R6, __m512d &R7) {
+  // Pairs of rows interleaved: T0 = r0[0] r1[0] r0[2] r1[2] ..., T1 = r0[1] r1[1] r0[3] r1[3] ...
+  const __m512d T0 = _mm512_unpacklo_pd(R0, R1), T1 = _mm512_unpackhi_pd(R0, R1);
+  const __m512d T2 = _mm512_unpacklo_pd(R2, R3), T3 = _mm512_unpackhi_pd(R2, R3);
+  const __m512d T4 = _mm512_unpacklo_pd(R4, R5), T5 = _mm512_unpackhi_pd(R4, R5);
+  const __m512d T6 = _mm512_unpacklo_pd(R6, R7), T7 = _mm512_unpackhi_pd(R6, R7);
+  // Four rows: elements K and K + 4 of rows 0-3 (or 4-7).
+  const __m512i Lo = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0),
+                Hi = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+  const __m512d V0 = _mm512_permutex2var_pd(T0, Lo, T2), V1 = _mm512_permutex2var_pd(T0, Hi, T2);
+  const __m512d V2 = _mm512_permutex2var_pd(T1, Lo, T3), V3 = _mm512_permutex2var_pd(T1, Hi, T3);
+  const __m512d W0 = _mm512_permutex2var_pd(T4, Lo, T6), W1 = _mm512_permutex2var_pd(T4, Hi, T6);
+  const __m512d W2 = _mm512_permutex2var_pd(T5, Lo, T7), W3 = _mm512_permutex2var_pd(T5, Hi, T7);
+  // Halves joined: element K of all eight rows.
+  R0 = _mm512_shuffle_f64x2(V0, W0, 0x44);
+  R4 = _mm512_shuffle_f64x2(V0, W0, 0xEE);
+  R2 = _mm512_shuffle_f64x2(V1, W1, 0x44);
+  R6 = _mm512_shuffle_f64x2(V1, W1, 0xEE);
+  R1 = _mm512_shuffle_f64x2(V2, W2, 0x44);
+  R5 = _mm512_shuffle_f64x2(V2, W2, 0xEE);
+  R3 = _mm512_shuffle_f64x2(V3, W3, 0x44);
+  R7 = _mm512_shuffle_f64x2(V3, W3, 0xEE);
+}
+
+#pragma GCC diagnostic pop
+#endif
 
 // The first two stages (half sizes 1 and 2) on each group of four, several groups per vector:
 // the values are regrouped in registers so that each lane does one butterfly.
@@ -295,6 +354,170 @@ void RunStagesSSE2(const TFFTTables &T, double *Re, double *Im) {
   RunStagesT<VD4, VD8>(T, Re, Im);
 }
 
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+// Three stages (half sizes M, 2M and 4M) in one pass: each group of 8M values is finished for
+// all three while it sits in registers; the butterflies and twiddles are those of the stages
+// one at a time. M must be a multiple of 8.
+[[gnu::target("avx512f"), gnu::always_inline]] inline void TriplePassAVX512(const TFFTTables &T, double *Re,
+                                                                            double *Im, size_t M) {
+  const double *TwRe = T.TwRe.data();
+  const double *TwIm = T.TwIm.data();
+  for (size_t Base = 0; Base < T.N; Base += 8 * M) {
+    for (size_t K = 0; K < M; K += 8) {
+      double *PRe = Re + Base + K, *PIm = Im + Base + K;
+      __m512d R0 = _mm512_loadu_pd(PRe), R1 = _mm512_loadu_pd(PRe + M), R2 = _mm512_loadu_pd(PRe + 2 * M),
+              R3 = _mm512_loadu_pd(PRe + 3 * M), R4 = _mm512_loadu_pd(PRe + 4 * M),
+              R5 = _mm512_loadu_pd(PRe + 5 * M), R6 = _mm512_loadu_pd(PRe + 6 * M),
+              R7 = _mm512_loadu_pd(PRe + 7 * M);
+      __m512d I0 = _mm512_loadu_pd(PIm), I1 = _mm512_loadu_pd(PIm + M), I2 = _mm512_loadu_pd(PIm + 2 * M),
+              I3 = _mm512_loadu_pd(PIm + 3 * M), I4 = _mm512_loadu_pd(PIm + 4 * M),
+              I5 = _mm512_loadu_pd(PIm + 5 * M), I6 = _mm512_loadu_pd(PIm + 6 * M),
+              I7 = _mm512_loadu_pd(PIm + 7 * M);
+      __m512d WRe, WIm;
+      WRe = _mm512_loadu_pd(TwRe + M + K);
+      WIm = _mm512_loadu_pd(TwIm + M + K);
+      Butterfly(R0, I0, R1, I1, WRe, WIm);
+      Butterfly(R2, I2, R3, I3, WRe, WIm);
+      Butterfly(R4, I4, R5, I5, WRe, WIm);
+      Butterfly(R6, I6, R7, I7, WRe, WIm);
+      WRe = _mm512_loadu_pd(TwRe + 2 * M + K);
+      WIm = _mm512_loadu_pd(TwIm + 2 * M + K);
+      Butterfly(R0, I0, R2, I2, WRe, WIm);
+      Butterfly(R4, I4, R6, I6, WRe, WIm);
+      WRe = _mm512_loadu_pd(TwRe + 3 * M + K);
+      WIm = _mm512_loadu_pd(TwIm + 3 * M + K);
+      Butterfly(R1, I1, R3, I3, WRe, WIm);
+      Butterfly(R5, I5, R7, I7, WRe, WIm);
+      WRe = _mm512_loadu_pd(TwRe + 4 * M + K);
+      WIm = _mm512_loadu_pd(TwIm + 4 * M + K);
+      Butterfly(R0, I0, R4, I4, WRe, WIm);
+      WRe = _mm512_loadu_pd(TwRe + 5 * M + K);
+      WIm = _mm512_loadu_pd(TwIm + 5 * M + K);
+      Butterfly(R1, I1, R5, I5, WRe, WIm);
+      WRe = _mm512_loadu_pd(TwRe + 6 * M + K);
+      WIm = _mm512_loadu_pd(TwIm + 6 * M + K);
+      Butterfly(R2, I2, R6, I6, WRe, WIm);
+      WRe = _mm512_loadu_pd(TwRe + 7 * M + K);
+      WIm = _mm512_loadu_pd(TwIm + 7 * M + K);
+      Butterfly(R3, I3, R7, I7, WRe, WIm);
+      _mm512_storeu_pd(PRe, R0);
+      _mm512_storeu_pd(PRe + M, R1);
+      _mm512_storeu_pd(PRe + 2 * M, R2);
+      _mm512_storeu_pd(PRe + 3 * M, R3);
+      _mm512_storeu_pd(PRe + 4 * M, R4);
+      _mm512_storeu_pd(PRe + 5 * M, R5);
+      _mm512_storeu_pd(PRe + 6 * M, R6);
+      _mm512_storeu_pd(PRe + 7 * M, R7);
+      _mm512_storeu_pd(PIm, I0);
+      _mm512_storeu_pd(PIm + M, I1);
+      _mm512_storeu_pd(PIm + 2 * M, I2);
+      _mm512_storeu_pd(PIm + 3 * M, I3);
+      _mm512_storeu_pd(PIm + 4 * M, I4);
+      _mm512_storeu_pd(PIm + 5 * M, I5);
+      _mm512_storeu_pd(PIm + 6 * M, I6);
+      _mm512_storeu_pd(PIm + 7 * M, I7);
+    }
+  }
+}
+
+// Eight samples widened to 64 bits and windowed: their Re parts into ORe, their Im parts into OIm.
+[[gnu::target("avx512f"), gnu::always_inline]] inline void
+LoadRunAVX512(const TComplexSample *Src, const double *W, __m512i Split, __m512d &ORe, __m512d &OIm) {
+  const __m512 X = _mm512_permutexvar_ps(Split, _mm512_loadu_ps(&Src->Re));
+  const __m512d Win = _mm512_loadu_pd(W);
+  ORe = _mm512_mul_pd(Win, _mm512_cvtps_pd(_mm512_castps512_ps256(X)));
+  OIm = _mm512_mul_pd(Win, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(X), 1))));
+}
+
+// The windowed transform of a block of at least 64 samples, not shifted, into Re and Im.
+// The bit-reversed load goes by 8 x 8 tiles: a source index splits into its top three bits A,
+// its middle bits B and its low three bits C, and bit reversal sends it to (rev C, rev B, rev A).
+// For one B the 64 sources are eight runs of eight neighbours (a cache line of samples each), and
+// so are their destinations. Loaded run by run, with run A in register rev A, lane C of register
+// J holds destination (rev C, rev B, J): the first three stages, which combine destinations that
+// differ in their low three bits only, are then butterflies between whole registers. The tile is
+// transposed and written by runs, and the later stages go three at a time. Every butterfly has
+// the operands, the twiddle and the operations of the stage-by-stage transform, so the result is
+// the same bits.
+[[gnu::target("avx512f")]] void TransformBlockAVX512(const TFFTTables &T, const TComplexSample *Src,
+                                                     double *Re, double *Im) {
+  const size_t N = T.N;
+  const size_t Top = N >> 3; // weight of the top three bits
+  const uint32_t *Rev = T.Rev.data();
+  const double *W = T.WindowTile.data();
+  const double *TwRe = T.TwRe.data(), *TwIm = T.TwIm.data();
+  // Re parts of eight samples to the low half, Im parts to the high half.
+  const __m512i Split = _mm512_set_epi32(15, 13, 11, 9, 7, 5, 3, 1, 14, 12, 10, 8, 6, 4, 2, 0);
+  // Twiddles 1 to 7, the same in every lane.
+  const __m512d W1Re = _mm512_set1_pd(TwRe[1]), W1Im = _mm512_set1_pd(TwIm[1]);
+  const __m512d W2Re = _mm512_set1_pd(TwRe[2]), W2Im = _mm512_set1_pd(TwIm[2]);
+  const __m512d W3Re = _mm512_set1_pd(TwRe[3]), W3Im = _mm512_set1_pd(TwIm[3]);
+  const __m512d W4Re = _mm512_set1_pd(TwRe[4]), W4Im = _mm512_set1_pd(TwIm[4]);
+  const __m512d W5Re = _mm512_set1_pd(TwRe[5]), W5Im = _mm512_set1_pd(TwIm[5]);
+  const __m512d W6Re = _mm512_set1_pd(TwRe[6]), W6Im = _mm512_set1_pd(TwIm[6]);
+  const __m512d W7Re = _mm512_set1_pd(TwRe[7]), W7Im = _mm512_set1_pd(TwIm[7]);
+  for (size_t Mid = 0; Mid < Top; Mid += 8, W += 64) {
+    __m512d R0, R1, R2, R3, R4, R5, R6, R7, I0, I1, I2, I3, I4, I5, I6, I7;
+    LoadRunAVX512(Src + 0 * Top + Mid, W + 0 * 8, Split, R0, I0);
+    LoadRunAVX512(Src + 4 * Top + Mid, W + 4 * 8, Split, R1, I1);
+    LoadRunAVX512(Src + 2 * Top + Mid, W + 2 * 8, Split, R2, I2);
+    LoadRunAVX512(Src + 6 * Top + Mid, W + 6 * 8, Split, R3, I3);
+    LoadRunAVX512(Src + 1 * Top + Mid, W + 1 * 8, Split, R4, I4);
+    LoadRunAVX512(Src + 5 * Top + Mid, W + 5 * 8, Split, R5, I5);
+    LoadRunAVX512(Src + 3 * Top + Mid, W + 3 * 8, Split, R6, I6);
+    LoadRunAVX512(Src + 7 * Top + Mid, W + 7 * 8, Split, R7, I7);
+    // Half size 1: destinations J and J + 1 with twiddle 1.
+    Butterfly(R0, I0, R1, I1, W1Re, W1Im);
+    Butterfly(R2, I2, R3, I3, W1Re, W1Im);
+    Butterfly(R4, I4, R5, I5, W1Re, W1Im);
+    Butterfly(R6, I6, R7, I7, W1Re, W1Im);
+    // Half size 2: J and J + 2 with twiddle 2 + J mod 2.
+    Butterfly(R0, I0, R2, I2, W2Re, W2Im);
+    Butterfly(R1, I1, R3, I3, W3Re, W3Im);
+    Butterfly(R4, I4, R6, I6, W2Re, W2Im);
+    Butterfly(R5, I5, R7, I7, W3Re, W3Im);
+    // Half size 4: J and J + 4 with twiddle 4 + J.
+    Butterfly(R0, I0, R4, I4, W4Re, W4Im);
+    Butterfly(R1, I1, R5, I5, W5Re, W5Im);
+    Butterfly(R2, I2, R6, I6, W6Re, W6Im);
+    Butterfly(R3, I3, R7, I7, W7Re, W7Im);
+    Transpose8x8(R0, R1, R2, R3, R4, R5, R6, R7);
+    Transpose8x8(I0, I1, I2, I3, I4, I5, I6, I7);
+    // Column C goes to the run that starts at (rev C, rev B, 0).
+    const size_t D = Rev[Mid];
+    _mm512_storeu_pd(Re + 0 * Top + D, R0);
+    _mm512_storeu_pd(Re + 4 * Top + D, R1);
+    _mm512_storeu_pd(Re + 2 * Top + D, R2);
+    _mm512_storeu_pd(Re + 6 * Top + D, R3);
+    _mm512_storeu_pd(Re + 1 * Top + D, R4);
+    _mm512_storeu_pd(Re + 5 * Top + D, R5);
+    _mm512_storeu_pd(Re + 3 * Top + D, R6);
+    _mm512_storeu_pd(Re + 7 * Top + D, R7);
+    _mm512_storeu_pd(Im + 0 * Top + D, I0);
+    _mm512_storeu_pd(Im + 4 * Top + D, I1);
+    _mm512_storeu_pd(Im + 2 * Top + D, I2);
+    _mm512_storeu_pd(Im + 6 * Top + D, I3);
+    _mm512_storeu_pd(Im + 1 * Top + D, I4);
+    _mm512_storeu_pd(Im + 5 * Top + D, I5);
+    _mm512_storeu_pd(Im + 3 * Top + D, I6);
+    _mm512_storeu_pd(Im + 7 * Top + D, I7);
+  }
+  // The next three stages in one pass, the rest two at a time: on this hardware a pass of three
+  // at the larger strides loses more to cache conflicts than it saves.
+  size_t M = 8;
+  if (8 * M <= N) {
+    TriplePassAVX512(T, Re, Im, M);
+    M *= 8;
+  }
+  for (; 4 * M <= N; M *= 4)
+    PairPassT<VD8>(T, Re, Im, M);
+  if (2 * M <= N)
+    LastPassT<VD8>(T, Re, Im, M);
+}
+#pragma GCC diagnostic pop
+
 // 0: SSE2 only, 1: AVX2, 2: AVX-512 (the compiler's checks include the system's support).
 int SupportedVectorLevel() {
   static const int Level = [] {
@@ -345,14 +568,25 @@ void RunStages(const TFFTTables &T, double *Re, double *Im) {
 
 // Working buffers of one call, reused for every block.
 struct TWork {
-  std::vector<double> Re, Im;
-  explicit TWork(size_t N) : Re(N), Im(N) {}
+  TLineDoubles Buf;
+  double *Re, *Im;
+  // Both halves in one block, Im right after Re. Other distances between them measured slower
+  // here, a distance of one cache line (what two separate blocks tend to get) by about 10 %.
+  explicit TWork(size_t N) : Buf(2 * N), Re(Buf.data()), Im(Buf.data() + N) {}
+  TWork(const TWork &) = delete;
+  TWork &operator=(const TWork &) = delete;
 };
 
 // Windowed and transformed block of T.N samples into Wk.Re, Wk.Im (not shifted).
 void TransformBlock(const TFFTTables &T, const TComplexSample *Block, TWork &Wk) {
-  LoadBlock<true>(T, Block, Wk.Re.data(), Wk.Im.data());
-  RunStages(T, Wk.Re.data(), Wk.Im.data());
+#if defined(__x86_64__) || defined(__i386__)
+  if (T.N >= 64 && VectorLevel() == 2) {
+    TransformBlockAVX512(T, Block, Wk.Re, Wk.Im);
+    return;
+  }
+#endif
+  LoadBlock<true>(T, Block, Wk.Re, Wk.Im);
+  RunStages(T, Wk.Re, Wk.Im);
 }
 
 // Floored squared magnitudes of Count values into Out (First) or max-held into it (a value
@@ -408,8 +642,8 @@ template <bool First>
 template <bool First> void HoldPower(const TWork &Wk, size_t N, double *Max) {
   const size_t Half = N / 2;
   for (size_t Part = 0; Part < 2; ++Part) {
-    const double *Re = Wk.Re.data() + (Part == 0 ? Half : 0);
-    const double *Im = Wk.Im.data() + (Part == 0 ? Half : 0);
+    const double *Re = Wk.Re + (Part == 0 ? Half : 0);
+    const double *Im = Wk.Im + (Part == 0 ? Half : 0);
     double *Out = Max + (Part == 0 ? 0 : Half);
     const size_t Count = Part == 0 ? N - Half : Half;
     if (N < 16) {
@@ -496,6 +730,10 @@ namespace {
 
 std::atomic<int32_t> GWaterfallThreads{0};
 
+// ComputeWaterfallRows with a thread count (0: as WaterfallThreadsFor says).
+void ComputeWaterfallRowsOn(const TComplexArray &Samples, int32_t NFFT, double Overlap, int32_t MaxRows,
+                            TRowBuffer &Rows, int32_t &RowCount, int32_t Decimation, int32_t Threads);
+
 // Each thread gets at least this many transformed points (about half a millisecond of work):
 // starting and joining a thread costs tens of microseconds on an idle machine, and far more when
 // the cores are busy and the new thread waits to be scheduled. One chunk of the viewer's window
@@ -516,7 +754,7 @@ struct TRowsJob {
   int64_t Hop = 0, Dec = 0, Count = 0;
   int64_t RowStride = 0;
   std::vector<int64_t> Cum, First;
-  TRowBuffer *Rows = nullptr;
+  TSingleArray *Rows = nullptr; // Count of them
 
   int64_t RowBegin(int64_t R) const { return Cum.empty() ? R * Dec : Cum[static_cast<size_t>(R)]; }
   int64_t Total() const { return RowBegin(Count); }
@@ -537,15 +775,36 @@ struct TRowsJob {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
-// WaterfallDb eight levels at a time: the same operations in the same order, lane by lane. A
-// level that the quick way cannot settle (odd powers, levels near 0 dB, a value too close to
-// halfway between two floats) is left to WaterfallDb itself, so every level has its bits.
+// log2 of the mantissa through a table of 16 stretches of [1, 2) that fits in two registers
+// each (no gathers), and a longer series: |R| < 1/32, so nine terms leave an error near 1e-16.
+struct TLog2Table16 {
+  alignas(64) double InvC[16];
+  alignas(64) double Log2C[16];
+  TLog2Table16() {
+    for (int J = 0; J < 16; ++J) {
+      InvC[J] = 1.0 / (1.0 + (J + 0.5) / 16.0);
+      Log2C[J] = -std::log2(InvC[J]);
+    }
+  }
+};
+
+const TLog2Table16 &Log2Tab16() {
+  static const TLog2Table16 T;
+  return T;
+}
+
+// WaterfallDb eight levels at a time, by the same steps with the table above: a level within
+// 1e-11 dB of halfway between two floats, or odd (non-numbers, levels near 0 dB), is left to
+// WaterfallDb, and every other one is the float nearest to an approximation accurate to about
+// 1e-13 dB, which is the library's float. So every level has the library's bits.
 [[gnu::target("avx512f")]] void StoreRowDbAVX512(const double *Power, size_t N, float *Out) {
-  const TLog2Table &T = Log2Tab();
+  const TLog2Table16 &T = Log2Tab16();
+  const __m512d InvCLo = _mm512_load_pd(T.InvC), InvCHi = _mm512_load_pd(T.InvC + 8);
+  const __m512d Log2CLo = _mm512_load_pd(T.Log2C), Log2CHi = _mm512_load_pd(T.Log2C + 8);
   const __m512d Floor = _mm512_set1_pd(PSD_POWER_FLOOR), Huge = _mm512_set1_pd(1e300);
   const __m512i MantMask = _mm512_set1_epi64((int64_t{1} << 52) - 1);
   const __m512i One = _mm512_set1_epi64(int64_t{1023} << 52);
-  const __m512i IdxMask = _mm512_set1_epi64(0xFF);
+  const __m512i IdxMask = _mm512_set1_epi64(0xF);
   size_t I = 0;
   for (; I + 8 <= N; I += 8) {
     const __m512d P = _mm512_loadu_pd(Power + I);
@@ -554,11 +813,16 @@ struct TRowsJob {
     const __m256i Exp =
         _mm256_sub_epi32(_mm512_cvtepi64_epi32(_mm512_srli_epi64(Bits, 52)), _mm256_set1_epi32(1023));
     const __m512d M = _mm512_castsi512_pd(_mm512_or_si512(_mm512_and_si512(Bits, MantMask), One));
-    const __m512i J = _mm512_and_si512(_mm512_srli_epi64(Bits, 44), IdxMask);
-    const __m512d InvC = _mm512_i64gather_pd(J, T.InvC, 8);
-    const __m512d Log2C = _mm512_i64gather_pd(J, T.Log2C, 8);
+    const __m512i J = _mm512_and_si512(_mm512_srli_epi64(Bits, 48), IdxMask);
+    const __m512d InvC = _mm512_permutex2var_pd(InvCLo, J, InvCHi);
+    const __m512d Log2C = _mm512_permutex2var_pd(Log2CLo, J, Log2CHi);
     const __m512d R = _mm512_sub_pd(_mm512_mul_pd(M, InvC), _mm512_set1_pd(1.0));
-    __m512d Poly = _mm512_add_pd(_mm512_set1_pd(-0.25), _mm512_mul_pd(R, _mm512_set1_pd(0.2)));
+    // R (1 - R/2 + R^2/3 - ... + R^8/9) / ln 2
+    __m512d Poly = _mm512_add_pd(_mm512_set1_pd(-1.0 / 8.0), _mm512_mul_pd(R, _mm512_set1_pd(1.0 / 9.0)));
+    Poly = _mm512_add_pd(_mm512_set1_pd(1.0 / 7.0), _mm512_mul_pd(R, Poly));
+    Poly = _mm512_add_pd(_mm512_set1_pd(-1.0 / 6.0), _mm512_mul_pd(R, Poly));
+    Poly = _mm512_add_pd(_mm512_set1_pd(0.2), _mm512_mul_pd(R, Poly));
+    Poly = _mm512_add_pd(_mm512_set1_pd(-0.25), _mm512_mul_pd(R, Poly));
     Poly = _mm512_add_pd(_mm512_set1_pd(1.0 / 3.0), _mm512_mul_pd(R, Poly));
     Poly = _mm512_add_pd(_mm512_set1_pd(-0.5), _mm512_mul_pd(R, Poly));
     Poly = _mm512_add_pd(_mm512_set1_pd(1.0), _mm512_mul_pd(R, Poly));
@@ -595,6 +859,21 @@ struct TRowsJob {
 #pragma GCC diagnostic pop
 #endif
 
+void StoreRowDb(const double *Power, size_t N, TSingleArray &Row);
+} // namespace
+
+void WaterfallDbs(const double *Power, size_t N, float *Out) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (VectorLevel() == 2) {
+    StoreRowDbAVX512(Power, N, Out);
+    return;
+  }
+#endif
+  for (size_t I = 0; I < N; ++I)
+    Out[I] = WaterfallDb(Power[I]);
+}
+
+namespace {
 void StoreRowDb(const double *Power, size_t N, TSingleArray &Row) {
   Row.resize(N);
 #if defined(__x86_64__) || defined(__i386__)
@@ -627,10 +906,10 @@ void HoldPart(const TRowsJob &J, TWork &Wk, int64_t R, int64_t K0, int64_t K1, d
 
 void ComputeRowsSerial(const TRowsJob &J) {
   TWork Wk(J.N);
-  std::vector<double> Power(J.N);
+  TLineDoubles Power(J.N);
   for (int64_t R = 0; R < J.Count; ++R) {
     HoldPart(J, Wk, R, 0, J.RowBegin(R + 1) - J.RowBegin(R), Power.data());
-    StoreRowDb(Power.data(), J.N, (*J.Rows)[static_cast<size_t>(R)]);
+    StoreRowDb(Power.data(), J.N, J.Rows[R]);
   }
 }
 
@@ -638,7 +917,7 @@ void ComputeRowsSerial(const TRowsJob &J) {
 struct TPartRow {
   int64_t Row = -1;
   bool Head = false; // holds the row's first transform
-  std::vector<double> Power;
+  TLineDoubles Power;
 };
 
 struct TSlice {
@@ -651,7 +930,7 @@ struct TSlice {
 // keeps its part.
 void RunSlicePhase1(const TRowsJob &J, TSlice &S) {
   TWork Wk(J.N);
-  std::vector<double> Power(J.N);
+  TLineDoubles Power(J.N);
   const int64_t FirstRow = J.RowOf(S.G0);
   for (int64_t R = FirstRow; R < J.Count && J.RowBegin(R) < S.G1; ++R) {
     const int64_t Begin = J.RowBegin(R), End = J.RowBegin(R + 1);
@@ -661,7 +940,7 @@ void RunSlicePhase1(const TRowsJob &J, TSlice &S) {
     const int64_t K1 = std::min(S.G1, End) - Begin;
     if (K0 == 0 && K1 == End - Begin) {
       HoldPart(J, Wk, R, K0, K1, Power.data());
-      StoreRowDb(Power.data(), J.N, (*J.Rows)[static_cast<size_t>(R)]);
+      StoreRowDb(Power.data(), J.N, J.Rows[R]);
       continue;
     }
     TPartRow &P = S.Parts[R == FirstRow ? 0 : 1];
@@ -670,7 +949,7 @@ void RunSlicePhase1(const TRowsJob &J, TSlice &S) {
     P.Power.resize(J.N);
     HoldPart(J, Wk, R, K0, K1, P.Power.data());
     if (P.Head) // only this slice touches the row's array before phase 2
-      (*J.Rows)[static_cast<size_t>(R)].resize(J.N);
+      J.Rows[R].resize(J.N);
   }
 }
 
@@ -688,7 +967,7 @@ void RunSlicePhase2(const TRowsJob &J, const std::vector<TSlice> &All, size_t In
         for (const TPartRow &Tail : All[S].Parts)
           if (Tail.Row == Head.Row && !Tail.Head)
             Tails.push_back(Tail.Power.data());
-      TSingleArray &Row = (*J.Rows)[static_cast<size_t>(Head.Row)];
+      TSingleArray &Row = J.Rows[Head.Row];
       for (size_t I = B0; I < B1; ++I) {
         double V = Head.Power[I];
         for (const double *T : Tails)
@@ -759,11 +1038,12 @@ void ComputeRowsParallel(const TRowsJob &J, int32_t Threads) {
 }
 
 // The job on as many threads as it is worth (or as tests ask for).
-void RunRowsJob(const TRowsJob &J, int32_t NFFT) {
-  const int32_t Forced = GWaterfallThreads.load(std::memory_order_relaxed);
+// Threads: 0 for the count WaterfallThreadsFor gives, otherwise exactly that many (at most one
+// per transform).
+void RunRowsJob(const TRowsJob &J, int32_t NFFT, int32_t Threads = 0) {
   const int64_t Transforms = J.Total();
-  const int32_t Threads = static_cast<int32_t>(Forced > 0 ? std::min<int64_t>(Forced, Transforms)
-                                                          : AutoWaterfallThreads(Transforms, NFFT));
+  Threads = Threads > 0 ? static_cast<int32_t>(std::min<int64_t>(Threads, Transforms))
+                        : WaterfallThreadsFor(Transforms, NFFT);
   if (Threads <= 1)
     ComputeRowsSerial(J);
   else
@@ -866,8 +1146,8 @@ void ComputePSD(const TComplexArray &Samples, double SampleRate, int32_t NFFT, i
   TFloatArray Acc(N, 0.0);
   for (int64_t Seg = 0; Seg < Segments; ++Seg) {
     TransformBlock(*T, Samples.data() + static_cast<size_t>(Seg) * N, Wk);
-    const double *Re = Wk.Re.data();
-    const double *Im = Wk.Im.data();
+    const double *Re = Wk.Re;
+    const double *Im = Wk.Im;
     const size_t Half = N / 2;
     for (size_t I = 0; I < N; ++I) {
       const size_t K = I < Half ? I + Half : I - Half;
@@ -884,6 +1164,12 @@ void ComputePSD(const TComplexArray &Samples, double SampleRate, int32_t NFFT, i
 
 void ComputeWaterfallRows(const TComplexArray &Samples, double /*SampleRate*/, int32_t NFFT, double Overlap,
                           int32_t MaxRows, TRowBuffer &Rows, int32_t &RowCount, int32_t Decimation) {
+  ComputeWaterfallRowsOn(Samples, NFFT, Overlap, MaxRows, Rows, RowCount, Decimation, 0);
+}
+
+namespace {
+void ComputeWaterfallRowsOn(const TComplexArray &Samples, int32_t NFFT, double Overlap, int32_t MaxRows,
+                            TRowBuffer &Rows, int32_t &RowCount, int32_t Decimation, int32_t Threads) {
   RowCount = 0;
   if (Decimation < 1)
     Decimation = 1;
@@ -917,14 +1203,22 @@ void ComputeWaterfallRows(const TComplexArray &Samples, double /*SampleRate*/, i
   J.Dec = Dec;
   J.Count = Count;
   J.RowStride = Dec * Hop;
-  J.Rows = &Rows;
-  RunRowsJob(J, NFFT);
+  J.Rows = Rows.data();
+  RunRowsJob(J, NFFT, Threads);
   RowCount = static_cast<int32_t>(Count);
 }
+} // namespace
 
 void ComputeWaterfallChunkRows(const TComplexArray &Samples, int64_t ChunkSamples, double SampleRate,
                                int32_t NFFT, double Overlap, int32_t Decimation, TRowBuffer &Rows,
                                int32_t &RowCount) {
+  ComputeWaterfallChunkRows(std::span<const TComplexSample>(Samples), ChunkSamples, SampleRate, NFFT, Overlap,
+                            Decimation, std::span<TSingleArray>(Rows), RowCount, 0);
+}
+
+void ComputeWaterfallChunkRows(std::span<const TComplexSample> Samples, int64_t ChunkSamples,
+                               double /*SampleRate*/, int32_t NFFT, double Overlap, int32_t Decimation,
+                               std::span<TSingleArray> Rows, int32_t &RowCount, int32_t Threads) {
   RowCount = 0;
   if (!ValidFFTSize(NFFT) || ChunkSamples < NFFT)
     return;
@@ -955,8 +1249,8 @@ void ComputeWaterfallChunkRows(const TComplexArray &Samples, int64_t ChunkSample
     J.Dec = Dec;
     J.Count = Count;
     J.RowStride = ChunkSamples;
-    J.Rows = &Rows;
-    RunRowsJob(J, NFFT);
+    J.Rows = Rows.data();
+    RunRowsJob(J, NFFT, Threads);
   }
   RowCount = static_cast<int32_t>(Count);
   // A shorter last chunk has a block layout of its own.
@@ -966,7 +1260,7 @@ void ComputeWaterfallChunkRows(const TComplexArray &Samples, int64_t ChunkSample
     TRowBuffer One(1);
     std::swap(One[0], Rows[static_cast<size_t>(Count)]); // reuse the caller's row storage
     int32_t Got = 0;
-    ComputeWaterfallRows(Last, SampleRate, NFFT, Overlap, 1, One, Got, Decimation);
+    ComputeWaterfallRowsOn(Last, NFFT, Overlap, 1, One, Got, Decimation, Threads);
     std::swap(One[0], Rows[static_cast<size_t>(Count)]);
     RowCount += Got;
   }
@@ -1001,9 +1295,16 @@ void ComputeWaterfallPooledRows(const TComplexArray &Samples, int32_t NFFT, doub
     J.First[static_cast<size_t>(R)] = A;
     J.Cum[static_cast<size_t>(R) + 1] = J.Cum[static_cast<size_t>(R)] + (B - A);
   }
-  J.Rows = &Rows;
+  J.Rows = Rows.data();
   RunRowsJob(J, NFFT);
   RowCount = static_cast<int32_t>(Count);
+}
+
+int32_t WaterfallThreadsFor(int64_t Transforms, int32_t NFFT) {
+  const int32_t Forced = GWaterfallThreads.load(std::memory_order_relaxed);
+  if (Forced > 0)
+    return static_cast<int32_t>(std::clamp<int64_t>(Transforms, 1, Forced));
+  return AutoWaterfallThreads(Transforms, NFFT);
 }
 
 void SetWaterfallThreads(int32_t Count) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -75,6 +76,13 @@ void ComputeWaterfallChunkRows(const TComplexArray &Samples, int64_t ChunkSample
                                int32_t NFFT, double Overlap, int32_t Decimation, TRowBuffer &Rows,
                                int32_t &RowCount);
 
+// The same on Threads threads (0: as WaterfallThreadsFor says), into the rows of a span: for
+// callers that spread whole pieces of a recording over their own threads, or that compute
+// straight into rows they keep.
+void ComputeWaterfallChunkRows(std::span<const TComplexSample> Samples, int64_t ChunkSamples,
+                               double SampleRate, int32_t NFFT, double Overlap, int32_t Decimation,
+                               std::span<TSingleArray> Rows, int32_t &RowCount, int32_t Threads);
+
 // The raw spectra of Samples (one per transform at a hop of (1 - Overlap) * NFFT, M of them)
 // pooled into K rows by max-hold: row J holds raw spectra A = J * M / K up to, not including,
 // max(A + 1, (J + 1) * M / K). The same bits as converting every raw spectrum to a row and then
@@ -89,5 +97,8 @@ void ComputeWaterfallPooledRows(const TComplexArray &Samples, int32_t NFFT, doub
 // 1: exactly N (at most one per transform) whatever the work, so that tests and benchmarks can compare thread
 // counts.
 void SetWaterfallThreads(int32_t Count);
+// The thread count a call of Transforms transforms of NFFT points uses: the one SetWaterfallThreads
+// fixed (at most one per transform), or else the automatic choice.
+int32_t WaterfallThreadsFor(int64_t Transforms, int32_t NFFT);
 // The thread count an automatic choice would give a call of Transforms transforms of NFFT points.
 int32_t AutoWaterfallThreads(int64_t Transforms, int32_t NFFT);

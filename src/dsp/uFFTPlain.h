@@ -22,3 +22,5 @@ void LimitFFTVectorLevel(int MaxLevel);
 // The level of one bin of a waterfall row, float(10 log10 Power), as the fast path computes it:
 // the same bits as the library's log10 gives, for every power.
 float WaterfallDb(double Power);
+// The levels of N bins as the fast path converts a whole row (with the widest vectors allowed).
+void WaterfallDbs(const double *Power, size_t N, float *Out);

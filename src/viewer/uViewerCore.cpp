@@ -8,9 +8,12 @@
 #include "render/uGLRenderer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -108,7 +111,7 @@ void TViewerCore::CalcWFParams() {
 }
 
 void TViewerCore::ShowFirstFrame() {
-  InitWaterfallBuffer();
+  // The ring is set up by LoadWaterfallWindow; setting it up here as well would fill it twice.
   UpdateSliderRange();
   Log("Create: calling LoadWaterfallWindow");
   LoadWaterfallWindow(0, FWFWindowSec);
@@ -130,14 +133,23 @@ void TViewerCore::Open(const std::string &AFileName) {
 TComplexArray TViewerCore::ReadSegment(int64_t Start, int64_t Count) {
   if (!FIQSource || Count <= 0)
     return {};
-  const int64_t From = std::max<int64_t>(Start, 0);
-  if (FReadFault.empty())
-    FFaultPosSec = static_cast<double>(From) / FSampleRate; // where an exception would come from
+  NoteReadStart(Start);
   const int32_t N = static_cast<int32_t>(std::min<int64_t>(Count, INT32_MAX));
   TComplexArray S = FIQSource->LoadSegment(Start, N);
-  const int64_t Expected = std::clamp<int64_t>(FTotalSamples - From, 0, N);
-  if (static_cast<int64_t>(S.size()) < Expected && FReadFault.empty()) {
-    FFaultPosSec = static_cast<double>(From + static_cast<int64_t>(S.size())) / FSampleRate;
+  NoteReadEnd(Start, N, static_cast<int64_t>(S.size()));
+  return S;
+}
+
+void TViewerCore::NoteReadStart(int64_t Start) {
+  if (FReadFault.empty()) // where an exception would come from
+    FFaultPosSec = static_cast<double>(std::max<int64_t>(Start, 0)) / FSampleRate;
+}
+
+void TViewerCore::NoteReadEnd(int64_t Start, int64_t Count, int64_t Got) {
+  const int64_t From = std::max<int64_t>(Start, 0);
+  const int64_t Expected = std::clamp<int64_t>(FTotalSamples - From, 0, Count);
+  if (Got < Expected && FReadFault.empty()) {
+    FFaultPosSec = static_cast<double>(From + Got) / FSampleRate;
     // The file that holds the samples, which for a metadata file is not the one opened.
     const std::string &DataFile = FIQSource->GetFileName();
     if (!FileExists(DataFile)) {
@@ -158,7 +170,6 @@ TComplexArray TViewerCore::ReadSegment(int64_t Start, int64_t Count) {
       FReadFault += " (file truncated or replaced)";
     }
   }
-  return S;
 }
 
 void TViewerCore::ReportFailure(const char *What, const std::string &Detail) noexcept {
@@ -198,12 +209,26 @@ template <class Fn> void TViewerCore::Contain(const char *What, Fn &&Body) noexc
 // Waterfall ring
 
 void TViewerCore::InitWaterfallBuffer() {
-  const int32_t H = std::max(FWFHistory, 1);
-  FWaterfallBuf.assign(static_cast<size_t>(H),
-                       TSingleArray(static_cast<size_t>(std::max(FWF_NFFT, 0)), 0.0f));
+  ShapeRing();
+  ClearRingFrom(0);
+}
+
+void TViewerCore::ShapeRing() {
+  const size_t H = static_cast<size_t>(std::max(FWFHistory, 1));
+  const size_t N = static_cast<size_t>(std::max(FWF_NFFT, 0));
+  // Rows of the right length keep their storage (and their old values, for the caller to clear).
+  FWaterfallBuf.resize(H);
+  for (TSingleArray &Row : FWaterfallBuf)
+    if (Row.size() != N)
+      Row.assign(N, 0.0f);
   FWFWriteIdx = 0;
   FWFRowCount = 0;
   FNewRowsSinceFrame = -1;
+}
+
+void TViewerCore::ClearRingFrom(size_t Slot) {
+  for (size_t I = Slot; I < FWaterfallBuf.size(); ++I)
+    std::fill(FWaterfallBuf[I].begin(), FWaterfallBuf[I].end(), 0.0f);
 }
 
 void TViewerCore::PushWaterfallRows(std::span<const TSingleArray> Rows, int32_t Count) {
@@ -267,40 +292,139 @@ void TViewerCore::GetWindowBounds(double &TLo, double &THi) const {
 }
 
 void TViewerCore::LoadWaterfallWindow(double TLo, double THi) {
-  InitWaterfallBuffer();
-  if (!(FSampleRate > 0) || FWF_NFFT <= 0)
+  ShapeRing();
+  // Slots the new rows did not reach are cleared afterwards instead of before, so that the
+  // others are written once; also when the reading fails part of the way.
+  try {
+    FillWindowRows(TLo, THi);
+  } catch (...) {
+    ClearRingFrom(static_cast<size_t>(FWFRowCount));
+    throw;
+  }
+  ClearRingFrom(static_cast<size_t>(FWFRowCount));
+  FNewRowsSinceFrame = -1;
+}
+
+void TViewerCore::FillWindowRows(double TLo, double THi) {
+  if (!(FSampleRate > 0) || FWF_NFFT <= 0 || !FIQSource)
     return;
   const int64_t ChunkSamples = std::max<int64_t>(int64_t{FWF_NFFT} * FWFDecimation, FWF_NFFT);
   const int64_t StartSample = std::max<int64_t>(0, RoundI64(TLo * FSampleRate));
   const int64_t EndSample = std::min<int64_t>(RoundI64(THi * FSampleRate), FTotalSamples);
-  if (EndSample <= StartSample)
+  // Only chunks that start NFFT samples or more before the window's end give rows; each is read
+  // whole, also past the window's end, as a chunk on its own would be.
+  if (EndSample - StartSample < FWF_NFFT)
     return;
-  // Many chunks per read and per call, so that their transforms share the worker threads; the
-  // rows are the same as one call per chunk would give. Only chunks that start NFFT samples or
-  // more before the window's end give rows.
-  constexpr int64_t CHUNKS_PER_READ = 64;
-  constexpr int64_t SAMPLES_PER_READ = int64_t{2} << 20; // 16 MiB of samples
-  const int64_t ReadChunks =
-      std::max<int64_t>(1, std::min<int64_t>(CHUNKS_PER_READ, SAMPLES_PER_READ / ChunkSamples));
-  TRowBuffer Rows;
-  for (int64_t FilePos = StartSample; FilePos + FWF_NFFT <= EndSample; FilePos += ReadChunks * ChunkSamples) {
-    // Chunks whose start leaves room for one transform before the end; each is read whole,
-    // also past the window's end, as a chunk on its own would be.
-    const int64_t Chunks = std::min<int64_t>(ReadChunks, (EndSample - FWF_NFFT - FilePos) / ChunkSamples + 1);
-    const int64_t Want = Chunks * ChunkSamples;
-    const TComplexArray Samples = ReadSegment(FilePos, Want);
-    if (static_cast<int64_t>(Samples.size()) < FWF_NFFT)
-      break;
+  const int64_t TotalChunks = (EndSample - FWF_NFFT - StartSample) / ChunkSamples + 1;
+  // The window goes in pieces of a few chunks, each read and turned into rows by one thread while
+  // its samples are still in that core's cache; the threads take the pieces in turn, so the rows
+  // are the same whatever their number, and the calling thread works too. Each piece's rows are
+  // those of one call per chunk.
+  constexpr int64_t PIECE_SAMPLES = int64_t{1} << 17; // 1 MiB of samples
+  const int64_t PieceChunks = std::clamp<int64_t>(PIECE_SAMPLES / ChunkSamples, 1, TotalChunks);
+  const int64_t Pieces = (TotalChunks + PieceChunks - 1) / PieceChunks;
+  // Rows go straight into the ring's slots when the window fits, where pushing them would put
+  // them; a longer window goes through a buffer and is pushed, the oldest rows overwritten.
+  const int64_t H = static_cast<int64_t>(FWaterfallBuf.size());
+  TRowBuffer Spill;
+  std::span<TSingleArray> Rows;
+  if (TotalChunks <= H) {
+    Rows = std::span<TSingleArray>(FWaterfallBuf).first(static_cast<size_t>(TotalChunks));
+  } else {
+    Spill.resize(static_cast<size_t>(TotalChunks));
+    Rows = Spill;
+  }
+
+  struct TPiece {
+    int64_t Got = 0;
     int32_t RowCount = 0;
-    Rows.resize(static_cast<size_t>(Chunks)); // the capacity: one row per chunk
-    ComputeWaterfallChunkRows(Samples, ChunkSamples, FSampleRate, FWF_NFFT, FWFOverlap, FWFDecimation, Rows,
-                              RowCount);
-    if (RowCount > 0)
-      PushWaterfallRows(Rows, RowCount);
-    if (static_cast<int64_t>(Samples.size()) < Want)
+    std::exception_ptr Error;
+  };
+  std::vector<TPiece> Done(static_cast<size_t>(Pieces));
+  auto PieceStart = [&](int64_t P) { return StartSample + P * PieceChunks * ChunkSamples; };
+  auto PieceWant = [&](int64_t P) {
+    return std::min(PieceChunks, TotalChunks - P * PieceChunks) * ChunkSamples;
+  };
+  std::atomic<int64_t> Next{0};
+  std::atomic<int64_t> StopAt{Pieces}; // the first piece that came back short or failed
+  const TIQSource &Src = *FIQSource;
+  auto Run = [&] {
+    for (;;) {
+      const int64_t P = Next.fetch_add(1, std::memory_order_relaxed);
+      if (P >= Pieces || P > StopAt.load(std::memory_order_relaxed))
+        return;
+      TPiece &D = Done[static_cast<size_t>(P)];
+      const int64_t Want = PieceWant(P);
+      bool Short = true;
+      try {
+        const TComplexArray S =
+            Src.LoadSegment(PieceStart(P), static_cast<int32_t>(std::min<int64_t>(Want, INT32_MAX)));
+        D.Got = static_cast<int64_t>(S.size());
+        if (D.Got >= FWF_NFFT)
+          ComputeWaterfallChunkRows(
+              S, ChunkSamples, FSampleRate, FWF_NFFT, FWFOverlap, FWFDecimation,
+              Rows.subspan(static_cast<size_t>(P * PieceChunks), static_cast<size_t>(Want / ChunkSamples)),
+              D.RowCount, 1);
+        Short = D.Got < Want;
+      } catch (...) {
+        D.Error = std::current_exception();
+      }
+      if (Short) { // later pieces would not have been read
+        int64_t Cur = StopAt.load(std::memory_order_relaxed);
+        while (P < Cur && !StopAt.compare_exchange_weak(Cur, P, std::memory_order_relaxed)) {
+        }
+      }
+    }
+  };
+  const int32_t Threads = static_cast<int32_t>(
+      std::min<int64_t>(Pieces, WaterfallThreadsFor(TotalChunks * std::max(FWFDecimation, 1), FWF_NFFT)));
+  {
+    std::vector<std::thread> Workers;
+    struct TJoin {
+      std::vector<std::thread> &W;
+      ~TJoin() {
+        for (std::thread &T : W)
+          if (T.joinable())
+            T.join();
+      }
+    } Join{Workers};
+    try {
+      Workers.reserve(static_cast<size_t>(std::max(Threads - 1, 0)));
+      for (int32_t T = 1; T < Threads; ++T)
+        Workers.emplace_back(Run);
+    } catch (...) {
+      // No more threads to be had: the pieces go to those there are.
+    }
+    Run();
+  }
+
+  // The pieces in order, as reading one after the other would have met them.
+  int64_t Count = 0;
+  auto Commit = [&] {
+    if (Spill.empty()) {
+      FWFRowCount = static_cast<int32_t>(Count);
+      FWFWriteIdx = static_cast<int32_t>(Count % H);
+    } else {
+      PushWaterfallRows(std::span<const TSingleArray>(Spill).first(static_cast<size_t>(Count)),
+                        static_cast<int32_t>(Count));
+    }
+  };
+  for (int64_t P = 0; P < Pieces; ++P) {
+    const TPiece &D = Done[static_cast<size_t>(P)];
+    NoteReadStart(PieceStart(P));
+    if (D.Error) {
+      Commit(); // what was read before the failure is still shown
+      std::rethrow_exception(D.Error);
+    }
+    const int64_t Want = PieceWant(P);
+    NoteReadEnd(PieceStart(P), std::min<int64_t>(Want, INT32_MAX), D.Got);
+    if (D.Got < FWF_NFFT)
+      break;
+    Count += D.RowCount;
+    if (D.Got < Want)
       break;
   }
-  FNewRowsSinceFrame = -1;
+  Commit();
 }
 
 // ---------------------------------------------------------------------------------------

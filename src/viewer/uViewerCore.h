@@ -156,6 +156,16 @@ private:
   // Reads through the source and notes a read that came back shorter than the recording
   // promised (a file truncated, replaced or removed since it was opened).
   TComplexArray ReadSegment(int64_t Start, int64_t Count);
+  // ReadSegment's notes around a read made elsewhere (by a worker thread): before it, and after
+  // it with the count asked for and the count that came back.
+  void NoteReadStart(int64_t Start);
+  void NoteReadEnd(int64_t Start, int64_t Count, int64_t Got);
+  // The ring sized FWFHistory x FWF_NFFT and empty, rows of the right length kept as they are;
+  // ClearRingFrom zeroes the slots from Slot on.
+  void ShapeRing();
+  void ClearRingFrom(size_t Slot);
+  // LoadWaterfallWindow's rows into the shaped ring, from slot 0 on (FWFRowCount of them).
+  void FillWindowRows(double TLo, double THi);
 
   IViewerPlatform &FPlatform;
   TGLRenderer *FRenderer = nullptr;

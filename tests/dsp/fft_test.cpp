@@ -317,6 +317,27 @@ TEST(ComputePSD, BitIdenticalToLiteralEvaluation) {
   }
 }
 
+// The windowed transform takes a different route for each size (tiled loads from 64 points on,
+// passes of one, two or three stages) and vector width; each must give the literal bits.
+TEST(ComputePSD, EverySizeAndVectorWidthGivesTheLiteralBits) {
+  const TComplexArray S = RandomSamples(2 * 65536, 41, 3.0f);
+  const int Top = FFTVectorLevel();
+  for (int Level = Top; Level >= 0; --Level) {
+    LimitFFTVectorLevel(Level);
+    for (int32_t NFFT = 2; NFFT <= 65536; NFFT *= 2) {
+      TFloatArray F1, P1, F2, P2;
+      ComputePSD(S, 2e6, NFFT, 2, F1, P1);
+      ComputePSDPlain(S, 2e6, NFFT, 2, F2, P2);
+      ASSERT_EQ(P1.size(), P2.size());
+      size_t Bad = 0;
+      for (size_t I = 0; I < P1.size(); ++I)
+        Bad += !SameBits(P1[I], P2[I]);
+      EXPECT_EQ(Bad, 0u) << "NFFT " << NFFT << " vector level " << Level;
+    }
+  }
+  LimitFFTVectorLevel(2);
+}
+
 // ---- waterfall rows ----
 
 namespace {
@@ -460,6 +481,29 @@ TEST(ComputeWaterfallRows, BitIdenticalToLiteralEvaluation) {
   LimitFFTVectorLevel(2);
 }
 
+// The rows hold the powers inside the transform's last pass, which is of a different kind from
+// size to size; every size and vector width must still give the literal bytes.
+TEST(ComputeWaterfallRows, EverySizeAndVectorWidthGivesTheLiteralBytes) {
+  const TComplexArray S = RandomSamples(6 * 65536, 43, 2.5f);
+  const int Top = FFTVectorLevel();
+  for (int Level = Top; Level >= 0; --Level) {
+    LimitFFTVectorLevel(Level);
+    for (int32_t NFFT = 2; NFFT <= 65536; NFFT *= 2) {
+      TRowBuffer A(2), B(2);
+      int32_t NA = -1, NB = -2;
+      ComputeWaterfallRows(S, 2e6, NFFT, 0.0, 2, A, NA, 3);
+      ComputeWaterfallRowsPlain(S, 2e6, NFFT, 0.0, 2, B, NB, 3);
+      ASSERT_EQ(NA, NB) << NFFT;
+      size_t Bad = 0;
+      for (int32_t R = 0; R < NA; ++R)
+        for (size_t I = 0; I < B[R].size(); ++I)
+          Bad += A[R].size() != B[R].size() || !SameBits(A[R][I], B[R][I]);
+      EXPECT_EQ(Bad, 0u) << "NFFT " << NFFT << " vector level " << Level;
+    }
+  }
+  LimitFFTVectorLevel(2);
+}
+
 TEST(ComputeWaterfallRows, ReusesCallerRowsOfAnyLength) {
   const TComplexArray S = RandomSamples(512, 2);
   TRowBuffer Rows{TSingleArray(1000, 5.0f), TSingleArray(3, 5.0f)};
@@ -572,6 +616,41 @@ TEST(ComputeWaterfallRows, QuickLevelsEqualTheLibrarys) {
                    std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::max()})
     Check(P);
   EXPECT_GT(Checked, 2000000u);
+}
+
+// Whole rows are converted eight levels at a time by their own route; on the same powers as
+// above, and on every vector width, each level must be the library's float.
+TEST(ComputeWaterfallRows, RowLevelsEqualTheLibrarys) {
+  std::vector<double> P;
+  std::mt19937_64 Gen(7);
+  std::uniform_real_distribution<double> Mant(1.0, 2.0);
+  for (int E = -40; E <= 60; ++E)
+    for (int I = 0; I < 20000; ++I)
+      P.push_back(std::max(std::ldexp(Mant(Gen), E), PSD_POWER_FLOOR));
+  for (int I = -20000; I <= 20000; ++I)
+    P.push_back(1.0 + I * 1e-9);
+  for (int K = -12; K <= 15; ++K)
+    for (double V : {std::pow(10.0, K), std::nextafter(std::pow(10.0, K), 0.0),
+                     std::nextafter(std::pow(10.0, K), 1e300)})
+      P.push_back(V);
+  for (int J = 0; J <= 256; ++J) // the edges of both tables' stretches
+    for (double V :
+         {std::ldexp(256.0 + J, -8) * 1024.0, std::nextafter(std::ldexp(256.0 + J, -8) * 1024.0, 0.0)})
+      P.push_back(V);
+  for (double V : {PSD_POWER_FLOOR, 1e-12, 4.0, 1e299, 1e301, std::numeric_limits<double>::infinity(),
+                   std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::max(), 0.0, -1.0})
+    P.push_back(V);
+  std::vector<float> Got(P.size());
+  const int Top = FFTVectorLevel();
+  for (int Level = Top; Level >= 0; --Level) {
+    LimitFFTVectorLevel(Level);
+    WaterfallDbs(P.data(), P.size(), Got.data());
+    size_t Bad = 0;
+    for (size_t I = 0; I < P.size(); ++I)
+      Bad += !SameBits(Got[I], static_cast<float>(10.0 * std::log10(P[I])));
+    EXPECT_EQ(Bad, 0u) << "vector level " << Level;
+  }
+  LimitFFTVectorLevel(2);
 }
 
 // Many chunks in one call against one literal call per chunk (row limit 1, as the viewer's window

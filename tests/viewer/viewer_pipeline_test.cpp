@@ -267,4 +267,62 @@ TEST(ViewerPipeline, BatchedWindowLoadGivesTheRowsOfOneCallPerChunk) {
   }
 }
 
+// The window is read and turned into rows piece by piece on worker threads, straight into the
+// ring when it fits and through a buffer when it does not: every thread count must leave the ring
+// as pushing one call's rows per chunk would, and slots without a row of the new window must be
+// zero, also where the previous window had rows.
+TEST(ViewerPipeline, WindowLoadIsTheSameOnEveryThreadCountAndLeavesNoStaleSlots) {
+  TTempDir D;
+  const std::string F = D.File("threads.cs16");
+  WriteInt16Recording(F, Sec(2.3), Sec(0.1), Sec(2.0), 5000);
+  struct TCase {
+    double TLo, THi, Overlap;
+    int32_t NFFT, Decimation, History;
+  };
+  for (const TCase &K : {TCase{0, 10, 0.0, 4096, 1, 5000}, TCase{0, 10, 0.5, 1024, 3, 40},
+                         TCase{0.3, 1.7, 0.25, 256, 7, 5000}, TCase{0, 2.3, 0.0, 4096, 8, 140}}) {
+    const TIQSource Src(F, "");
+    const int64_t Chunk = int64_t{K.NFFT} * K.Decimation;
+    const int64_t Start = std::llround(K.TLo * 2e6),
+                  End = std::min<int64_t>(std::llround(K.THi * 2e6), Sec(2.3));
+    std::vector<TSingleArray> Want;
+    TRowBuffer Rows(2);
+    for (int64_t Pos = Start; Pos + K.NFFT <= End; Pos += Chunk) {
+      const TComplexArray S = Src.LoadSegment(Pos, static_cast<int32_t>(Chunk));
+      int32_t N = 0;
+      ComputeWaterfallRows(S, 2e6, K.NFFT, K.Overlap, 1, Rows, N, K.Decimation);
+      if (N > 0)
+        Want.push_back(Rows[0]);
+    }
+    const size_t H = static_cast<size_t>(K.History);
+    ASSERT_GT(Want.size(), 2u);
+    for (int32_t Threads : {1, 2, 3, 8}) {
+      SCOPED_TRACE(testing::Message()
+                   << "nfft " << K.NFFT << " history " << K.History << " threads " << Threads);
+      SetWaterfallThreads(Threads);
+      TViewerRig R;
+      R.Load(F);
+      R.C.FWF_NFFT = K.NFFT;
+      R.C.FWFDecimation = K.Decimation;
+      R.C.FWFOverlap = K.Overlap;
+      R.C.FWFHistory = K.History;
+      // A full ring first, so that stale rows would show.
+      R.C.LoadWaterfallWindow(0, 10);
+      R.C.LoadWaterfallWindow(K.TLo, K.THi);
+      ASSERT_EQ(R.C.FWaterfallBuf.size(), H);
+      ASSERT_EQ(static_cast<size_t>(R.C.FWFRowCount), std::min(H, Want.size()));
+      ASSERT_EQ(static_cast<size_t>(R.C.FWFWriteIdx), Want.size() % H);
+      for (size_t I = Want.size() > H ? Want.size() - H : 0; I < Want.size(); ++I)
+        ASSERT_EQ(R.C.FWaterfallBuf[I % H], Want[I]) << "row " << I;
+      // A window of a few rows at the end: the slots after them are cleared.
+      R.C.LoadWaterfallWindow(2.25, 2.3);
+      const size_t Few = static_cast<size_t>(R.C.FWFRowCount);
+      ASSERT_LT(Few, std::min(H, Want.size()));
+      for (size_t I = Few; I < H; ++I)
+        ASSERT_EQ(R.C.FWaterfallBuf[I], TSingleArray(static_cast<size_t>(K.NFFT), 0.0f)) << "slot " << I;
+    }
+    SetWaterfallThreads(0);
+  }
+}
+
 } // namespace
