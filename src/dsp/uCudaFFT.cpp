@@ -1,11 +1,10 @@
 #include "dsp/uCudaFFT.h"
 
 #include "base/uLog.h"
+#include "dsp/uFFT.h"
 #include "dsp/uFFTMath.h"
 
-#include <cmath>
 #include <limits>
-#include <numbers>
 #include <utility>
 
 const TCudaLibraryNames &CudaDllNames() {
@@ -173,13 +172,13 @@ bool TCudaFFTEngine::ComputePSD_GPU(const TComplexArray &Samples, double SampleR
   Call.HasPlan = true;
 
   const size_t Half = N / 2;
+  // Once per call, not once per segment: at 64 segments the cosines cost more than the transforms.
+  const std::vector<double> Window = HannWindow(N);
   for (int64_t Seg = 0; Seg < Segments; ++Seg) {
     const TComplexSample *Block = Samples.data() + static_cast<size_t>(Seg) * N;
     for (size_t I = 0; I < N; ++I) {
-      const double W =
-          0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * static_cast<double>(I) / static_cast<double>(N)));
-      HostIn[I].X = static_cast<float>(Block[I].Re * W);
-      HostIn[I].Y = static_cast<float>(Block[I].Im * W);
+      HostIn[I].X = static_cast<float>(Block[I].Re * Window[I]);
+      HostIn[I].Y = static_cast<float>(Block[I].Im * Window[I]);
     }
     // A failed copy would leave stale or undefined device memory behind the numbers; refuse
     // them rather than show them.

@@ -1116,12 +1116,22 @@ void ApplyHannWindow(TComplex64Array &Data) {
     }
     return;
   }
+  const std::vector<double> W = HannWindow(N);
   for (size_t I = 0; I < N; ++I) {
-    const double W =
-        0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * static_cast<double>(I) / static_cast<double>(N)));
-    Data[I].Re = W * Data[I].Re;
-    Data[I].Im = W * Data[I].Im;
+    Data[I].Re = W[I] * Data[I].Re;
+    Data[I].Im = W[I] * Data[I].Im;
   }
+}
+
+std::vector<double> HannWindow(size_t N) {
+  if (IsPow2(N)) {
+    const auto T = GetTables(N);
+    return std::vector<double>(T->Window.begin(), T->Window.end());
+  }
+  std::vector<double> W(N);
+  for (size_t I = 0; I < N; ++I)
+    W[I] = 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * static_cast<double>(I) / static_cast<double>(N)));
+  return W;
 }
 
 int32_t WaterfallHop(int32_t NFFT, double Overlap) {

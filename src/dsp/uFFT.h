@@ -41,6 +41,8 @@ void FFTShift(TComplex64Array &Data);
 
 // Multiplies both components by the periodic Hann window 0.5 * (1 - cos(2*pi*i/N)).
 void ApplyHannWindow(TComplex64Array &Data);
+// The coefficients ApplyHannWindow multiplies by, for callers that window data of their own.
+std::vector<double> HannWindow(size_t N);
 
 // Averaged periodogram of AvgSegments consecutive NFFT blocks from the start of Samples
 // (at least 1, at most as many as fit). Freqs in Hz relative to the centre (index NFFT/2 is
