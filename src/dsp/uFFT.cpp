@@ -667,24 +667,20 @@ template <bool First> void HoldPower(const TWork &Wk, size_t N, double *Max) {
 
 // ---- levels of the waterfall rows ----
 
-// float(10 log10 P) the quick way, with the same result as the library's log10: log2 of the
-// mantissa from a 256-entry table and a short series, accurate to about 1e-13 dB. Only when
-// that value lies within 1e-11 dB of the halfway point between two floats could the rounding to
-// float go the other way than the library's value; those few levels (about one in 10^5) take
-// the library path, as do levels close to 0 dB, where floats are finer than the bound.
-struct TLog2Table {
-  double InvC[256];  // 1 / c, c the middle of the table's 1/256 stretch of [1, 2)
-  double Log2C[256]; // -log2(InvC)
+// Reciprocals and log2 of the middles of K equal stretches of [1, 2).
+template <int K> struct TLog2Table {
+  alignas(64) double InvC[K];  // 1 / c, c the middle of stretch J
+  alignas(64) double Log2C[K]; // -log2(InvC)
   TLog2Table() {
-    for (int J = 0; J < 256; ++J) {
-      InvC[J] = 1.0 / (1.0 + (J + 0.5) / 256.0);
+    for (int J = 0; J < K; ++J) {
+      InvC[J] = 1.0 / (1.0 + (J + 0.5) / K);
       Log2C[J] = -std::log2(InvC[J]);
     }
   }
 };
 
-const TLog2Table &Log2Tab() {
-  static const TLog2Table T;
+template <int K> const TLog2Table<K> &Log2Tab() {
+  static const TLog2Table<K> T;
   return T;
 }
 
@@ -694,8 +690,13 @@ float DbLibrary(double P) {
 
 } // namespace
 
+// float(10 log10 P) the quick way, with the same result as the library's log10: log2 of the
+// mantissa from a 256-entry table and a short series, accurate to about 1e-13 dB. Only when
+// that value lies within 1e-11 dB of the halfway point between two floats could the rounding to
+// float go the other way than the library's value; those few levels (about one in 10^5) take
+// the library path, as do levels close to 0 dB, where floats are finer than the bound.
 float WaterfallDb(double P) {
-  const TLog2Table &T = Log2Tab();
+  const TLog2Table<256> &T = Log2Tab<256>();
   if (!(P >= PSD_POWER_FLOOR && P < 1e300)) // NaN, infinities and anything odd
     return DbLibrary(P);
   uint64_t Bits;
@@ -775,30 +776,14 @@ struct TRowsJob {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
-// log2 of the mantissa through a table of 16 stretches of [1, 2) that fits in two registers
-// each (no gathers), and a longer series: |R| < 1/32, so nine terms leave an error near 1e-16.
-struct TLog2Table16 {
-  alignas(64) double InvC[16];
-  alignas(64) double Log2C[16];
-  TLog2Table16() {
-    for (int J = 0; J < 16; ++J) {
-      InvC[J] = 1.0 / (1.0 + (J + 0.5) / 16.0);
-      Log2C[J] = -std::log2(InvC[J]);
-    }
-  }
-};
-
-const TLog2Table16 &Log2Tab16() {
-  static const TLog2Table16 T;
-  return T;
-}
-
-// WaterfallDb eight levels at a time, by the same steps with the table above: a level within
+// WaterfallDb eight levels at a time, by the same steps, with log2 of the mantissa through a
+// table of 16 stretches of [1, 2) that fits in two registers each (no gathers) and a longer
+// series: |R| < 1/32, so nine terms leave an error near 1e-16. A level within
 // 1e-11 dB of halfway between two floats, or odd (non-numbers, levels near 0 dB), is left to
 // WaterfallDb, and every other one is the float nearest to an approximation accurate to about
 // 1e-13 dB, which is the library's float. So every level has the library's bits.
 [[gnu::target("avx512f")]] void StoreRowDbAVX512(const double *Power, size_t N, float *Out) {
-  const TLog2Table16 &T = Log2Tab16();
+  const TLog2Table<16> &T = Log2Tab<16>();
   const __m512d InvCLo = _mm512_load_pd(T.InvC), InvCHi = _mm512_load_pd(T.InvC + 8);
   const __m512d Log2CLo = _mm512_load_pd(T.Log2C), Log2CHi = _mm512_load_pd(T.Log2C + 8);
   const __m512d Floor = _mm512_set1_pd(PSD_POWER_FLOOR), Huge = _mm512_set1_pd(1e300);
@@ -1009,25 +994,7 @@ void ComputeRowsParallel(const TRowsJob &J, int32_t Threads) {
       }
     }
   };
-  {
-    std::vector<std::thread> Workers;
-    struct TJoin {
-      std::vector<std::thread> &W;
-      ~TJoin() {
-        for (std::thread &T : W)
-          if (T.joinable())
-            T.join();
-      }
-    } Join{Workers};
-    try {
-      Workers.reserve(static_cast<size_t>(Threads - 1));
-      for (int32_t T = 0; T < Threads - 1; ++T)
-        Workers.emplace_back(Run);
-    } catch (...) {
-      // No more threads to be had: the pieces go to those there are.
-    }
-    Run();
-  }
+  RunOnThreads(Threads, Run);
   for (const TSlice &S : Slices)
     if (S.Error)
       std::rethrow_exception(S.Error);
@@ -1315,6 +1282,26 @@ int32_t WaterfallThreadsFor(int64_t Transforms, int32_t NFFT) {
   if (Forced > 0)
     return static_cast<int32_t>(std::clamp<int64_t>(Transforms, 1, Forced));
   return AutoWaterfallThreads(Transforms, NFFT);
+}
+
+void RunOnThreads(int32_t Threads, const std::function<void()> &Work) {
+  std::vector<std::thread> Workers;
+  struct TJoin {
+    std::vector<std::thread> &W;
+    ~TJoin() {
+      for (std::thread &T : W)
+        if (T.joinable())
+          T.join();
+    }
+  } Join{Workers};
+  try {
+    Workers.reserve(static_cast<size_t>(std::max(Threads - 1, 0)));
+    for (int32_t T = 1; T < Threads; ++T)
+      Workers.emplace_back(Work);
+  } catch (...) {
+    // No more threads to be had: the pieces go to those there are.
+  }
+  Work();
 }
 
 void SetWaterfallThreads(int32_t Count) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -104,3 +105,7 @@ void SetWaterfallThreads(int32_t Count);
 int32_t WaterfallThreadsFor(int64_t Transforms, int32_t NFFT);
 // The thread count an automatic choice would give a call of Transforms transforms of NFFT points.
 int32_t AutoWaterfallThreads(int64_t Transforms, int32_t NFFT);
+// Runs Work on the calling thread and on up to Threads - 1 worker threads, all joined before
+// the return (fewer when the system gives no more). Work takes its pieces itself and must not
+// throw.
+void RunOnThreads(int32_t Threads, const std::function<void()> &Work);

@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -378,25 +377,7 @@ void TViewerCore::FillWindowRows(double TLo, double THi) {
   };
   const int32_t Threads = static_cast<int32_t>(
       std::min<int64_t>(Pieces, WaterfallThreadsFor(TotalChunks * std::max(FWFDecimation, 1), FWF_NFFT)));
-  {
-    std::vector<std::thread> Workers;
-    struct TJoin {
-      std::vector<std::thread> &W;
-      ~TJoin() {
-        for (std::thread &T : W)
-          if (T.joinable())
-            T.join();
-      }
-    } Join{Workers};
-    try {
-      Workers.reserve(static_cast<size_t>(std::max(Threads - 1, 0)));
-      for (int32_t T = 1; T < Threads; ++T)
-        Workers.emplace_back(Run);
-    } catch (...) {
-      // No more threads to be had: the pieces go to those there are.
-    }
-    Run();
-  }
+  RunOnThreads(Threads, Run);
 
   // The pieces in order, as reading one after the other would have met them.
   int64_t Count = 0;

@@ -223,6 +223,27 @@ TEST(ViewerPipeline, OnlyTheFirstViewerOfTheProcessSetsTheRootText) {
 
 namespace {
 
+// The reference for a window load: one read and one call per chunk, of a 2 MS/s recording of
+// Total samples.
+std::vector<TSingleArray> RowsOfOneCallPerChunk(const std::string &F, int64_t Total, double TLo, double THi,
+                                                int32_t NFFT, int32_t Decimation, double Overlap) {
+  const TIQSource Src(F, "");
+  const int64_t Chunk = int64_t{NFFT} * Decimation;
+  const int64_t Start = std::llround(TLo * 2e6), End = std::min<int64_t>(std::llround(THi * 2e6), Total);
+  std::vector<TSingleArray> Want;
+  TRowBuffer Rows(2);
+  for (int64_t Pos = Start; Pos + NFFT <= End; Pos += Chunk) {
+    const TComplexArray S = Src.LoadSegment(Pos, static_cast<int32_t>(Chunk));
+    if (static_cast<int64_t>(S.size()) < NFFT)
+      break;
+    int32_t N = 0;
+    ComputeWaterfallRows(S, 2e6, NFFT, Overlap, 1, Rows, N, Decimation);
+    if (N > 0)
+      Want.push_back(Rows[0]);
+  }
+  return Want;
+}
+
 // The window is loaded many chunks at a time; its rows must be those of one call per chunk.
 TEST(ViewerPipeline, BatchedWindowLoadGivesTheRowsOfOneCallPerChunk) {
   TTempDir D;
@@ -245,22 +266,8 @@ TEST(ViewerPipeline, BatchedWindowLoadGivesTheRowsOfOneCallPerChunk) {
     R.C.FWFHistory = 5000;
     R.C.LoadWaterfallWindow(K.TLo, K.THi);
 
-    // The reference: one read and one call per chunk.
-    const TIQSource Src(F, "");
-    const int64_t Chunk = int64_t{K.NFFT} * K.Decimation;
-    const int64_t Start = std::llround(K.TLo * 2e6),
-                  End = std::min<int64_t>(std::llround(K.THi * 2e6), Sec(2.3));
-    std::vector<TSingleArray> Want;
-    TRowBuffer Rows(2);
-    for (int64_t Pos = Start; Pos + K.NFFT <= End; Pos += Chunk) {
-      const TComplexArray S = Src.LoadSegment(Pos, static_cast<int32_t>(Chunk));
-      if (static_cast<int64_t>(S.size()) < K.NFFT)
-        break;
-      int32_t N = 0;
-      ComputeWaterfallRows(S, 2e6, K.NFFT, K.Overlap, 1, Rows, N, K.Decimation);
-      if (N > 0)
-        Want.push_back(Rows[0]);
-    }
+    const std::vector<TSingleArray> Want =
+        RowsOfOneCallPerChunk(F, Sec(2.3), K.TLo, K.THi, K.NFFT, K.Decimation, K.Overlap);
     ASSERT_EQ(R.C.FWFRowCount, static_cast<int32_t>(Want.size()));
     for (size_t I = 0; I < Want.size(); ++I)
       ASSERT_EQ(R.C.FWaterfallBuf[I], Want[I]) << "row " << I;
@@ -281,19 +288,8 @@ TEST(ViewerPipeline, WindowLoadIsTheSameOnEveryThreadCountAndLeavesNoStaleSlots)
   };
   for (const TCase &K : {TCase{0, 10, 0.0, 4096, 1, 5000}, TCase{0, 10, 0.5, 1024, 3, 40},
                          TCase{0.3, 1.7, 0.25, 256, 7, 5000}, TCase{0, 2.3, 0.0, 4096, 8, 140}}) {
-    const TIQSource Src(F, "");
-    const int64_t Chunk = int64_t{K.NFFT} * K.Decimation;
-    const int64_t Start = std::llround(K.TLo * 2e6),
-                  End = std::min<int64_t>(std::llround(K.THi * 2e6), Sec(2.3));
-    std::vector<TSingleArray> Want;
-    TRowBuffer Rows(2);
-    for (int64_t Pos = Start; Pos + K.NFFT <= End; Pos += Chunk) {
-      const TComplexArray S = Src.LoadSegment(Pos, static_cast<int32_t>(Chunk));
-      int32_t N = 0;
-      ComputeWaterfallRows(S, 2e6, K.NFFT, K.Overlap, 1, Rows, N, K.Decimation);
-      if (N > 0)
-        Want.push_back(Rows[0]);
-    }
+    const std::vector<TSingleArray> Want =
+        RowsOfOneCallPerChunk(F, Sec(2.3), K.TLo, K.THi, K.NFFT, K.Decimation, K.Overlap);
     const size_t H = static_cast<size_t>(K.History);
     ASSERT_GT(Want.size(), 2u);
     for (int32_t Threads : {1, 2, 3, 8}) {
