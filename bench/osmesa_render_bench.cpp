@@ -42,6 +42,22 @@ void BM_Frame800x600_Waterfall4096x611(benchmark::State &State) {
 }
 BENCHMARK(BM_Frame800x600_Waterfall4096x611)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The same frame drawn as before the max-hold columns: one texel per bin, minified by the
+// driver's linear filter (which skips most bins). The pair shows what the columns cost.
+void BM_Frame800x600_Waterfall4096x611_BinTexels(benchmark::State &State) {
+  TOSMesaDestroyContext Ctx(800, 600);
+  TGLRenderer R;
+  R.SetColumnMaxHold(false);
+  R.Resize(800, 600);
+  const TDemoFrame D = MakeDemoFrame(WF_NFFT, WF_ROWS);
+  for (auto _ : State) {
+    R.UpdateWaterfallTexture(D.Rows, WF_ROWS, WF_NFFT, D.MinDb, D.MaxDb);
+    R.Render(D.In);
+    Ctx.Finish();
+  }
+}
+BENCHMARK(BM_Frame800x600_Waterfall4096x611_BinTexels)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The frame of a play tick with the ring: one new row coloured and uploaded, then drawn.
 void BM_Frame800x600_Ring4096x611_OneNewRow(benchmark::State &State) {
   TOSMesaDestroyContext Ctx(800, 600);
@@ -57,6 +73,22 @@ void BM_Frame800x600_Ring4096x611_OneNewRow(benchmark::State &State) {
   }
 }
 BENCHMARK(BM_Frame800x600_Ring4096x611_OneNewRow)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Frame800x600_Ring4096x611_OneNewRow_BinTexels(benchmark::State &State) {
+  TOSMesaDestroyContext Ctx(800, 600);
+  TGLRenderer R;
+  R.SetColumnMaxHold(false);
+  R.Resize(800, 600);
+  TDemoRing Ring;
+  R.UpdateWaterfallRing(Ring.D.Rows, Ring.WriteIdx, WF_ROWS, -1, WF_NFFT, Ring.D.MinDb, Ring.D.MaxDb);
+  for (auto _ : State) {
+    Ring.Push();
+    R.UpdateWaterfallRing(Ring.D.Rows, Ring.WriteIdx, WF_ROWS, 1, WF_NFFT, Ring.D.MinDb, Ring.D.MaxDb);
+    R.Render(Ring.D.In);
+    Ctx.Finish();
+  }
+}
+BENCHMARK(BM_Frame800x600_Ring4096x611_OneNewRow_BinTexels)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The texture update alone for one new row: colouring 4096 levels and uploading one row.
 void BM_WaterfallRingUpdate4096x611_OneNewRow(benchmark::State &State) {

@@ -315,24 +315,81 @@ void TGLRenderer::DrawGrid(int32_t ALeft, int32_t ABottom, int32_t AWidth, int32
 }
 
 void TGLRenderer::PrepareStaging(int32_t NFFT, int32_t RowCount, bool &NeedNewTex) {
+  PlanColumns(NFFT);
+  const int32_t TexW = FPoolCols > 0 ? FPoolCols : NFFT;
   // The staging rows start at multiples of 4 bytes because glTexImage2D reads with the default
   // unpack alignment of 4: tightly packed rows would skew the image and make the driver read
-  // past the end of the buffer whenever 3 * NFFT is not a multiple of 4.
-  const int64_t Stride = (int64_t{NFFT} * 3 + 3) / 4 * 4;
-  NeedNewTex = FWaterfallTex == 0 || NFFT != FTexWidth || RowCount != FTexHeight;
-  FTexWidth = NFFT;
+  // past the end of the buffer whenever 3 * width is not a multiple of 4.
+  const int64_t Stride = (int64_t{TexW} * 3 + 3) / 4 * 4;
+  NeedNewTex = FWaterfallTex == 0 || TexW != FTexWidth || RowCount != FTexHeight;
+  FTexWidth = TexW;
   FTexHeight = RowCount;
   FTexData.resize(static_cast<size_t>(Stride * RowCount), 0);
 }
 
-// Colours of one row of levels into staging row TexRow; a row shorter than the texture keeps
-// the texels it had.
+bool TGLRenderer::PlanColumns(int32_t NFFT) {
+  const int32_t Width = std::max(FWfWidth, 0);
+  if (NFFT == FPlanNFFT && Width == FPlanWidth && FView0 == FPlanView0 && FView1 == FPlanView1 &&
+      FColumnMaxHold == FPlanMaxHold)
+    return false;
+  FPlanNFFT = NFFT;
+  FPlanWidth = Width;
+  FPlanView0 = FView0;
+  FPlanView1 = FView1;
+  FPlanMaxHold = FColumnMaxHold;
+  FPoolCols = 0;
+  FColFirst.clear();
+  const double U0 = FView0 * NFFT, Bins = (FView1 - FView0) * NFFT;
+  if (!FColumnMaxHold || Width <= 0 || !(Bins > Width))
+    return true;
+  // Column c spans bin positions U0 + Bins * c / Width onwards and takes the bins whose centres
+  // (k + 0.5) lie in it: every visible bin lands in exactly one column, and a column wider than
+  // a bin always holds at least one centre.
+  FPoolCols = Width;
+  FColFirst.resize(static_cast<size_t>(Width) + 1);
+  for (int32_t C = 0; C <= Width; ++C) {
+    const double Edge = std::ceil(U0 + Bins * C / Width - 0.5);
+    FColFirst[static_cast<size_t>(C)] =
+        static_cast<int32_t>(std::clamp(Edge, 0.0, static_cast<double>(NFFT)));
+  }
+  FPoolRow.resize(static_cast<size_t>(Width));
+  return true;
+}
+
+void TGLRenderer::SetBandView(double S0, double S1) {
+  S0 = std::isfinite(S0) ? std::clamp(S0, 0.0, 1.0) : 0.0;
+  S1 = std::isfinite(S1) ? std::clamp(S1, 0.0, 1.0) : 1.0;
+  if (!(S0 < S1)) {
+    S0 = 0.0;
+    S1 = 1.0;
+  }
+  FView0 = S0;
+  FView1 = S1;
+}
+
+// Colours of one row of levels into staging row TexRow, pooled into the planned columns where
+// there are any; a row shorter than the bins keeps the texels it had.
 void TGLRenderer::ColourRow(const TSingleArray &Row, int32_t TexRow) {
-  if (Row.size() < static_cast<size_t>(FTexWidth))
+  if (Row.size() < static_cast<size_t>(FPlanNFFT))
     return;
   const size_t Stride = static_cast<size_t>(TexStride(FTexWidth));
-  FColours.MapRow(Row.data(), static_cast<size_t>(FTexWidth),
-                  FTexData.data() + static_cast<size_t>(TexRow) * Stride);
+  uint8_t *Out = FTexData.data() + static_cast<size_t>(TexRow) * Stride;
+  if (FPoolCols <= 0) {
+    FColours.MapRow(Row.data(), static_cast<size_t>(FTexWidth), Out);
+    return;
+  }
+  const float *Src = Row.data();
+  for (int32_t C = 0; C < FPoolCols; ++C) {
+    const int32_t A = std::min(FColFirst[static_cast<size_t>(C)], FPlanNFFT - 1);
+    const int32_t B = std::min(std::max(FColFirst[static_cast<size_t>(C) + 1], A + 1), FPlanNFFT);
+    // A level that is no number loses to every other; all of them give the lowest colour, as a
+    // single one would.
+    float M = -std::numeric_limits<float>::infinity();
+    for (int32_t K = A; K < B; ++K)
+      M = Src[K] > M ? Src[K] : M;
+    FPoolRow[static_cast<size_t>(C)] = M;
+  }
+  FColours.MapRow(FPoolRow.data(), static_cast<size_t>(FPoolCols), Out);
 }
 
 void TGLRenderer::UploadWhole(bool NeedNewTex) {
@@ -383,9 +440,11 @@ void TGLRenderer::UpdateWaterfallRing(std::span<const TSingleArray> Ring, int32_
   const int32_t Top = N == H ? static_cast<int32_t>((H - W) % H) : 0;
   auto SlotOf = [&](int64_t I) { return static_cast<size_t>(((W - 1 - I) % H + H) % H); };
 
-  const bool Incremental = N == H && NewRows >= 0 && NewRows < N && FRingSlots == H && FTexWidth == NFFT &&
-                           FTexHeight == N && FColours.IsFor(MinDb, MaxDb) &&
-                           (int64_t{FRingWriteIdx} + NewRows) % H == W && (!GLReady || FWaterfallTex != 0);
+  const bool SamePlan = !PlanColumns(NFFT);
+  const bool Incremental = N == H && NewRows >= 0 && NewRows < N && FRingSlots == H && SamePlan &&
+                           FTexWidth == (FPoolCols > 0 ? FPoolCols : NFFT) && FTexHeight == N &&
+                           FColours.IsFor(MinDb, MaxDb) && (int64_t{FRingWriteIdx} + NewRows) % H == W &&
+                           (!GLReady || FWaterfallTex != 0);
   if (!Incremental) {
     bool NeedNewTex = false;
     PrepareStaging(NFFT, N, NeedNewTex);
@@ -432,14 +491,17 @@ void TGLRenderer::DrawWaterfallRegion() {
   // keeps the coordinates small, where floats are finest.
   const int32_t Shift = 2 * FTexTopRow > FTexHeight ? FTexTopRow - FTexHeight : FTexTopRow;
   const float T0 = Shift == 0 ? 0.0f : static_cast<float>(Shift) / static_cast<float>(FTexHeight);
+  // Pooled columns already are the view; a texture of bins shows the view's part of it.
+  const float S0 = FPoolCols > 0 ? 0.0f : static_cast<float>(FView0);
+  const float S1 = FPoolCols > 0 ? 1.0f : static_cast<float>(FView1);
   GL.glBegin(GL_QUADS);
-  GL.glTexCoord2f(0.0f, T0 + 1.0f);
+  GL.glTexCoord2f(S0, T0 + 1.0f);
   GL.glVertex2f(L, B);
-  GL.glTexCoord2f(1.0f, T0 + 1.0f);
+  GL.glTexCoord2f(S1, T0 + 1.0f);
   GL.glVertex2f(R, B);
-  GL.glTexCoord2f(1.0f, T0);
+  GL.glTexCoord2f(S1, T0);
   GL.glVertex2f(R, T);
-  GL.glTexCoord2f(0.0f, T0);
+  GL.glTexCoord2f(S0, T0);
   GL.glVertex2f(L, T);
   GL.glEnd();
   GL.glDisable(GL_TEXTURE_2D);

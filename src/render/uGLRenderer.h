@@ -71,6 +71,11 @@ public:
   // them as the waterfall texture: row 0 along the top edge, bin 0 at the left. Rows that
   // are missing or shorter than NFFT keep their previous texels. RowCount <= 0 or NFFT <= 0
   // changes nothing. Needs the renderer's context current.
+  // Where the visible bins outnumber the waterfall's pixel columns, the texture holds one texel
+  // per column, the strongest level of the bins whose centres fall in that column: filtering
+  // thousands of bins down to a few hundred pixels would sample two bins per pixel and drop the
+  // rest, narrow carriers included. Otherwise it holds one texel per bin. The columns follow the
+  // layout of the latest Resize and the band view, so call Resize first.
   void UpdateWaterfallTexture(std::span<const TSingleArray> Rows, int32_t RowCount, int32_t NFFT, float MinDb,
                               float MaxDb);
 
@@ -93,6 +98,18 @@ public:
   void UpdateWaterfallRing(std::span<const TSingleArray> Ring, int32_t WriteIdx, int32_t RowCount,
                            int32_t NewRows, int32_t NFFT, float MinDb, float MaxDb);
 
+  // The part of the band the waterfall shows, as fractions of the whole span (0 = the lowest
+  // frequency, 1 = the highest); clamped into 0..1, an empty or inverted view shows the whole
+  // band. Takes effect at the next texture update, which rebuilds the columns when they change.
+  void SetBandView(double S0, double S1);
+  double BandViewLo() const { return FView0; }
+  double BandViewHi() const { return FView1; }
+  // Off: one texel per bin whatever the width, minified by the driver's linear filter (the
+  // drawing before the columns; kept for comparisons). On by default.
+  void SetColumnMaxHold(bool On) { FColumnMaxHold = On; }
+  // Columns the texture pools into; 0 while it holds one texel per bin.
+  int32_t PooledColumns() const { return FPoolCols; }
+
   // Draws one frame (no buffer swap). Returns at once when glViewport is not loaded.
   void Render(const TFloatArray &Freqs, const TFloatArray &PSD_DB, double MinDb, double MaxDb, double FreqLo,
               double FreqHi, double CenterFreqHz, double SampleRateHz, double PlayPosSec, double FileDurSec,
@@ -113,6 +130,7 @@ public:
   TPixelRect PsdRect() const { return {FPsdLeft, FPsdBottom, FPsdWidth, FPsdHeight}; }
   TPixelRect WfRect() const { return {FWfLeft, FWfBottom, FWfWidth, FWfHeight}; }
   GLuint WaterfallTex() const { return FWaterfallTex; }
+  // Texels across: the bins, or the pooled columns (PooledColumns).
   int32_t TexWidth() const { return FTexWidth; }
   int32_t TexHeight() const { return FTexHeight; }
   // RGB staging bytes; each texture row starts at a multiple of 4 bytes (the default unpack
@@ -127,6 +145,8 @@ private:
   void PrepareStaging(int32_t NFFT, int32_t RowCount, bool &NeedNewTex);
   void UploadWhole(bool NeedNewTex);
   void ColourRow(const TSingleArray &Row, int32_t TexRow);
+  // Settles the texture's columns for NFFT bins; true when they differ from the previous plan.
+  bool PlanColumns(int32_t NFFT);
   void DrawPSDRegion(const TFloatArray &Freqs, const TFloatArray &PSD_DB, double MinDb, double MaxDb,
                      double FreqLo, double FreqHi);
   void DrawGrid(int32_t ALeft, int32_t ABottom, int32_t AWidth, int32_t AHeight, double XMin, double XMax,
@@ -149,6 +169,15 @@ private:
   std::vector<uint8_t> FTexData;
   int32_t FTexTopRow = 0;
   TDbColorTable FColours;
+  // Column plan: FPoolCols columns (0: one texel per bin); column c pools bins FColFirst[c] ..
+  // FColFirst[c + 1] - 1. Planned for FPlanNFFT bins, the view and the waterfall width.
+  bool FColumnMaxHold = true;
+  double FView0 = 0.0, FView1 = 1.0;
+  int32_t FPoolCols = 0, FPlanNFFT = 0, FPlanWidth = 0;
+  double FPlanView0 = 0.0, FPlanView1 = 1.0;
+  bool FPlanMaxHold = true;
+  std::vector<int32_t> FColFirst;
+  std::vector<float> FPoolRow;
   // What the texture holds after UpdateWaterfallRing; FRingSlots 0 when it holds something else.
   int32_t FRingSlots = 0, FRingWriteIdx = 0;
   int32_t FPsdLeft = 0, FPsdBottom = 0, FPsdWidth = 0, FPsdHeight = 0;

@@ -25,6 +25,22 @@ int32_t ThumbnailSampleCount(double SampleRate, int64_t Total) {
   return static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(C), Total));
 }
 
+// Bins or rows First .. Last of N for cell X of Cells. Where there are more of them than cells,
+// each cell takes its share (every one lands in exactly one cell, so a narrow carrier or a
+// short burst is never skipped); otherwise the one the cell starts on.
+void CellRange(int64_t X, int64_t Cells, int64_t N, int64_t &First, int64_t &Last) {
+  First = std::min(X * N / Cells, N - 1);
+  Last = std::max(First, std::min((X + 1) * N / Cells, N) - 1);
+}
+
+// The strongest level of V[First .. Last]; a level that is no number loses to every other.
+template <class TArr> double MaxOf(const TArr &V, int64_t First, int64_t Last) {
+  double M = -INFINITY;
+  for (int64_t I = First; I <= Last; ++I)
+    M = V[static_cast<size_t>(I)] > M ? V[static_cast<size_t>(I)] : M;
+  return M;
+}
+
 void PutPixel(uint8_t *P, TRGB C) {
   P[0] = C.B;
   P[1] = C.G;
@@ -103,8 +119,9 @@ void PaintThumbnail(const TThumbnailSpectra &S, int32_t Width, int32_t Height, u
   const int64_t NLevels = static_cast<int64_t>(S.PsdDb.size());
   if (NLevels > 0) {
     for (int32_t X = 0; X < Width; ++X) {
-      const int64_t Bin = std::min<int64_t>(static_cast<int64_t>(X) * NLevels / Width, NLevels - 1);
-      const double V = S.PsdDb[static_cast<size_t>(Bin)];
+      int64_t First = 0, Last = 0;
+      CellRange(X, Width, NLevels, First, Last);
+      const double V = MaxOf(S.PsdDb, First, Last);
       double T = (V - THUMB_MIN_DB) / (static_cast<double>(THUMB_MAX_DB) - THUMB_MIN_DB);
       if (!(T > 0.0)) // a level that is no number draws as the lowest
         T = 0.0;
@@ -119,17 +136,27 @@ void PaintThumbnail(const TThumbnailSpectra &S, int32_t Width, int32_t Height, u
   const int64_t RowCount = std::min<int64_t>(S.RowCount, static_cast<int64_t>(S.Rows.size()));
   if (RowCount <= 0)
     return;
+  // The strongest level of the rows and bins each pixel covers: rows are pooled first into
+  // one line of levels per scan line, then bins into columns.
+  std::vector<float> Pooled;
   for (int32_t Y = 0; Y < WfH; ++Y) {
-    const int64_t I = std::min<int64_t>(static_cast<int64_t>(Y) * RowCount / WfH, RowCount - 1);
-    const TSingleArray &Row = S.Rows[static_cast<size_t>(I)];
-    const int64_t Len = static_cast<int64_t>(Row.size());
+    int64_t R0 = 0, R1 = 0;
+    CellRange(Y, WfH, RowCount, R0, R1);
+    const int64_t Len = static_cast<int64_t>(S.Rows[static_cast<size_t>(R0)].size());
     if (Len == 0)
       continue;
+    Pooled.assign(S.Rows[static_cast<size_t>(R0)].begin(), S.Rows[static_cast<size_t>(R0)].end());
+    for (int64_t I = R0 + 1; I <= R1; ++I) {
+      const TSingleArray &Row = S.Rows[static_cast<size_t>(I)];
+      for (size_t K = 0; K < Pooled.size() && K < Row.size(); ++K)
+        Pooled[K] = Row[K] > Pooled[K] || std::isnan(Pooled[K]) ? Row[K] : Pooled[K];
+    }
     uint8_t *Line = Pixels + static_cast<int64_t>(Y) * Stride;
     for (int32_t X = 0; X < Width; ++X) {
-      const int64_t Bin = std::min<int64_t>(Len * X / Width, Len - 1);
+      int64_t First = 0, Last = 0;
+      CellRange(X, Width, Len, First, Last);
       PutPixel(Line + 3 * static_cast<int64_t>(X),
-               MapDbToColor(Row[static_cast<size_t>(Bin)], THUMB_MIN_DB, THUMB_MAX_DB));
+               MapDbToColor(static_cast<float>(MaxOf(Pooled, First, Last)), THUMB_MIN_DB, THUMB_MAX_DB));
     }
   }
 }

@@ -130,10 +130,17 @@ TEST(OffscreenFrame, WaterfallOrientationAndFilters) {
   EXPECT_TRUE(Is(Ctx.Pixel(W.Left + 49, W.Bottom + 40), Top));          // sharp texel border
   EXPECT_TRUE(Is(Ctx.Pixel(W.Left + 50, W.Bottom + 40), Mid));
 
-  // Minified (800 bins on 200 pixels, alternating levels): linear filtering blends them.
+  // Minified (800 bins on 200 pixels, alternating levels): every pixel column shows the
+  // strongest of its four bins; with the columns off the linear filter blends neighbours.
   TRowBuffer Fine(2, TSingleArray(800));
   for (size_t c = 0; c < 800; ++c)
     Fine[0][c] = Fine[1][c] = (c % 2) ? 45.f : -10.f;
+  R.UpdateWaterfallTexture(Fine, 2, 800, -10, 45);
+  R.Render(Plain());
+  Ctx.Finish();
+  for (int X = W.Left; X < W.Left + W.Width; ++X)
+    ASSERT_TRUE(Is(Ctx.Pixel(X, W.Bottom + 30), Top)) << X;
+  R.SetColumnMaxHold(false);
   R.UpdateWaterfallTexture(Fine, 2, 800, -10, 45);
   R.Render(Plain());
   Ctx.Finish();
@@ -142,6 +149,36 @@ TEST(OffscreenFrame, WaterfallOrientationAndFilters) {
   EXPECT_FALSE(Is(P, Bot));
   EXPECT_GT(P.G, Bot.G + 40);
   EXPECT_LT(P.G, Top.G - 40);
+}
+
+// The viewer's size: a steady carrier three bins wide at 55 dB over a noise floor, 4096 bins on
+// 680 pixels, shows at full level in the drawn waterfall wherever its bins fall.
+TEST(OffscreenFrame, NarrowCarrierIsVisibleInTheWaterfall) {
+  TOSMesaDestroyContext Ctx(800, 600);
+  TGLRenderer R;
+  R.Resize(800, 600);
+  const TPixelRect W = R.WfRect();
+  const TRGB Top = MapDbToColor(45, -10, 45);
+  for (int Start = 2000; Start < 2007; ++Start) {
+    TRowBuffer Rows(611, TSingleArray(4096));
+    for (size_t r = 0; r < Rows.size(); ++r)
+      for (size_t c = 0; c < 4096; ++c)
+        Rows[r][c] = static_cast<float>((r * 7 + c * 13) % 11) - 5.0f; // -5 .. 5 dB
+    for (auto &Row : Rows)
+      for (int c = Start; c < Start + 3; ++c)
+        Row[static_cast<size_t>(c)] = 55.0f;
+    R.UpdateWaterfallTexture(Rows, 611, 4096, -10, 45);
+    R.Render(Plain());
+    Ctx.Finish();
+    int Bright = 0;
+    for (int X = W.Left; X < W.Left + W.Width; ++X) {
+      const TRGBA8 P = Ctx.Pixel(X, W.Bottom + W.Height / 2);
+      Bright +=
+          (std::abs(P.R - Top.R) <= 1 && std::abs(P.G - Top.G) <= 1 && std::abs(P.B - Top.B) <= 1) ? 1 : 0;
+    }
+    EXPECT_GE(Bright, 1) << "carrier at bin " << Start;
+    EXPECT_LE(Bright, 2) << "carrier at bin " << Start;
+  }
 }
 
 TEST(OffscreenFrame, WidthNotAMultipleOfFourStaysStraight) {

@@ -167,6 +167,42 @@ TEST(Thumbnail, BarsAndWaterfallLayout) {
   }
 }
 
+// More bins than columns and more rows than scan lines: a carrier one bin wide and a burst one
+// row long show at full level wherever they fall, in exactly one column (or scan line) near
+// their place.
+TEST(Thumbnail, NarrowCarrierAndShortBurstAreKept) {
+  const int32_t W = 97, H = 61, PsdH = 24, WfH = 37;
+  for (const int32_t Bin : {0, 5, 6, 7, 500, 1023}) {
+    TThumbnailSpectra S;
+    S.PsdDb.assign(1024, -5.0);
+    S.PsdDb[static_cast<size_t>(Bin)] = 55.0;
+    const int32_t WfBin = Bin / 4, BurstRow = Bin % 61;
+    S.Rows.assign(61, TSingleArray(256, -5.0f));
+    for (auto &Row : S.Rows)
+      Row[static_cast<size_t>(WfBin)] = 55.0f;                // steady carrier
+    S.Rows[static_cast<size_t>(BurstRow)].assign(256, 50.0f); // one row of burst across the band
+    S.RowCount = 61;
+    std::vector<uint8_t> P(static_cast<size_t>(ThumbnailStride(W) * H), 0);
+    PaintThumbnail(S, W, H, P.data());
+    std::vector<int32_t> BarCols, WfCols, BurstLines;
+    for (int32_t X = 0; X < W; ++X) {
+      if (PixelAt(P, W, WfH + PsdH - 1, X) == Colour(55))
+        BarCols.push_back(X);
+      if (PixelAt(P, W, 0, X) == Colour(55) || PixelAt(P, W, WfH - 1, X) == Colour(55))
+        WfCols.push_back(X);
+    }
+    for (int32_t Y = 0; Y < WfH; ++Y)
+      if (PixelAt(P, W, Y, (WfCols.empty() ? 0 : WfCols[0]) == 0 ? 1 : 0) == Colour(50))
+        BurstLines.push_back(Y);
+    ASSERT_EQ(BarCols.size(), 1u) << "bin " << Bin;
+    EXPECT_LE(std::abs(BarCols[0] - Bin * W / 1024), 1) << "bin " << Bin;
+    ASSERT_GE(WfCols.size(), 1u) << "bin " << WfBin;
+    EXPECT_LE(std::abs(WfCols[0] - WfBin * W / 256), 1) << "bin " << WfBin;
+    ASSERT_EQ(BurstLines.size(), 1u) << "row " << BurstRow;
+    EXPECT_LE(std::abs(BurstLines[0] - BurstRow * WfH / 61), 1) << "row " << BurstRow;
+  }
+}
+
 TEST(Thumbnail, NoRowsLeavesWaterfallBackground) {
   TThumbnailSpectra S;
   S.PsdDb = {0.0};
@@ -250,8 +286,9 @@ TEST(Thumbnail, ToneShowsAtItsColumn) {
   for (int32_t X = 1; X < W; ++X)
     if (BarHeight(X) > BarHeight(Tallest))
       Tallest = X;
-  EXPECT_EQ(Tallest, 100); // 640 * 160 / 1024
-  EXPECT_EQ(BarHeight(Tallest), PsdH);
+  // 640 * 160 / 1024; the column before holds the tone's lower neighbour bin, also at full height.
+  EXPECT_NEAR(Tallest, 100, 1);
+  EXPECT_EQ(BarHeight(100), PsdH);
   EXPECT_LT(BarHeight(20), PsdH / 2);
   // The waterfall is bright at the tone (about 41 dB in 256-point frames) and at the bottom
   // colour away from it, on every scan line.
@@ -274,9 +311,8 @@ TEST(Thumbnail, SameBytesOnEveryBuild) {
   const struct {
     int32_t W, H;
     uint64_t Hash;
-  } Cases[] = {{16, 16, 5745952023391565917ull},
-               {97, 61, 18013286691830404274ull},
-               {256, 192, 12285097927296658899ull}};
+  } Cases[] = {
+      {16, 16, 16372547314093992340ull}, {97, 61, 10235854591829235ull}, {256, 192, 8315090306031685493ull}};
   for (const auto &C : Cases) {
     std::vector<uint8_t> P;
     ASSERT_TRUE(GenerateThumbnailPixels(F, C.W, C.H, P));

@@ -23,7 +23,8 @@ TEST(ViewerOffscreen, OpenDrawsTheFirstFrameAndTicksDrawMore) {
   R.Open(F);
   EXPECT_EQ(R.P.Presents, 1);
   EXPECT_EQ(Renderer.Width(), 640);
-  EXPECT_EQ(Renderer.TexWidth(), 4096);
+  EXPECT_EQ(Renderer.TexWidth(), 520); // 4096 bins pooled into the 520 waterfall columns
+  EXPECT_EQ(Renderer.PooledColumns(), 520);
   EXPECT_EQ(Renderer.TexHeight(), R.C.FWFRowCount);
   // The newest row (top of the texture) is silence, the oldest (bottom) holds the tone.
   const auto &Tex = Renderer.TexData();
