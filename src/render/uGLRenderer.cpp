@@ -250,6 +250,18 @@ double RoundGridStep(double Step, double Range, bool Hundredths) {
 }
 } // namespace
 
+int32_t StepDecimals(double Step) {
+  Step = std::fabs(Step);
+  if (!(Step > 0.0) || !std::isfinite(Step))
+    return 0;
+  for (int32_t D = 0; D < MAX_STEP_DECIMALS; ++D) {
+    const double X = Step * std::pow(10.0, D);
+    if (std::fabs(X - std::nearbyint(X)) <= 1e-6 * X)
+      return D;
+  }
+  return MAX_STEP_DECIMALS;
+}
+
 void TGLRenderer::DrawGrid(int32_t ALeft, int32_t ABottom, int32_t AWidth, int32_t AHeight, double XMin,
                            double XMax, double YMin, double YMax) {
   const float LabR = 0.804f, LabG = 0.839f, LabB = 0.957f;
@@ -273,7 +285,9 @@ void TGLRenderer::DrawGrid(int32_t ALeft, int32_t ABottom, int32_t AWidth, int32
       Line(static_cast<float>(Px), static_cast<float>(ABottom), static_cast<float>(Px),
            static_cast<float>(ABottom - 4));
       const double A = std::fabs(V);
-      const std::string Lab = A < 0.001 ? "0" : A >= 1000.0 ? Fmtf(V, 0) : A >= 1.0 ? Fmtf(V, 1) : Fmtf(V, 2);
+      const int32_t Base = A >= 1000.0 ? 0 : A >= 1.0 ? 1 : 2;
+      const std::string Lab =
+          A < std::min(0.001, Step * 0.5) ? "0" : Fmtf(V, std::max(Base, StepDecimals(Step)));
       DrawTextAt(ClampI(Px - TextW(Lab) / 2), ABottom - FONT_H - 4, Lab, LabR, LabG, LabB);
       const double Next = V + Step;
       if (Next == V)

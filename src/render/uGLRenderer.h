@@ -50,6 +50,12 @@ struct TFrameInputs {
 // MapDbToColor of uColormap, evaluated in line: the same bytes.
 TRGB MapDbToColorInline(float Db, float MinDb, float MaxDb);
 
+// Decimals that write every multiple of Step exactly (0.2 -> 1, 0.025 -> 3, 5 -> 0), at most
+// MAX_STEP_DECIMALS: frequency labels carry at least these, so neighbouring lines never read
+// the same however narrow the span.
+inline constexpr int32_t MAX_STEP_DECIMALS = 6;
+int32_t StepDecimals(double Step);
+
 // Integer rectangle in renderer pixels, origin bottom-left, y up.
 struct TPixelRect {
   int32_t Left = 0, Bottom = 0, Width = 0, Height = 0;

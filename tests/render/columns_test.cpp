@@ -1,6 +1,6 @@
 // The waterfall texture keeps the strongest bin of every pixel column: against a reference that
 // assigns each bin to the column under its centre, for the whole band and for band views, on the
-// whole-image and the ring path.
+// whole-image and the ring path; and frequency labels that tell neighbouring lines apart.
 #include "render/uColormap.h"
 #include "render/uGLRenderer.h"
 
@@ -188,6 +188,14 @@ TEST(WaterfallColumns, RingRebuildsWhenTheColumnsChange) {
   R.UpdateWaterfallRing(Ring, 1, 5, 0, 2048, -10, 45);
   EXPECT_EQ(Fake().Uploads.size(), Uploads + 3); // and the one of Whole
   EXPECT_EQ(R.TexWidth(), 580);
+}
+
+TEST(GridLabels, StepDecimals) {
+  const std::pair<double, int> Cases[] = {{5, 0},       {0.2, 1},   {0.4, 1},  {0.02, 2},
+                                          {0.025, 3},   {0.005, 3}, {1e-4, 4}, {-0.2, 1},
+                                          {1.0 / 3, 6}, {0, 0},     {NAN, 0},  {1e-9, 6}};
+  for (const auto &[Step, Want] : Cases)
+    EXPECT_EQ(StepDecimals(Step), Want) << Step;
 }
 
 } // namespace

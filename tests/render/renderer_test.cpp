@@ -251,7 +251,7 @@ std::map<int, std::string> FreqGrid(TFixture &F, double LoHz, double HiHz) {
     const int Px = static_cast<int>(L[0].X);
     // The label is centred under the line; read wide enough and trim.
     std::string S;
-    for (int Len = 1; Len <= 6; ++Len) {
+    for (int Len = 1; Len <= 12; ++Len) {
       const std::string T = ReadText(Lab, Px - Len * FONT_W / 2, P.Bottom - FONT_H - 4, Len);
       if (T.find(' ') == std::string::npos && T.find('~') == std::string::npos)
         S = T;
@@ -277,12 +277,38 @@ TEST(RendererGrid, FrequencyLinesAndLabels) {
     EXPECT_EQ(G.at(112 + 68), "0.20");
   }
   {
-    TFixture F(520, 600); // 400-pixel plot: n = 5, step 0.2 MHz from 2400 MHz
-    const auto G = FreqGrid(F, 2400e6, 2401e6);
-    std::vector<std::string> Labels;
-    for (const auto &[X, S] : G)
-      Labels.push_back(S);
-    EXPECT_EQ(Labels, (std::vector<std::string>{"2400", "2400", "2400", "2401", "2401", "2401"}));
+    // Labels carry the decimals their step needs, so neighbours never read the same.
+    const struct {
+      int W;
+      double Lo, Hi;
+      std::vector<std::string> Want;
+    } Spans[] = {
+        // 400-pixel plot: n = 5, step 0.2 MHz from 2400 MHz
+        {520, 2400e6, 2401e6, {"2400.0", "2400.2", "2400.4", "2400.6", "2400.8", "2401.0"}},
+        // 200 kHz around 100 MHz, 680 pixels: step 0.025 -> 0.02
+        {800,
+         99.9e6,
+         100.1e6,
+         {"99.90", "99.92", "99.94", "99.96", "99.98", "100.00", "100.02", "100.04", "100.06", "100.08",
+          "100.10"}},
+        // 20 kHz: the hundredths round to nothing, a quarter of the span (5 kHz) is the step (the
+        // sums of the steps overshoot the upper end by a rounding error, so it gets no line)
+        {800, 99.99e6, 100.01e6, {"99.990", "99.995", "100.000", "100.005"}},
+        // 2 kHz around 0 Hz: steps below a kHz are not mistaken for zero
+        {800, -1e3, 1e3, {"-0.0010", "-0.0005", "0", "0.0005", "0.0010"}},
+        // 2 MHz around 433.92 MHz keeps one decimal
+        {800,
+         432.92e6,
+         434.92e6,
+         {"433.0", "433.2", "433.4", "433.6", "433.8", "434.0", "434.2", "434.4", "434.6", "434.8"}},
+    };
+    for (const auto &Sp : Spans) {
+      TFixture F(Sp.W, 600);
+      std::vector<std::string> Labels;
+      for (const auto &[X, S] : FreqGrid(F, Sp.Lo, Sp.Hi))
+        Labels.push_back(S);
+      EXPECT_EQ(Labels, Sp.Want) << Sp.Lo << ".." << Sp.Hi;
+    }
   }
 }
 
