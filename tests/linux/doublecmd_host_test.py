@@ -4,7 +4,9 @@
 the viewer with the host still running, Quick View on and off, a resized viewer redraws at its new
 size, playing advances the status line and keeps real time at 20 MS/s. Prints the timings.
 
-usage: doublecmd_host_test.py --build build/linux [--demo out.png]
+usage: doublecmd_host_test.py --build build/linux [--demo out.png [--file RECORDING]]
+With --demo it only opens the recording (the demo recording unless --file names one), plays it
+and after 1.5 s writes a screenshot of the viewer window.
 Exit 77 (skipped) when the host or its drivers are not installed."""
 
 import argparse
@@ -15,6 +17,7 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # nothing left behind in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import numpy as np  # noqa: E402
@@ -103,7 +106,8 @@ def open_viewer(host):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
-    ap.add_argument("--demo", help="only open the demo recording and write this screenshot")
+    ap.add_argument("--demo", help="only open a recording, play it and write this screenshot")
+    ap.add_argument("--file", help="the recording --demo opens")
     args = ap.parse_args()
     missing = dchost.missing_tools()
     if missing:
@@ -117,7 +121,8 @@ def main():
         rec = make_recordings(args.build, tmp)
         run = Run(args.build, tmp)
         x = dchost.Xvfb()
-        host = dchost.Host(plugin, os.path.join(rec, "demo.cs16"), x.display, os.path.join(tmp, "notes.log"))
+        first = os.path.abspath(args.file) if args.demo and args.file else os.path.join(rec, "demo.cs16")
+        host = dchost.Host(plugin, first, x.display, os.path.join(tmp, "notes.log"))
 
         # Viewer (F3): the frame on the screen is the renderer's frame.
         viewer, first_ms = open_viewer(host)
@@ -127,6 +132,9 @@ def main():
                 raise RuntimeError("no viewer window")
             host.xdo("windowsize", "--sync", viewer, "1000", "700")
             host.settle()
+            fx, fy, _, _, _ = host.frame()
+            host.click(fx + 44, fy - 16)
+            time.sleep(1.5)  # the picture is taken while it plays
             host.screenshot().crop(screen_box(host, viewer)).save(args.demo)
             print(f"demo: screenshot written to {args.demo}")
             return 0 if not failures else 1
