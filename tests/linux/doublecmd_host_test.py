@@ -92,15 +92,20 @@ def make_recordings(build, tmp):
 def open_viewer(host):
     before = host.count("first_frame_ms")
     host.focus(host.main)
+    t_key = time.monotonic()  # the clock the plug-in's steady clock reads too
     host.key("F3")
     ms = host.wait_note("first_frame_ms", before, 30)
+    at = host.last("first_frame_at")
+    key_ms = (float(at) - t_key) * 1000 if ms and at else None
+    if key_ms is not None:
+        print(f"timing: F3 to first frame {key_ms:.0f} ms (ListLoad to first frame {float(ms):.0f} ms)")
     viewer = host.wait_window(".", 10, exclude=(host.main,))  # its title is the file's path
     if viewer:
         # No window manager places it: put it where the whole of it is on the screen.
         host.xdo("windowmove", "--sync", viewer, "0", "0", check=False)
         host.xdo("windowsize", "--sync", viewer, "900", "640", check=False)
     host.settle()
-    return viewer, float(ms) if ms else None
+    return viewer, key_ms
 
 
 def main():
@@ -147,9 +152,28 @@ def main():
         bg = tuple(int(c) for c in np.unique(ref.reshape(-1, 3), axis=0, return_counts=True)[0][
             np.argmax(np.unique(ref.reshape(-1, 3), axis=0, return_counts=True)[1])])
         ratio = first_ms / 1000.0 / render_s
-        print(f"timing: open to first frame in the host {first_ms:.0f} ms, zembrola render {render_s * 1000:.0f} ms "
-              f"(x{ratio:.2f})")
+        print(f"timing: F3 to first frame in the host {first_ms:.0f} ms, zembrola render of the same file and "
+              f"size {render_s * 1000:.0f} ms (x{ratio:.2f})")
         check(ratio <= FIRST_FRAME_LIMIT, f"open to first frame within {FIRST_FRAME_LIMIT}x zembrola render")
+
+        # The mouse over the PSD shows the frequency readout; the settings dialog opens and cancels.
+        x0, y0, w0, h0, _ = fr
+        readout_box = (x0 + w0 - 154, y0 + h0 + 26, x0 + w0, y0 + h0 + 48)
+        empty = np.asarray(host.screenshot().crop(readout_box))
+        host.xdo("mousemove", "--sync", str(x0 + w0 // 2), str(y0 + h0 // 4))
+        time.sleep(0.5)
+        shown = np.asarray(host.screenshot().crop(readout_box))
+        host.xdo("mousemove", "--sync", "5", "1000")
+        check(np.any(empty != shown), "the mouse over the plot shows the frequency readout")
+        host.click(x0 + 415, y0 - 16)
+        dlg = host.wait_window("Zembrola Settings", 10)
+        if dlg:
+            host.focus(dlg)
+            host.key("Escape")
+            time.sleep(0.5)
+        check(dlg is not None and dlg not in host.windows(".") and host.alive(),
+              "Settings opens the settings dialog, Escape cancels it")
+        host.settle()
 
         # A resized viewer draws a frame of its new size.
         host.xdo("windowsize", "--sync", viewer, "1000", "760")
