@@ -74,10 +74,12 @@ def make_recordings(build, tmp):
                    capture_output=True)
     rec = os.path.join(tmp, "rec")
     os.makedirs(rec)
-    # In name order: demo.cs16, demo.cs8 (the next file), demo.txt (their sidecar), fast.cs8, fast.txt.
+    # In name order: demo.cs16, demo.cs8 (the next file), demo.raw (empty: nothing to show),
+    # demo.txt (the sidecar of the first two), fast.cs8, fast.txt.
     shutil.copy(os.path.join(gen, "demo_int16.cs16"), os.path.join(rec, "demo.cs16"))
     shutil.copy(os.path.join(gen, "demo_int8.cs8"), os.path.join(rec, "demo.cs8"))
     shutil.copy(os.path.join(gen, "demo_int16.txt"), os.path.join(rec, "demo.txt"))
+    open(os.path.join(rec, "demo.raw"), "wb").close()
     # 20 MS/s for 1.5 s: the 2 MS/s recording five times over, announced at ten times its rate.
     with open(os.path.join(gen, "demo_int8.cs8"), "rb") as f:
         body = f.read()
@@ -212,6 +214,18 @@ def main():
         else:
             detail = f"opened {nxt}"
         check(ok3, f"N shows the next recording ({detail})")
+
+        # N onto a file the plug-in cannot show: it refuses, the host shows it otherwise; P comes back.
+        opens = host.count("open")
+        host.key("n")
+        time.sleep(2.0)
+        check(host.count("open") == opens and host.alive() and colour_count(host.screenshot(), bg) == 0,
+              "N onto an empty file: refused, none of the old frame left, host running")
+        host.focus(viewer)
+        host.key("p")
+        back = host.wait_note("open", opens, 20)
+        host.settle()
+        check(back is not None and back.endswith("demo.cs8"), f"P shows the recording again ({back})")
 
         # Escape closes the viewer and leaves nothing of it; the host keeps running.
         check(colour_count(host.screenshot(), bg) > 0, f"the frame's background {bg} is on the screen")
