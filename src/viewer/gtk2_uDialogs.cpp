@@ -43,11 +43,13 @@ bool RunSettingsDialog(GtkWidget *Root, TSettingsTexts &Texts) {
   }
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(Dlg))), Table, TRUE, TRUE, 0);
   gtk_widget_show_all(Dlg);
+  g_object_ref(Dlg); // still ours to read and destroy if something destroys it meanwhile
   const bool Ok = gtk_dialog_run(GTK_DIALOG(Dlg)) == GTK_RESPONSE_OK;
   if (Ok)
     for (int32_t F = 0; F < sfCount; ++F)
       Texts[static_cast<size_t>(F)] = gtk_entry_get_text(GTK_ENTRY(Edits[F]));
   gtk_widget_destroy(Dlg);
+  g_object_unref(Dlg);
   return Ok;
 }
 
@@ -89,6 +91,8 @@ void RunLegendDialog(GtkWidget *Root, const TViewerCore &Core) {
   gtk_container_set_border_width(GTK_CONTAINER(Scroll), 8);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(Dlg))), Scroll, TRUE, TRUE, 0);
   gtk_widget_show_all(Dlg);
+  g_object_ref(Dlg);
   gtk_dialog_run(GTK_DIALOG(Dlg));
   gtk_widget_destroy(Dlg);
+  g_object_unref(Dlg);
 }

@@ -467,6 +467,13 @@ void TGtkViewer::OnDestroy(GtkWidget *, gpointer Self) {
   // The host destroys the viewer's widgets (itself or through ListCloseWindow): the viewer goes
   // with them, while the children still exist.
   auto *V = static_cast<TGtkViewer *>(Self);
+  if (V->FInDialog) {
+    // A dialog of this viewer still runs its loop further up the stack: the viewer goes when
+    // it returns.
+    V->FDeletePending = true;
+    V->FDestroyed = true;
+    return;
+  }
   Guard("destroy", [V] { delete V; });
 }
 
@@ -525,6 +532,8 @@ void TGtkViewer::OnButtonClicked(GtkButton *Btn, gpointer Self) {
   auto *V = static_cast<TGtkViewer *>(Self);
   const auto B = static_cast<TViewerButton>(GPOINTER_TO_INT(g_object_get_data(G_OBJECT(Btn), "zb-button")));
   Guard("HandleCommand", [&] { V->OnButton(B); });
+  if (V->FDeletePending)
+    Guard("destroy", [V] { delete V; });
 }
 
 void TGtkViewer::OnButton(TViewerButton B) {
@@ -538,14 +547,19 @@ void TGtkViewer::OnButton(TViewerButton B) {
     break;
   case TButtonFollowUp::OpenSettings: {
     TSettingsTexts Texts = SettingsDialogTexts(*FCore);
-    if (RunSettingsDialog(FRoot, Texts)) {
+    FInDialog = true;
+    const bool Ok = RunSettingsDialog(FRoot, Texts);
+    FInDialog = false;
+    if (Ok && !FDeletePending) {
       ApplySettingsDialog(*FCore, Texts);
       ShowHover(HoverRefresh(FHover, *FCore));
     }
     break;
   }
   case TButtonFollowUp::OpenLegend:
+    FInDialog = true;
     RunLegendDialog(FRoot, *FCore);
+    FInDialog = false;
     break;
   }
 }

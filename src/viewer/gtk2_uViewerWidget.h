@@ -111,6 +111,8 @@ private:
   GtkWidget *FTip = nullptr, *FTipLabel = nullptr; // popup window of the signal tooltip
   bool FDestroyed = false;                         // the widgets are going: show nothing more
   bool FSliderDrag = false;                        // the slider's thumb is held by the mouse
+  bool FInDialog = false;                          // a modal dialog of this viewer runs its own loop
+  bool FDeletePending = false;                     // the widgets went while it ran: the viewer goes after it
   THoverState FHover;
   TTimer FTimers[2];
   std::unique_ptr<TOSMesaContextOwner> FGL;
