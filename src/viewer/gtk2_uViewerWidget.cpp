@@ -525,7 +525,7 @@ gboolean TGtkViewer::OnKey(GtkWidget *, GdkEventKey *E, gpointer) {
     Mods |= KMOD_ALT;
   const uint32_t Key = GdkKeyToViewerKey(E->keyval);
   const TViewerKey *K = Key ? FindViewerKey(Key, Mods) : nullptr;
-  return K && K->Action != TViewerAction::None ? TRUE : FALSE;
+  return K ? TRUE : FALSE;
 }
 
 void TGtkViewer::OnButtonClicked(GtkButton *Btn, gpointer Self) {
