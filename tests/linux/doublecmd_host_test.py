@@ -30,7 +30,9 @@ import dchost  # noqa: E402
 MAX_LEVEL_DIFF = 2
 MAX_DIFF_SHARE = 0.001
 FIRST_FRAME_LIMIT = 1.3  # open to first frame in the host against `zembrola render`
-REAL_TIME_MIN = 0.95     # play position advance per wall-clock second at 20 MS/s
+# Play position advance per wall-clock second at 20 MS/s (0.97 to 0.99 measured on a loaded
+# two-core machine; the margin is for a busier one).
+REAL_TIME_MIN = 0.9
 
 failures = []
 
@@ -127,6 +129,8 @@ def main():
     try:
         rec = make_recordings(args.build, tmp)
         run = Run(args.build, tmp)
+        # Both sides are timed warm: the recording in the page cache, Mesa's libraries read once.
+        run.render(os.path.join(rec, "demo.cs16"), 320, 200, "warm.png")
         x = dchost.Xvfb()
         first = os.path.abspath(args.file) if args.demo and args.file else os.path.join(rec, "demo.cs16")
         host = dchost.Host(plugin, first, x.display, os.path.join(tmp, "notes.log"))
