@@ -287,6 +287,7 @@ bool TGtkViewer::LoadNext(const std::string &FileName, double T0) noexcept {
     gtk_button_set_label(GTK_BUTTON(FButtons[static_cast<int>(TViewerButton::Overlay)]),
                          OverlayButtonText(FCore->FOverlayVisible));
     FCore->ShowFirstFrame();
+    FCore->SetSliderPos(0.0); // the thumb still stands where the last file left it
     ShowHover(HoverRefresh(FHover, *FCore));
     LogTiming("open %s\n", FileName.c_str());
     return true;

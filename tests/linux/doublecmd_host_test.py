@@ -179,6 +179,14 @@ def main():
             time.sleep(0.5)
         check(dlg is not None and dlg not in host.windows(".") and host.alive(),
               "Settings opens the settings dialog, Escape cancels it")
+        host.click(x0 + 509, y0 - 16)
+        legend = host.wait_window("Signallegende", 10)
+        if legend:
+            host.focus(legend)
+            host.key("Escape")
+            time.sleep(0.5)
+        check(legend is not None and legend not in host.windows(".") and host.alive(),
+              "Legende opens the signal legend, Escape closes it")
         host.settle()
 
         # A resized viewer draws a frame of its new size.
