@@ -1,16 +1,18 @@
 # Sources are sorted by naming, in the product, the tests, the tools and the benchmarks alike:
 # files starting with win32_ or wgl_ need Win32, osmesa_ files need the native offscreen GL,
 # posix_ files are native-only (built with the portable files, never into the Windows builds),
-# everything else is portable.
+# gtk2_ files are the Linux plug-in's GTK2 side (built only by the linux preset), everything
+# else is portable.
 #
 #   zb_sort_sources(PREFIX <var> [EXCLUDE <name>...] DIRS <dir>...)
-# sets <var>_CORE, <var>_WIN32, <var>_OSMESA and <var>_POSIX in the caller's scope.
+# sets <var>_CORE, <var>_WIN32, <var>_OSMESA, <var>_POSIX and <var>_GTK2 in the caller's scope.
 function(zb_sort_sources)
   cmake_parse_arguments(S "" "PREFIX" "EXCLUDE;DIRS" ${ARGN})
   set(_core)
   set(_win32)
   set(_osmesa)
   set(_posix)
+  set(_gtk2)
   foreach(dir IN LISTS S_DIRS)
     file(GLOB _files CONFIGURE_DEPENDS ${dir}/*.cpp)
     foreach(f IN LISTS _files)
@@ -21,6 +23,8 @@ function(zb_sort_sources)
         list(APPEND _win32 ${f})
       elseif(_name MATCHES "^osmesa_")
         list(APPEND _osmesa ${f})
+      elseif(_name MATCHES "^gtk2_")
+        list(APPEND _gtk2 ${f})
       elseif(_name MATCHES "^posix_")
         list(APPEND _posix ${f})
       else()
@@ -32,4 +36,5 @@ function(zb_sort_sources)
   set(${S_PREFIX}_WIN32 ${_win32} PARENT_SCOPE)
   set(${S_PREFIX}_OSMESA ${_osmesa} PARENT_SCOPE)
   set(${S_PREFIX}_POSIX ${_posix} PARENT_SCOPE)
+  set(${S_PREFIX}_GTK2 ${_gtk2} PARENT_SCOPE)
 endfunction()

@@ -2,8 +2,42 @@
 # Opens a demo recording in the viewer and plays it. On a desktop: an interactive window (Escape
 # closes it).
 # Without a display: a headless run on Xvfb that writes out/demo.png after 3 s of playing.
+#
+#   bash scripts/demo.sh --doublecmd [RECORDING]
+# opens the recording in the real Double Commander (GTK2) with the native Linux plug-in: on a
+# desktop its window with the cursor on the recording (F3 shows it); headless a run on a private
+# Xvfb display that plays it and after 1.5 s writes out/demo-doublecmd.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "${1:-}" = --doublecmd ]; then
+  bash scripts/install-deps.sh
+  cmake --preset linux >/dev/null
+  cmake --build --preset linux --target zembrola_gtk2 iqgen zembrola_cli
+  mkdir -p out/demo
+  build/linux/iqgen --out out/demo >/dev/null
+  recording=$(realpath "${2:-out/demo/demo_int16.cs16}")
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    # A configuration of its own, so that the user's is left as it is.
+    config=out/doublecmd-config
+    mkdir -p "$config"
+    detect=$(sed -n 's/^ *"\(EXT=.*\)";$/\1/p' src/plugin/gtk2_zembrola.cpp | sed 's/\\"/\&quot;/g')
+    cat >"$config/doublecmd.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<doublecmd DCVersion="1.0.10" ConfigVersion="13">
+  <Plugins><WlxPlugins><WlxPlugin Enabled="True">
+    <Name>zembrola_gtk2</Name><DetectString>$detect</DetectString>
+    <Path>$(realpath build/linux/zembrola_gtk2.wlx)</Path>
+  </WlxPlugin></WlxPlugins></Plugins>
+</doublecmd>
+XML
+    echo "demo: press F3 (viewer) or Ctrl+Q (Quick View) on $(basename "$recording")"
+    exec doublecmd --no-splash --config-dir="$config" -L "$recording"
+  fi
+  /usr/bin/python3 tests/linux/doublecmd_host_test.py --build build/linux --demo out/demo-doublecmd.png \
+    --file "$recording"
+  exit 0
+fi
 
 bash scripts/install-deps.sh
 cmake --preset native >/dev/null

@@ -14,6 +14,7 @@ PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libfftw3-dev libosmesa6-dev libpng-dev
   python3-numpy
+  libgtk2.0-dev doublecmd-gtk xdotool x11-apps python3-pil
 )
 
 missing=()

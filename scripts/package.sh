@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Writes the release: dist/zembrola-VERSION.zip (what a user installs: both stripped DLLs, the
-# install manifest, the user guide as readme.txt and the change log) and
+# install manifest, the user guide as readme.txt and the change log),
 # dist/zembrola-VERSION-symbols.zip (the DLLs' debug information, found again through each
-# DLL's .gnu_debuglink). Run after the README's test command; missing builds are made here.
-# Two runs on the same commit write byte-identical zips.
+# DLL's .gnu_debuglink) and dist/zembrola-VERSION-linux-x86_64.tar.gz (the Linux plug-in for
+# GTK2 hosts, the guide and the detect string to enter). Run after the README's test command;
+# missing builds are made here. Two runs on the same commit write byte-identical archives.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 dist=dist
 stage=build/package
 
-for preset in win32 win64; do
+for preset in win32 win64 linux; do
   [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
   # A no-op when the test command has already built it.
-  cmake --build --preset "$preset" --target zembrola
+  target=zembrola
+  [ "$preset" = linux ] && target=zembrola_gtk2
+  cmake --build --preset "$preset" --target "$target"
 done
 
 cache_value() { sed -n "s/^$2:[A-Z]*=//p" "build/$1/CMakeCache.txt"; }
@@ -68,6 +71,17 @@ python3 scripts/package_files.py zip "$zip_out" "$SOURCE_DATE_EPOCH" \
 python3 scripts/package_files.py zip "$symbols_out" "$SOURCE_DATE_EPOCH" \
   "$stage/symbols"/{zembrola.wlx.debug,zembrola.wlx64.debug}
 
-for z in "$zip_out" "$symbols_out"; do
+# The Linux plug-in: one folder to unpack anywhere; the host's configuration names its path.
+linux="$stage/linux/zembrola"
+mkdir -p "$linux"
+strip --strip-all -o "$linux/zembrola_gtk2.wlx" build/linux/zembrola_gtk2.wlx
+cp "$stage/plugin/readme.txt" CHANGELOG.md "$linux/"
+sed -n 's/^ *"\(EXT=.*\)";$/\1/p' src/plugin/gtk2_zembrola.cpp | sed 's/\\"/"/g' >"$linux/detect-string.txt"
+[ -s "$linux/detect-string.txt" ] || { echo "package: no detect string found" >&2; exit 1; }
+tar_out="$dist/zembrola-$version-linux-x86_64.tar.gz"
+tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner --mode=go-w \
+  -C "$stage/linux" -cf - zembrola | gzip -9n >"$tar_out"
+
+for z in "$zip_out" "$symbols_out" "$tar_out"; do
   echo "package: $z ($(stat -c %s "$z") bytes)"
 done

@@ -34,6 +34,10 @@ for preset in native win64 win32; do
     bash scripts/fuzz.sh 20
   fi
 done
+echo "=== linux: the GTK2 plug-in, tested inside Double Commander"
+cmake --preset linux >/dev/null
+cmake --build --preset linux
+ctest --preset linux
 echo "=== package: built twice, the zips compared and checked"
 python3 tests/plugin/check_package.py
 echo "=== all tests passed in $(( $(date +%s) - start )) s"

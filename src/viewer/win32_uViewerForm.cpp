@@ -1,5 +1,6 @@
 #include "viewer/win32_uViewerForm.h"
 
+#include "viewer/uViewerController.h"
 #include "viewer/uViewerLayout.h"
 #include "viewer/win32_uDialogs.h"
 #include "viewer/win32_uLegendDialog.h"
@@ -129,12 +130,13 @@ void TViewerForm::CreateWindows() {
   if (!FRootWnd)
     throw EWindowCreation("CreateWindows: the viewer window could not be created (error " +
                           std::to_string(GetLastError()) + ")");
-  FBtnPlay = Make(L"BUTTON", L"\u25B6 Play", btn, L.Buttons[0], IDC_BTN_PLAY);
-  FBtnStep = Make(L"BUTTON", L"\u23ED Schritt", btn, L.Buttons[1], IDC_BTN_STEP);
-  FBtnReset = Make(L"BUTTON", L"\u21BA Reset", btn, L.Buttons[2], IDC_BTN_RESET);
-  FBtnOverlay = Make(L"BUTTON", L"Overlay: An", btn, L.Buttons[3], IDC_BTN_OVERLAY);
-  FBtnSettings = Make(L"BUTTON", L"\u2699 Settings", btn, L.Buttons[4], IDC_BTN_SETTINGS);
-  FBtnLegend = Make(L"BUTTON", L"\u2630 Legende", btn, L.Buttons[5], IDC_BTN_LEGEND);
+  const auto Text = [](TViewerButton B) { return TextToWide(ViewerButtonTexts()[static_cast<size_t>(B)]); };
+  FBtnPlay = Make(L"BUTTON", Text(TViewerButton::Play).c_str(), btn, L.Buttons[0], IDC_BTN_PLAY);
+  FBtnStep = Make(L"BUTTON", Text(TViewerButton::Step).c_str(), btn, L.Buttons[1], IDC_BTN_STEP);
+  FBtnReset = Make(L"BUTTON", Text(TViewerButton::Reset).c_str(), btn, L.Buttons[2], IDC_BTN_RESET);
+  FBtnOverlay = Make(L"BUTTON", Text(TViewerButton::Overlay).c_str(), btn, L.Buttons[3], IDC_BTN_OVERLAY);
+  FBtnSettings = Make(L"BUTTON", Text(TViewerButton::Settings).c_str(), btn, L.Buttons[4], IDC_BTN_SETTINGS);
+  FBtnLegend = Make(L"BUTTON", Text(TViewerButton::Legend).c_str(), btn, L.Buttons[5], IDC_BTN_LEGEND);
   FGLWnd = Make(GL_WC, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, L.GL, 0);
   if (!FGLWnd)
     throw EWindowCreation("CreateWindows: the drawing window could not be created (error " +
@@ -309,42 +311,36 @@ void TViewerForm::UpdateStatusText(const std::string &S) {
 
 void TViewerForm::HandleCommand(WORD ID) {
   LogFmt("HandleCommand: ID=%d", ID);
-  switch (ID) {
-  case IDC_BTN_PLAY:
-    FCore.TogglePlay();
-    break;
-  case IDC_BTN_RESET:
-    FCore.ResetPlay();
-    break;
-  case IDC_BTN_SETTINGS:
-    Log("HandleCommand: opening settings dialog");
-    FCore.StopPlay();
-    ShowSettings();
-    break;
-  case IDC_BTN_OVERLAY:
-    FCore.ToggleOverlay();
-    SetWindowTextW(FBtnOverlay, FCore.FOverlayVisible ? L"Overlay: An" : L"Overlay: Aus");
-    RefreshSignalHover(FHover, FCore);
-    break;
-  case IDC_BTN_STEP:
-    FCore.StepOnce();
-    break;
-  case IDC_BTN_LEGEND:
-    FCore.StopPlay();
-    ShowLegendDialog(FRootWnd.get(), FCore);
-    break;
-  default:
-    break;
+  // The buttons' rules live in the core's controller; the form only opens what it asks for.
+  static constexpr std::pair<WORD, TViewerButton> Buttons[] = {
+      {IDC_BTN_PLAY, TViewerButton::Play},         {IDC_BTN_STEP, TViewerButton::Step},
+      {IDC_BTN_RESET, TViewerButton::Reset},       {IDC_BTN_OVERLAY, TViewerButton::Overlay},
+      {IDC_BTN_SETTINGS, TViewerButton::Settings}, {IDC_BTN_LEGEND, TViewerButton::Legend}};
+  for (const auto &[Id, B] : Buttons) {
+    if (Id != ID)
+      continue;
+    switch (PressViewerButton(FCore, B)) {
+    case TButtonFollowUp::None:
+      break;
+    case TButtonFollowUp::OverlayText:
+      SetWindowTextW(FBtnOverlay, TextToWide(OverlayButtonText(FCore.FOverlayVisible)).c_str());
+      RefreshSignalHover(FHover, FCore);
+      break;
+    case TButtonFollowUp::OpenSettings:
+      ShowSettings();
+      break;
+    case TButtonFollowUp::OpenLegend:
+      ShowLegendDialog(FRootWnd.get(), FCore);
+      break;
+    }
   }
 }
 
 void TViewerForm::ShowSettings() {
-  TSettingsTexts Texts = FormatSettingsTexts(FCore.GetSettings());
+  TSettingsTexts Texts = SettingsDialogTexts(FCore);
   if (!ShowSettingsDialog(FRootWnd.get(), Texts))
     return;
-  TViewerSettings S = FCore.GetSettings();
-  ApplySettingsTexts(S, Texts); // a refused field keeps its value, as in every dialog of the viewer
-  FCore.ApplySettings(S);
+  ApplySettingsDialog(FCore, Texts);
   RefreshSignalHover(FHover, FCore);
 }
 

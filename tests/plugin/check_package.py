@@ -9,6 +9,7 @@ import re
 import struct
 import subprocess
 import sys
+import tarfile
 import tempfile
 import zipfile
 import zlib
@@ -17,6 +18,8 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[2]
 PACKAGE_FILES = ["pluginst.inf", "zembrola.wlx", "zembrola.wlx64", "readme.txt", "CHANGELOG.md"]
 SYMBOL_FILES = ["zembrola.wlx.debug", "zembrola.wlx64.debug"]
+LINUX_FILES = ["zembrola", "zembrola/CHANGELOG.md", "zembrola/detect-string.txt", "zembrola/readme.txt",
+               "zembrola/zembrola_gtk2.wlx"]
 # File name -> (objdump prefix, PE machine, bits)
 DLLS = {"zembrola.wlx": ("i686-w64-mingw32", 0x14C, 32), "zembrola.wlx64": ("x86_64-w64-mingw32", 0x8664, 64)}
 RT_VERSION, RT_MANIFEST = 16, 24
@@ -231,10 +234,25 @@ def check_guide_matches_sources():
                   f"user guide: {lib}* list {in_guide} differs from the code's {in_code}")
 
 
+def check_linux(path, readme):
+    """The Linux archive: its listing, an x86-64 shared object with the lister exports, the same
+    readme as the zip and the detect string the guide quotes."""
+    with tarfile.open(path) as t:
+        check(t.getnames() == LINUX_FILES, f"linux listing {t.getnames()}")
+        members = {m.name: t.extractfile(m).read() for m in t.getmembers() if m.isfile()}
+    so = members.get("zembrola/zembrola_gtk2.wlx", b"")
+    check(so[:4] == b"\x7fELF" and struct.unpack_from("<H", so, 18)[0] == 62, "linux plug-in: not x86-64 ELF")
+    check(readme is None or members.get("zembrola/readme.txt") == readme, "linux readme.txt differs from the zip's")
+    guide = (ROOT / "docs/user-guide.md").read_text(encoding="utf-8")
+    detect = members.get("zembrola/detect-string.txt", b"").decode().strip()
+    check(detect.startswith('EXT="IQ"') and f"\n{detect}\n" in guide, f"linux detect string {detect!r}")
+
+
 def main():
     version = project_version()
     dist = ROOT / "dist"
-    zips = [dist / f"zembrola-{version}.zip", dist / f"zembrola-{version}-symbols.zip"]
+    zips = [dist / f"zembrola-{version}.zip", dist / f"zembrola-{version}-symbols.zip",
+            dist / f"zembrola-{version}-linux-x86_64.tar.gz"]
 
     run_package()
     first = [hashlib.sha256(z.read_bytes()).hexdigest() for z in zips]
@@ -267,6 +285,7 @@ def main():
             if name in files:
                 check_dll(name, files[name], symbols, version, tmp)
     check_guide_matches_sources()
+    check_linux(zips[2], files.get("readme.txt"))
 
     cli = ROOT / "build/native/zembrola"
     if cli.exists():
