@@ -908,6 +908,8 @@ void TViewerCore::StartWindowFill(double TLo, double THi) {
     return;
   }
   FFillWhat = FContainWhat;
+  FFillDrawnAt = FPlatform.PerfSeconds(); // the caller draws the first frame
+  FFillUndrawn = false;
   FFillPushed = 0;
   FFillRowsIn = 0;
   UpdateFillTimer();
@@ -1008,15 +1010,22 @@ void TViewerCore::CommitFill(TWindowFill &Job) {
 }
 
 void TViewerCore::DrainWindowFill() noexcept {
-  bool Changed = false;
+  bool Draw = false;
   try {
-    Changed = PumpFill(true);
-    if (Changed)
+    FFillUndrawn = PumpFill(true) || FFillUndrawn;
+    // A redraw converts the whole texture and competes with the workers for the processor, so
+    // a filling window is redrawn only every few ticks; its last rows at once.
+    const double Now = FPlatform.PerfSeconds();
+    Draw = FFillUndrawn && (!FFill || Now - FFillDrawnAt >= FILL_REDRAW_MS / 1000.0);
+    if (Draw) {
+      FFillUndrawn = false;
+      FFillDrawnAt = Now;
       SetStatus(FStatusBase); // the share filled so far, or the lead gone
+    }
   } catch (...) {
     // Only an allocation can fail here; the next tick tries again.
   }
-  if (Changed)
+  if (Draw)
     RenderFrame();
 }
 

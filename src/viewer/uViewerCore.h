@@ -59,6 +59,8 @@ inline constexpr int32_t PICK_TOL_PX = 8; // how near the mouse a signal's marke
 // with those that are in: a small window is then shown whole at once, a large one within the
 // frame budget with the rest to follow.
 inline constexpr int32_t FIRST_FRAME_WAIT_MS = 40;
+// Least time between two redraws of a window that is still filling.
+inline constexpr int32_t FILL_REDRAW_MS = 200;
 // The status line's lead while the waterfall is still being filled.
 inline constexpr const char *FILLING_TEXT = "Filling waterfall";
 
@@ -225,7 +227,9 @@ private:
   int64_t FFillPushed = 0;                            // rows pushed on top of it since it started
   int64_t FFillRowsIn = 0;                            // its rows landed so far
   bool FFillTimerOn = false;
-  std::string FStatusBase; // the status text without the filling lead
+  bool FFillUndrawn = false; // rows landed since the fill's last redraw
+  double FFillDrawnAt = 0;   // platform clock of that redraw
+  std::string FStatusBase;   // the status text without the filling lead
 };
 
 // Round half to even, saturated to the target type (NaN gives 0).

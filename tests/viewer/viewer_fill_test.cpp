@@ -43,8 +43,8 @@ struct TGate {
   }
 };
 
-// 20 s at 2 MS/s with a tone from 4 s to 9 s and another from 14 s to 15 s: rows of different
-// windows differ, so a stale row shows.
+// 20 s at 2 MS/s with a tone for the first 6.5 s, and 13 s with a weaker tone from 1 s to 2 s:
+// rows of different windows differ, so a stale row shows.
 struct TFillFixture : ::testing::Test {
   TTempDir D;
   std::string A = D.File("a.cs16"), B = D.File("b.cs16");
@@ -61,7 +61,7 @@ struct TFillFixture : ::testing::Test {
     return *BgRig;
   }
   void SetUp() override {
-    WriteInt16Recording(A, Sec(20), Sec(4), Sec(9));
+    WriteInt16Recording(A, Sec(20), 0, Sec(6.5));
     WriteInt16Recording(B, Sec(13), Sec(1), Sec(2), 3000.0);
   }
   void TearDown() override {
