@@ -871,7 +871,7 @@ void TViewerCore::StartWindowFill(double TLo, double THi) {
   RetireFill();
   ReapRetired();
   TWindowPlan W;
-  if (!FBackgroundFill || !PlanWindow(TLo, THi, W)) {
+  if (!FBackgroundFill || !PlanWindow(TLo, THi, W) || W.TotalChunks * W.ChunkSamples <= SYNC_FILL_SAMPLES) {
     LoadWaterfallWindow(TLo, THi);
     UpdateFillTimer();
     return;

@@ -59,6 +59,9 @@ inline constexpr int32_t PICK_TOL_PX = 8; // how near the mouse a signal's marke
 // with those that are in: a small window is then shown whole at once, a large one within the
 // frame budget with the rest to follow.
 inline constexpr int32_t FIRST_FRAME_WAIT_MS = 40;
+// A window of no more samples than this is loaded at once even where the fill runs in the
+// background: a few milliseconds, and no frame with half a waterfall.
+inline constexpr int64_t SYNC_FILL_SAMPLES = int64_t{1} << 21;
 // Least time between two redraws of a window that is still filling.
 inline constexpr int32_t FILL_REDRAW_MS = 200;
 // The status line's lead while the waterfall is still being filled.
@@ -108,7 +111,8 @@ public:
   // it computed lands in the new ring. Without it, the window is loaded before the return.
   void StartWindowFill(double TLo, double THi);
   bool WindowFilling() const { return FFill != nullptr; }
-  // Rows finished by the workers into the ring, and the frame redrawn (timer TIMER_FILL_ID).
+  // Rows finished by the workers into the ring, and the frame redrawn (timer TIMER_FILL_ID, or
+  // the message the platform's WakeForFill posts).
   void DrainWindowFill() noexcept;
   // Waits for the fill in flight and lands all of it (for callers that need the whole window).
   void FinishWindowFill() noexcept;

@@ -142,6 +142,16 @@ TEST_F(TFillFixture, FirstFrameBeforeTheRowsThenTheSynchronousRows) {
     }
   }
   SetWaterfallThreads(0);
+
+  // Half a second at 2 MS/s is read at once: no fill to wait for, nothing drawn half.
+  const std::string Small = D.File("small.cs16");
+  WriteInt16Recording(Small, Sec(0.5), 0, Sec(0.2));
+  Fresh().Open(Small);
+  EXPECT_FALSE(BgRig->C.WindowFilling());
+  EXPECT_EQ(BgRig->P.StatusText.rfind("Pos: 0.00/0.50s", 0), 0u) << BgRig->P.StatusText;
+  TViewerRig SmallSync;
+  SmallSync.Open(Small);
+  ExpectSameRing(BgRig->C, SmallSync.C, "small");
 }
 
 TEST_F(TFillFixture, PiecesNearestThePositionFirst) {
