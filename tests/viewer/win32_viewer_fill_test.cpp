@@ -142,9 +142,11 @@ TEST_F(FillingViewer, HostLoopStaysLiveWhileA100MSRecordingFillsAndClosingJoins)
       PaintMs = std::max(PaintMs, NowMs() - P0);
     }
     std::printf("[ fill ] a plain repaint of the viewer: up to %.1f ms\n", PaintMs);
-    // 50 ms, unless the machine is so loaded that a plain repaint takes more than a sixth of that:
-    // then no longer than three of them (a redraw while filling also colours the whole texture).
-    EXPECT_LT(TWatchdog::LongestMs, std::max(50.0, 3 * PaintMs));
+    // 50 ms where a repaint of an unchanged frame is quick. A redraw while filling colours and
+    // uploads the whole texture; on a machine so loaded that a plain repaint takes more than
+    // 10 ms that alone takes longer, and only a stall of the old kind (the whole window read on
+    // the host's thread, seconds at this rate) is caught there.
+    EXPECT_LT(TWatchdog::LongestMs, PaintMs <= 10 ? 50.0 : 250.0);
   }
   plugin->Close(Root);
   HostWindow::Pump();
