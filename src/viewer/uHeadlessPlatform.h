@@ -5,6 +5,7 @@
 
 #include "viewer/uViewerPlatform.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -30,6 +31,7 @@ public:
     H = Height;
   }
   void Present() override;
+  void WakeForFill() noexcept override { ++FillWakes; }
 
   // The user drags or clicks the slider: moves the thumb (clamped to the range) without the
   // program's own guard; the caller then hands the notification to the core.
@@ -46,6 +48,7 @@ public:
   int32_t Width = 800, Height = 600;
   int32_t Presents = 0;
   int64_t NowMs = 0;
+  std::atomic<int32_t> FillWakes{0};   // wakes asked for by finished fills (from worker threads)
   bool RefuseTimers = false;           // as when the window system has no timer left: StartTimer gives 0
   std::function<bool()> OnMakeCurrent; // nullptr: no drawing context
   std::function<void()> OnPresent;

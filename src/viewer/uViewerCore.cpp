@@ -6,12 +6,14 @@
 #include "dsp/uFFT.h"
 #include "formats/uFileNames.h"
 #include "render/uGLRenderer.h"
+#include "viewer/uWindowFill.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -60,6 +62,7 @@ TViewerCore::~TViewerCore() {
 // Opening
 
 void TViewerCore::LoadFile(const std::string &AFileName) {
+  StopWindowFill(); // nothing of the previous recording may land in this one's ring
   FFileName = AFileName;
   LogFmt("LoadFile: [%s]", FFileName);
   // The sidecar is read once: its format hint decides how the recording is opened. What the
@@ -112,8 +115,9 @@ void TViewerCore::CalcWFParams() {
 void TViewerCore::ShowFirstFrame() {
   // The ring is set up by LoadWaterfallWindow; setting it up here as well would fill it twice.
   UpdateSliderRange();
-  Log("Create: calling LoadWaterfallWindow");
-  LoadWaterfallWindow(0, FWFWindowSec);
+  FContainWhat = "open";
+  Log("Create: calling StartWindowFill");
+  StartWindowFill(0, FWFWindowSec);
   Log("Create: calling UpdatePSD");
   UpdatePSD();
   Log("Create: calling RenderFrame");
@@ -179,7 +183,7 @@ void TViewerCore::ReportFailure(const char *What, const std::string &Detail) noe
       FSeekTimerID = 0;
     }
     FLastFailure = Fmt("Read error at %.2f s", FFaultPosSec) + " (" + What + "): " + Detail;
-    FPlatform.SetStatusText(FLastFailure);
+    SetStatus(FLastFailure);
     LogFmt("ReportFailure: %s", FLastFailure);
   } catch (...) {
     // Nothing more can be said without memory; the viewer state is already consistent.
@@ -188,6 +192,7 @@ void TViewerCore::ReportFailure(const char *What, const std::string &Detail) noe
 
 template <class Fn> void TViewerCore::Contain(const char *What, Fn &&Body) noexcept {
   FReadFault.clear();
+  FContainWhat = What;
   try {
     Body();
   } catch (const std::exception &E) {
@@ -245,6 +250,8 @@ void TViewerCore::PushWaterfallRows(std::span<const TSingleArray> Rows, int32_t 
       ++FWFRowCount;
     if (FNewRowsSinceFrame >= 0)
       ++FNewRowsSinceFrame;
+    if (FFill) // the fill's oldest rows scroll out under it
+      ++FFillPushed;
   }
 }
 
@@ -304,23 +311,32 @@ void TViewerCore::LoadWaterfallWindow(double TLo, double THi) {
   FNewRowsSinceFrame = -1;
 }
 
-void TViewerCore::FillWindowRows(double TLo, double THi) {
+bool TViewerCore::PlanWindow(double TLo, double THi, TWindowPlan &W) const {
   if (!(FSampleRate > 0) || FWF_NFFT <= 0 || !FIQSource)
-    return;
-  const int64_t ChunkSamples = std::max<int64_t>(int64_t{FWF_NFFT} * FWFDecimation, FWF_NFFT);
-  const int64_t StartSample = std::max<int64_t>(0, RoundI64(TLo * FSampleRate));
+    return false;
+  W.ChunkSamples = std::max<int64_t>(int64_t{FWF_NFFT} * FWFDecimation, FWF_NFFT);
+  W.StartSample = std::max<int64_t>(0, RoundI64(TLo * FSampleRate));
   const int64_t EndSample = std::min<int64_t>(RoundI64(THi * FSampleRate), FTotalSamples);
   // Only chunks that start NFFT samples or more before the window's end give rows; each is read
   // whole, also past the window's end, as a chunk on its own would be.
-  if (EndSample - StartSample < FWF_NFFT)
-    return;
-  const int64_t TotalChunks = (EndSample - FWF_NFFT - StartSample) / ChunkSamples + 1;
+  if (EndSample - W.StartSample < FWF_NFFT)
+    return false;
+  W.TotalChunks = (EndSample - FWF_NFFT - W.StartSample) / W.ChunkSamples + 1;
   // The window goes in pieces of a few chunks, each read and turned into rows by one thread while
   // its samples are still in that core's cache; the threads take the pieces in turn, so the rows
-  // are the same whatever their number, and the calling thread works too. Each piece's rows are
-  // those of one call per chunk.
+  // are the same whatever their number. Each piece's rows are those of one call per chunk.
   constexpr int64_t PIECE_SAMPLES = int64_t{1} << 17; // 1 MiB of samples
-  const int64_t PieceChunks = std::clamp<int64_t>(PIECE_SAMPLES / ChunkSamples, 1, TotalChunks);
+  W.PieceChunks = std::clamp<int64_t>(PIECE_SAMPLES / W.ChunkSamples, 1, W.TotalChunks);
+  return true;
+}
+
+void TViewerCore::FillWindowRows(double TLo, double THi) {
+  TWindowPlan W;
+  if (!PlanWindow(TLo, THi, W))
+    return;
+  // The calling thread works too.
+  const int64_t ChunkSamples = W.ChunkSamples, StartSample = W.StartSample, TotalChunks = W.TotalChunks;
+  const int64_t PieceChunks = W.PieceChunks;
   const int64_t Pieces = (TotalChunks + PieceChunks - 1) / PieceChunks;
   // Rows go straight into the ring's slots when the window fits, where pushing them would put
   // them; a longer window goes through a buffer and is pushed, the oldest rows overwritten.
@@ -424,7 +440,7 @@ void TViewerCore::UpdatePSD() {
   const double T1 = FPlatform.PerfSeconds();
   const double IOms = (T1 - T0) * 1000.0;
   if (static_cast<int64_t>(Samples.size()) < FPSD_NFFT) {
-    FPlatform.SetStatusText("Not enough samples");
+    SetStatus("Not enough samples");
     return;
   }
   const int32_t Segs = std::max<int32_t>(1, static_cast<int32_t>(Samples.size()) / FPSD_NFFT);
@@ -460,7 +476,7 @@ void TViewerCore::UpdatePSD() {
   else
     std::snprintf(Buf, sizeof Buf, "Pos: %.2f/%.2fs | [CPU] IO:%.0fms PSD:%.0fms", PosSec, FDurationSec, IOms,
                   PSDms);
-  FPlatform.SetStatusText(Buf);
+  SetStatus(Buf);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -543,7 +559,7 @@ void TViewerCore::StartPlay() noexcept {
     if (FPlayTimerID == 0) {
       // Without its timer playback would never advance: say so instead of showing "Stop".
       StopPlayNoThrow();
-      FPlatform.SetStatusText("Playback not started: no timer available");
+      SetStatus("Playback not started: no timer available");
     }
   } catch (...) {
     StopPlayNoThrow();
@@ -560,7 +576,7 @@ void TViewerCore::StopPlayNoThrow() noexcept {
       FPlayTimerID = 0;
     }
     FPlatform.SetPlayButtonText(PLAY_TEXT);
-    FPlatform.SetStatusText(Fmt("Stopped at %.2f s", static_cast<double>(FPlayPosition) / FSampleRate));
+    SetStatus(Fmt("Stopped at %.2f s", static_cast<double>(FPlayPosition) / FSampleRate));
   } catch (...) {
     FPlayTimerID = 0;
   }
@@ -590,7 +606,7 @@ void TViewerCore::HandleTimer() noexcept {
   Contain("play", [&] {
     if (FPlayPosition >= FTotalSamples) {
       StopPlay();
-      FPlatform.SetStatusText("Playback finished");
+      SetStatus("Playback finished");
       return;
     }
     int64_t NewPos = FPlayPosition + RoundI64(FSampleRate * FPlayChunkSec);
@@ -624,10 +640,10 @@ void TViewerCore::ResetPlay() noexcept {
     KillSeekTimer();
     FPlayPosition = 0;
     SetSliderPos(0);
-    LoadWaterfallWindow(0, FWFWindowSec);
+    StartWindowFill(0, FWFWindowSec);
     UpdatePSD();
     RenderFrame();
-    FPlatform.SetStatusText("Reset to 0.00 s");
+    SetStatus("Reset to 0.00 s");
   });
 }
 
@@ -643,6 +659,8 @@ void TViewerCore::HandleTimerId(int32_t Id) noexcept {
     HandleTimer();
   else if (Id == TIMER_SEEK_ID)
     HandleSeekTimer();
+  else if (Id == TIMER_FILL_ID)
+    DrainWindowFill();
 }
 
 void TViewerCore::HandleSliderChange(uint16_t ScrollCode) noexcept {
@@ -674,6 +692,7 @@ void TViewerCore::ToggleOverlay() noexcept {
 
 void TViewerCore::CloseFile() noexcept {
   StopPlayNoThrow();
+  StopWindowFill();
   try {
     KillSeekTimer();
   } catch (...) {
@@ -693,7 +712,7 @@ void TViewerCore::SeekLight() {
 void TViewerCore::SeekHeavy() {
   double TLo = 0, THi = 0;
   GetWindowBounds(TLo, THi);
-  LoadWaterfallWindow(TLo, THi);
+  StartWindowFill(TLo, THi);
   UpdatePSD();
   RenderFrame();
 }
@@ -710,7 +729,7 @@ void TViewerCore::SeekForwardAppend(int64_t OldPos, int64_t NewPos) {
     WinSpan = 1e-9;
   const int64_t K64 = NewTime > 0 ? RoundI64(FWFHistory * NewTime / WinSpan) : 0;
   if (K64 >= FWFHistory) {
-    LoadWaterfallWindow(TLoNew, THiNew);
+    StartWindowFill(TLoNew, THiNew);
     return;
   }
   if (K64 <= 0)
@@ -826,8 +845,228 @@ void TViewerCore::ApplySettings(const TViewerSettings &S) noexcept {
     UpdateSliderRange();
     double TLo = 0, THi = 0;
     GetWindowBounds(TLo, THi);
-    LoadWaterfallWindow(TLo, THi);
+    StartWindowFill(TLo, THi);
     UpdatePSD();
     RenderFrame();
   });
+}
+
+// ---------------------------------------------------------------------------------------
+// The window's fill on worker threads
+
+void TViewerCore::SetStatus(const std::string &S) {
+  FStatusBase = S;
+  if (!FFill) {
+    FPlatform.SetStatusText(S);
+    return;
+  }
+  const int64_t Total = std::max<int64_t>(FFill->Plan().TotalChunks, 1);
+  char Lead[64];
+  std::snprintf(Lead, sizeof Lead, "%s %d%% | ", FILLING_TEXT,
+                static_cast<int>(std::min<int64_t>(FFillRowsIn * 100 / Total, 99)));
+  FPlatform.SetStatusText(Lead + S);
+}
+
+void TViewerCore::StartWindowFill(double TLo, double THi) {
+  RetireFill();
+  ReapRetired();
+  TWindowPlan W;
+  if (!FBackgroundFill || !PlanWindow(TLo, THi, W) || W.TotalChunks * W.ChunkSamples <= SYNC_FILL_SAMPLES) {
+    LoadWaterfallWindow(TLo, THi);
+    UpdateFillTimer();
+    return;
+  }
+  // The ring takes the shape the finished window has, empty; rows land in their slots as
+  // they come, so that the frame shows each where it will stay.
+  ShapeRing();
+  ClearRingFrom(0);
+  const int64_t H = static_cast<int64_t>(FWaterfallBuf.size());
+  FWFRowCount = static_cast<int32_t>(std::min(W.TotalChunks, H));
+  FWFWriteIdx = static_cast<int32_t>(W.TotalChunks % H);
+  FNewRowsSinceFrame = -1;
+
+  TWindowFillPlan Plan;
+  Plan.Source = FIQSource;
+  Plan.StartSample = W.StartSample;
+  Plan.TotalChunks = W.TotalChunks;
+  Plan.ChunkSamples = W.ChunkSamples;
+  Plan.PieceChunks = W.PieceChunks;
+  Plan.FocusSample = FPlayPosition;
+  Plan.NFFT = FWF_NFFT;
+  Plan.Decimation = FWFDecimation;
+  Plan.Overlap = FWFOverlap;
+  Plan.SampleRate = FSampleRate;
+  Plan.Threads = WaterfallThreadsFor(W.TotalChunks * std::max(FWFDecimation, 1), FWF_NFFT);
+  Plan.BeforePiece = FFillBeforePiece;
+  Plan.OnFinished = [&P = FPlatform] { P.WakeForFill(); };
+  try {
+    FFill = std::make_unique<TWindowFill>(std::move(Plan));
+  } catch (const std::system_error &) {
+    // No thread to be had: the window is loaded here as it always could be.
+    LoadWaterfallWindow(TLo, THi);
+    UpdateFillTimer();
+    return;
+  }
+  FFillWhat = FContainWhat;
+  FFillDrawnAt = FPlatform.PerfSeconds(); // the caller draws the first frame
+  FFillUndrawn = false;
+  FFillPushed = 0;
+  FFillRowsIn = 0;
+  UpdateFillTimer();
+  if (!FFillTimerOn) { // nothing would ever land the rows: wait for them
+    FinishWindowFill();
+    return;
+  }
+  // A short wait shows a small window whole at once; a large one is drawn with what is in.
+  FFill->WaitFinished(FFirstFrameWaitMs / 1000.0);
+  PumpFill(false); // a failure found by then is the caller's, as a synchronous load's would be
+}
+
+bool TViewerCore::PumpFill(bool Contained) {
+  ReapRetired();
+  if (!FFill)
+    return false;
+  TWindowFill &Job = *FFill;
+  const int64_t T = Job.Plan().TotalChunks;
+  const int64_t H = static_cast<int64_t>(FWaterfallBuf.size());
+  // Finished is asked before the pieces are taken, so that a finished fill has handed them all.
+  const bool Finished = Job.Finished();
+  bool Landed = false;
+  for (const int64_t P : Job.TakeDone()) {
+    const TWindowFill::TPiece &D = Job.Piece(P);
+    FFillRowsIn += D.RowCount;
+    for (int64_t R = 0; R < D.RowCount; ++R) {
+      const int64_t C = Job.PieceFirstRow(P) + R;
+      // Row C is the C-th oldest of the window; rows pushed since the fill began put the T + H
+      // newest in the ring, so older ones have scrolled out already.
+      if (C < T + FFillPushed - H)
+        continue;
+      const TSingleArray &Row = Job.Row(C);
+      TSingleArray &Slot = FWaterfallBuf[static_cast<size_t>(C % H)];
+      if (Row.size() == Slot.size()) {
+        std::copy(Row.begin(), Row.end(), Slot.begin());
+        Landed = true;
+      }
+    }
+  }
+  if (Landed)
+    FNewRowsSinceFrame = -1;
+  if (!Finished)
+    return Landed;
+  // The last piece is in: the fill's reads are committed in order, as one read after the
+  // other would have met them, and failures are reported here on the viewer's thread.
+  std::unique_ptr<TWindowFill> Done = std::move(FFill);
+  Done->Join();
+  UpdateFillTimer();
+  if (Contained) {
+    Contain(FFillWhat, [&] { CommitFill(*Done); });
+  } else {
+    CommitFill(*Done);
+    SetStatus(FStatusBase); // the filling lead goes
+  }
+  return true;
+}
+
+void TViewerCore::CommitFill(TWindowFill &Job) {
+  const int64_t T = Job.Plan().TotalChunks;
+  const int64_t H = static_cast<int64_t>(FWaterfallBuf.size());
+  int64_t Count = 0;
+  // Rows the reads did not reach leave the ring as a synchronous load would have left it.
+  auto Place = [&] {
+    if (Count >= T)
+      return;
+    if (FFillPushed == 0 && T <= H) {
+      FWFRowCount = static_cast<int32_t>(Count);
+      FWFWriteIdx = static_cast<int32_t>(Count % H);
+      ClearRingFrom(static_cast<size_t>(Count));
+    } else if (FFillPushed == 0) {
+      ShapeRing();
+      PushWaterfallRows(std::span<const TSingleArray>(Job.Rows()).first(static_cast<size_t>(Count)),
+                        static_cast<int32_t>(Count));
+      ClearRingFrom(static_cast<size_t>(FWFRowCount));
+    } else {
+      for (int64_t C = std::max(Count, T + FFillPushed - H); C < T; ++C)
+        std::fill(FWaterfallBuf[static_cast<size_t>(C % H)].begin(),
+                  FWaterfallBuf[static_cast<size_t>(C % H)].end(), 0.0f);
+    }
+    FNewRowsSinceFrame = -1;
+  };
+  for (int64_t P = 0; P < Job.Pieces(); ++P) {
+    const TWindowFill::TPiece &D = Job.Piece(P);
+    NoteReadStart(Job.PieceStart(P));
+    if (D.Error) {
+      Place(); // what was read before the failure is still shown
+      std::rethrow_exception(D.Error);
+    }
+    const int64_t Want = Job.PieceWant(P);
+    NoteReadEnd(Job.PieceStart(P), std::min<int64_t>(Want, INT32_MAX), D.Got);
+    if (D.Got < Job.Plan().NFFT)
+      break;
+    Count += D.RowCount;
+    if (D.Got < Want)
+      break;
+  }
+  Place();
+}
+
+void TViewerCore::DrainWindowFill() noexcept {
+  bool Draw = false;
+  try {
+    FFillUndrawn = PumpFill(true) || FFillUndrawn;
+    // A redraw converts the whole texture and competes with the workers for the processor, so
+    // a filling window is redrawn only every few ticks; its last rows at once.
+    const double Now = FPlatform.PerfSeconds();
+    Draw = FFillUndrawn && (!FFill || Now - FFillDrawnAt >= FILL_REDRAW_MS / 1000.0);
+    if (Draw) {
+      FFillUndrawn = false;
+      FFillDrawnAt = Now;
+      SetStatus(FStatusBase); // the share filled so far, or the lead gone
+    }
+  } catch (...) {
+    // Only an allocation can fail here; the next tick tries again.
+  }
+  if (Draw)
+    RenderFrame();
+}
+
+void TViewerCore::FinishWindowFill() noexcept {
+  if (FFill)
+    FFill->WaitFinished(1e9);
+  DrainWindowFill();
+}
+
+void TViewerCore::RetireFill() noexcept {
+  if (!FFill)
+    return;
+  FFill->Cancel();
+  try {
+    FRetired.push_back(std::move(FFill));
+  } catch (...) {
+    FFill.reset(); // joined here instead
+  }
+  FFill.reset();
+}
+
+void TViewerCore::ReapRetired() noexcept {
+  // Cancelled fills end after the piece each worker is on; they are joined once they have.
+  std::erase_if(FRetired, [](const std::unique_ptr<TWindowFill> &J) { return J->Finished(); });
+}
+
+void TViewerCore::StopWindowFill() noexcept {
+  RetireFill();
+  FRetired.clear(); // cancels and joins each
+  UpdateFillTimer();
+}
+
+void TViewerCore::UpdateFillTimer() noexcept {
+  const bool Want = FFill != nullptr || !FRetired.empty();
+  try {
+    if (Want && !FFillTimerOn)
+      FFillTimerOn = FPlatform.StartTimer(TIMER_FILL_ID, TIMER_FILL_MS) != 0;
+    else if (!Want && FFillTimerOn) {
+      FFillTimerOn = false;
+      FPlatform.KillTimer(TIMER_FILL_ID);
+    }
+  } catch (...) {
+  }
 }

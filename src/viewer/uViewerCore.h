@@ -16,11 +16,14 @@
 #include "viewer/uViewerSettings.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 class TGLRenderer;
+class TWindowFill;
 struct TFrameInputs;
 
 inline constexpr int32_t TARGET_ROWS = 600; // displayed waterfall rows CalcWFParams aims at
@@ -51,6 +54,18 @@ struct TMouseInfo {
 };
 
 inline constexpr int32_t PICK_TOL_PX = 8; // how near the mouse a signal's marker must be, pixels
+
+// How long a request for a new waterfall window waits for its rows before the frame is drawn
+// with those that are in: a small window is then shown whole at once, a large one within the
+// frame budget with the rest to follow.
+inline constexpr int32_t FIRST_FRAME_WAIT_MS = 40;
+// A window of no more samples than this is loaded at once even where the fill runs in the
+// background: a few milliseconds, and no frame with half a waterfall.
+inline constexpr int64_t SYNC_FILL_SAMPLES = int64_t{1} << 21;
+// Least time between two redraws of a window that is still filling.
+inline constexpr int32_t FILL_REDRAW_MS = 200;
+// The status line's lead while the waterfall is still being filled.
+inline constexpr const char *FILLING_TEXT = "Filling waterfall";
 
 class TViewerCore {
 public:
@@ -87,7 +102,22 @@ public:
   TViewerSettings GetSettings() const;
   void ApplySettings(const TViewerSettings &S) noexcept;
   void RenderFrame() noexcept;
-  void CloseFile() noexcept; // stops playback and timers and releases the recording
+  void CloseFile() noexcept; // stops playback, timers and the window fill; releases the recording
+
+  // --- The waterfall window's fill ---
+  // (Re)starts filling the ring with the rows of TLo .. THi seconds: what opening, heavy seeks,
+  // reset, settings and the next file call. With FBackgroundFill the rows come from worker
+  // threads and land through DrainWindowFill; a fill in flight is cancelled first, and nothing
+  // it computed lands in the new ring. Without it, the window is loaded before the return.
+  void StartWindowFill(double TLo, double THi);
+  bool WindowFilling() const { return FFill != nullptr; }
+  // Rows finished by the workers into the ring, and the frame redrawn (timer TIMER_FILL_ID, or
+  // the message the platform's WakeForFill posts).
+  void DrainWindowFill() noexcept;
+  // Waits for the fill in flight and lands all of it (for callers that need the whole window).
+  void FinishWindowFill() noexcept;
+  // Cancels every fill and joins its threads.
+  void StopWindowFill() noexcept;
 
   // The last contained failure's status text; empty when none happened since opening.
   const std::string &LastFailure() const { return FLastFailure; }
@@ -118,7 +148,7 @@ public:
 
   // --- State (read by the window adapter and by tests) ---
   std::string FFileName;
-  std::unique_ptr<TIQSource> FIQSource;
+  std::shared_ptr<TIQSource> FIQSource; // shared with the workers of a fill in flight
   TIQMetadata FMeta;
   int64_t FTotalSamples = 0;
   double FDurationSec = 0.0;
@@ -143,8 +173,13 @@ public:
   int32_t FWFWriteIdx = 0, FWFRowCount = 0;
   TFloatArray FPSDFreqs, FPSDDb;
   bool FOverlayVisible = true;
-  TSignalModel FSignalModel; // the sidecar's signals and hopper groups, built by LoadFile
-  char FDecimalSep = '.';    // decimal separator of the texts that describe signals
+  TSignalModel FSignalModel;    // the sidecar's signals and hopper groups, built by LoadFile
+  char FDecimalSep = '.';       // decimal separator of the texts that describe signals
+  bool FBackgroundFill = false; // fill the window on worker threads (the host's viewer does)
+  int32_t FFirstFrameWaitMs = FIRST_FRAME_WAIT_MS;
+  // Called on a worker thread before it reads piece P of a background fill (tests slow or fail
+  // the reader through it).
+  std::function<void(int64_t P)> FFillBeforePiece;
 
 private:
   template <class Fn> void Contain(const char *What, Fn &&Body) noexcept;
@@ -166,6 +201,20 @@ private:
   void ClearRingFrom(size_t Slot);
   // LoadWaterfallWindow's rows into the shaped ring, from slot 0 on (FWFRowCount of them).
   void FillWindowRows(double TLo, double THi);
+  // Where the rows of TLo .. THi come from: false when the window gives no row.
+  struct TWindowPlan {
+    int64_t StartSample = 0, ChunkSamples = 0, TotalChunks = 0, PieceChunks = 1;
+  };
+  bool PlanWindow(double TLo, double THi, TWindowPlan &W) const;
+  // The status line, with the filling lead while a fill is in flight.
+  void SetStatus(const std::string &S);
+  // Lands finished pieces and commits a finished fill; true when the ring changed. Contained:
+  // a read failure of the fill is reported, else it is thrown like a synchronous load's.
+  bool PumpFill(bool Contained);
+  void CommitFill(TWindowFill &Job);
+  void RetireFill() noexcept;
+  void ReapRetired() noexcept;
+  void UpdateFillTimer() noexcept;
 
   IViewerPlatform &FPlatform;
   TGLRenderer *FRenderer = nullptr;
@@ -175,6 +224,16 @@ private:
   std::string FReadFault;  // first short read of the running entry point
   double FFaultPosSec = 0; // where it happened
   std::string FLastFailure;
+  const char *FContainWhat = "open";                  // the entry point running, for failures found later
+  std::unique_ptr<TWindowFill> FFill;                 // the fill in flight
+  std::vector<std::unique_ptr<TWindowFill>> FRetired; // cancelled, their threads not yet joined
+  const char *FFillWhat = "open";                     // the entry point that started it
+  int64_t FFillPushed = 0;                            // rows pushed on top of it since it started
+  int64_t FFillRowsIn = 0;                            // its rows landed so far
+  bool FFillTimerOn = false;
+  bool FFillUndrawn = false; // rows landed since the fill's last redraw
+  double FFillDrawnAt = 0;   // platform clock of that redraw
+  std::string FStatusBase;   // the status text without the filling lead
 };
 
 // Round half to even, saturated to the target type (NaN gives 0).

@@ -11,7 +11,9 @@ inline constexpr int32_t TIMER_PLAY_ID = 1;            // play timer of the root
 inline constexpr int32_t TIMER_PLAY_MS = 33;           // play timer period
 inline constexpr int32_t TIMER_SEEK_ID = 2;            // seek debounce timer of the root window
 inline constexpr int32_t TIMER_SEEK_DEBOUNCE_MS = 110; // debounce delay
-inline constexpr int32_t SLIDER_RANGE_MAX = 10000;     // slider positions 0 .. 10000
+inline constexpr int32_t TIMER_FILL_ID = 4; // hands the window's rows from the workers to the frame
+inline constexpr int32_t TIMER_FILL_MS = TIMER_PLAY_MS; // no more redraws than playback makes
+inline constexpr int32_t SLIDER_RANGE_MAX = 10000;      // slider positions 0 .. 10000
 
 class IViewerPlatform {
 public:
@@ -38,4 +40,9 @@ public:
   virtual void DrawableSize(int32_t &W, int32_t &H) = 0;
   // Shows the frame just drawn (buffer swap).
   virtual void Present() = 0;
+
+  // Called on a worker thread when the waterfall's fill has finished: asks for the core's
+  // DrainWindowFill on the viewer's own thread soon, ahead of the drain timer (a posted
+  // message). Must be safe to call from any thread; doing nothing leaves it to the timer.
+  virtual void WakeForFill() noexcept {}
 };

@@ -55,6 +55,8 @@ TViewerForm::TViewerForm(HWND AParent, const std::string &AFileName)
   LogFmt("Create: WF NFFT=%d History=%d Decim=%d", FCore.FWF_NFFT, FCore.FWFHistory, FCore.FWFDecimation);
   InitGL();
   LogFmt("Create: InitGL done FGLRC=%d FGLDC=%d", FGL.RC.get(), FGL.DC.get());
+  // The host's thread only draws: the window's rows come from worker threads.
+  FCore.FBackgroundFill = true;
   FCore.ShowFirstFrame();
   Log("Create: done");
 }
@@ -285,6 +287,12 @@ int32_t TViewerForm::GetSliderPos() {
   return static_cast<int32_t>(SendMessageW(FSliderWnd, TBM_GETPOS, 0, 0));
 }
 
+void TViewerForm::WakeForFill() noexcept {
+  // Posting is the one thing a worker may do with a window: the root window outlives every
+  // worker, which the core joins before the form lets it go.
+  PostMessageW(FRootWnd.get(), WM_ZB_FILL_DONE, 0, 0);
+}
+
 uintptr_t TViewerForm::StartTimer(int32_t Id, int32_t Ms) {
   return SetTimer(FRootWnd.get(), static_cast<UINT_PTR>(Id), static_cast<UINT>(Ms), nullptr);
 }
@@ -409,11 +417,17 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
         Form->HandleTimer();
       else if (WParam == TIMER_SEEK_ID)
         Form->HandleSeekTimer();
+      else if (WParam == TIMER_FILL_ID)
+        Form->Core().DrainWindowFill();
       else if (WParam == TIMER_PROBE_ID) {
         KillTimer(Wnd, TIMER_PROBE_ID);
         Form->RenderFrame();
       }
     }
+    break;
+  case WM_ZB_FILL_DONE:
+    if (Form)
+      Form->Core().DrainWindowFill();
     break;
   case WM_HSCROLL:
     if (Form && reinterpret_cast<HWND>(LParam) == Form->FSliderWnd)

@@ -30,6 +30,9 @@ inline constexpr WORD IDC_BTN_OVERLAY = 1006;
 inline constexpr WORD IDC_BTN_STEP = 1007;
 inline constexpr WORD IDC_BTN_LEGEND = 1008;
 
+// Posted to the root window by a worker thread whose waterfall fill has finished.
+inline constexpr UINT WM_ZB_FILL_DONE = WM_APP + 1;
+
 inline constexpr int32_t TOOLBAR_H = 32;
 inline constexpr int32_t SLIDER_H = 26;
 inline constexpr int32_t STATUS_H = 22;
@@ -91,6 +94,7 @@ public:
   void DrawableSize(int32_t &W, int32_t &H) override;
   // A buffer swap, or through GDI where swaps of child windows never reach the screen.
   void Present() override;
+  void WakeForFill() noexcept override;
 
   // Fields, in the order and with the initial values the viewer's parts rely on. Owners are
   // released in reverse order of declaration: renderer, core (its timers), GL context, hidden

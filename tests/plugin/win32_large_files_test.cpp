@@ -114,7 +114,12 @@ protected:
     HWND Root = plugin->LoadW(Host.Wnd, Path.c_str(), 0);
     ASSERT_NE(Root, nullptr) << "viewer";
     HostWindow::Pump();
-    const std::wstring Status = WindowText(GetDlgItem(Root, IDC_STATUS));
+    // The waterfall of a large window fills after the first frame, the status saying so.
+    std::wstring Status = WindowText(GetDlgItem(Root, IDC_STATUS));
+    for (const DWORD Start = GetTickCount();
+         Status.rfind(L"Filling waterfall ", 0) == 0 && GetTickCount() - Start < 60000;
+         Status = WindowText(GetDlgItem(Root, IDC_STATUS)))
+      HostWindow::Pump(5);
     EXPECT_EQ(Status.rfind(std::wstring(L"Pos: 0.00/") + Duration, 0), 0u)
         << std::string(Status.begin(), Status.end());
     plugin->Close(Root);

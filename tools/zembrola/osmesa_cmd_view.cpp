@@ -27,6 +27,7 @@ struct TViewOptions {
   double PlaySec = 0.0;
   std::vector<std::string> Sets;
   std::string Overlay = "on";
+  bool FirstFrame = false;
 };
 
 void ParseSize(const std::string &S, int &W, int &H) {
@@ -108,6 +109,9 @@ void RunView(const TViewOptions &O) {
   // start loads the waterfall around it.
   const int64_t Pos = RoundI64(O.PosSec * S.SampleRate);
   C.FPlayPosition = std::clamp<int64_t>(Pos, 0, C.FTotalSamples - 1);
+  // As the plug-in opens: the rows from worker threads, the frame drawn with those that are in
+  // when the first frame's wait is over.
+  C.FBackgroundFill = O.FirstFrame;
   C.ApplySettings(S);
   C.SetSliderPos(static_cast<double>(C.FPlayPosition) / C.FSampleRate);
   if (O.PlaySec > 0 && C.LastFailure().empty()) {
@@ -146,6 +150,9 @@ static RegisterCommands reg([](CLI::App &App) {
   Cmd->add_option("--overlay", O->Overlay, "signal markers and hopper brackets: on or off")
       ->capture_default_str();
   Cmd->add_option("--set", O->Sets, SettingsHelp())->type_name("KEY=VALUE");
+  Cmd->add_flag("--first-frame", O->FirstFrame,
+                "draw the frame as it stands after the first frame's wait, the waterfall maybe still filling "
+                "(default: the complete window)");
   Cmd->callback([O] { RunView(*O); });
 });
 
