@@ -439,12 +439,9 @@ void TViewerCore::UpdatePSD() {
   }
   const double T2 = FPlatform.PerfSeconds();
   TFloatArray Freqs, PSD;
-  // A failed GPU attempt (allocation, plan, transform, copy) falls back to the CPU for this call
-  // only; the engine is tried again on the next one.
-  const bool UsedGPU =
-      CudaEngine->Available() && CudaEngine->ComputePSD_GPU(Samples, FSampleRate, FPSD_NFFT, Avg, Freqs, PSD);
-  if (!UsedGPU)
-    ComputePSD(Samples, FSampleRate, FPSD_NFFT, Avg, Freqs, PSD);
+  // The engine takes whichever of GPU and CPU it measured faster for this size and averaging; a
+  // failed GPU attempt falls back to the CPU for this call only.
+  const bool UsedGPU = CudaEngine->ComputePSD_Best(Samples, FSampleRate, FPSD_NFFT, Avg, Freqs, PSD);
   const double PSDms = (FPlatform.PerfSeconds() - T2) * 1000.0;
 
   FPSDFreqs = std::move(Freqs);
