@@ -1,4 +1,5 @@
 #include "dsp/uFFT.h"
+#include "dsp/uFFTHooks.h"
 #include "dsp/uFFTPlain.h"
 
 #include <gtest/gtest.h>
