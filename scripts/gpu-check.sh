@@ -7,13 +7,14 @@
 # averaging 1 to 64 (median of 5 runs each), and the viewer's title and status line on a
 # generated recording.
 #
-#   scripts/gpu-check.sh [BUILD_DIR]          (default: build/gpu-check)
+#   scripts/gpu-check.sh [BUILD_DIR [--runs N]]   (default: build/gpu-check, 5 runs per cell)
 #
 # ZB_CUDA_LIB_DIR, when set, is searched first for the libraries (for example a folder of the
 # test fakes, to try the script on a machine without a GPU).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/gpu-check}
+[ $# -gt 0 ] && shift
 jobs=$(nproc 2>/dev/null || echo 2)
 gen=
 if command -v ninja >/dev/null 2>&1; then gen="-G Ninja"; fi
@@ -28,4 +29,4 @@ if [ -n "${ZB_CUDA_LIB_DIR:-}" ]; then
 fi
 command -v nvidia-smi >/dev/null 2>&1 &&
   nvidia-smi --query-gpu=name,driver_version --format=csv,noheader 2>/dev/null | sed 's/^/gpu: /' || true
-exec timeout 400 "$build/zb_gpu_check"
+exec timeout 400 "$build/zb_gpu_check" "$@"
