@@ -326,7 +326,7 @@ void BM_Waterfall10s_FastBatched(benchmark::State &State) {
     for (int64_t Pos = 0; Pos + WF_NFFT <= WF_SAMPLES; Pos += Chunk * CHUNKS_PER_CALL) {
       LoadChunk(Rec, Pos, Chunk * CHUNKS_PER_CALL, Samples);
       int32_t Count = 0;
-      ComputeWaterfallChunkRows(Samples, Chunk, 2e6, WF_NFFT, 0.0, WF_DECIMATION, Rows, Count);
+      ComputeWaterfallChunkRows(Samples, Chunk, WF_NFFT, 0.0, WF_DECIMATION, Rows, Count);
       Out.insert(Out.end(), Rows.begin(), Rows.begin() + Count);
     }
     benchmark::DoNotOptimize(Out.data());

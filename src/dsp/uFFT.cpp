@@ -133,16 +133,15 @@ void ComputeWaterfallRows(const TComplexArray &Samples, double /*SampleRate*/, i
   ComputeWaterfallRowsOn(Samples, NFFT, Overlap, MaxRows, Rows, RowCount, Decimation, 0);
 }
 
-void ComputeWaterfallChunkRows(const TComplexArray &Samples, int64_t ChunkSamples, double SampleRate,
-                               int32_t NFFT, double Overlap, int32_t Decimation, TRowBuffer &Rows,
-                               int32_t &RowCount) {
-  ComputeWaterfallChunkRows(std::span<const TComplexSample>(Samples), ChunkSamples, SampleRate, NFFT, Overlap,
-                            Decimation, std::span<TSingleArray>(Rows), RowCount, 0);
+void ComputeWaterfallChunkRows(const TComplexArray &Samples, int64_t ChunkSamples, int32_t NFFT,
+                               double Overlap, int32_t Decimation, TRowBuffer &Rows, int32_t &RowCount) {
+  ComputeWaterfallChunkRows(std::span<const TComplexSample>(Samples), ChunkSamples, NFFT, Overlap, Decimation,
+                            std::span<TSingleArray>(Rows), RowCount, 0);
 }
 
-void ComputeWaterfallChunkRows(std::span<const TComplexSample> Samples, int64_t ChunkSamples,
-                               double /*SampleRate*/, int32_t NFFT, double Overlap, int32_t Decimation,
-                               std::span<TSingleArray> Rows, int32_t &RowCount, int32_t Threads) {
+void ComputeWaterfallChunkRows(std::span<const TComplexSample> Samples, int64_t ChunkSamples, int32_t NFFT,
+                               double Overlap, int32_t Decimation, std::span<TSingleArray> Rows,
+                               int32_t &RowCount, int32_t Threads) {
   RowCount = 0;
   if (!ValidFFTSize(NFFT) || ChunkSamples < NFFT)
     return;

@@ -361,7 +361,7 @@ void TViewerCore::FillWindowRows(double TLo, double THi) {
         D.Got = static_cast<int64_t>(S.size());
         if (D.Got >= FWF_NFFT)
           ComputeWaterfallChunkRows(
-              S, ChunkSamples, FSampleRate, FWF_NFFT, FWFOverlap, FWFDecimation,
+              S, ChunkSamples, FWF_NFFT, FWFOverlap, FWFDecimation,
               Rows.subspan(static_cast<size_t>(P * PieceChunks), static_cast<size_t>(Want / ChunkSamples)),
               D.RowCount, 1);
         Short = D.Got < Want;
