@@ -4,7 +4,11 @@
 #include "dsp/uFFT.h"
 #include "dsp/uFFTMath.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <limits>
+#include <thread>
 #include <utility>
 
 const TCudaLibraryNames &CudaDllNames() {
@@ -34,6 +38,8 @@ TCudaFFTEngine::TCudaFFTEngine(std::unique_ptr<ICudaLoader> Loader, const TCudaL
 }
 
 TCudaFFTEngine::~TCudaFFTEngine() {
+  if (FAvailable)
+    ReleaseDeviceResources();
   FreeCufft();
   FreeRuntime();
 }
@@ -46,6 +52,7 @@ void TCudaFFTEngine::FreeCufft() {
   FCufftPlan1d = nullptr;
   FCufftExecC2C = nullptr;
   FCufftDestroy = nullptr;
+  FCufftPlanMany = nullptr;
 }
 
 void TCudaFFTEngine::FreeRuntime() {
@@ -56,6 +63,10 @@ void TCudaFFTEngine::FreeRuntime() {
   FCudaMalloc = nullptr;
   FCudaFree = nullptr;
   FCudaMemcpy = nullptr;
+  FCudaGetDeviceCount = nullptr;
+  FDeviceCount = 0;
+  FCudaMallocHost = nullptr;
+  FCudaFreeHost = nullptr;
 }
 
 void *TCudaFFTEngine::LoadFirst(const std::vector<std::string> &Names, std::string &Path) {
@@ -95,6 +106,15 @@ void TCudaFFTEngine::TryLoadLibraries(const TCudaLibraryNames &Names) {
     FreeRuntime();
     return;
   }
+  // A runtime is installed on machines without any device (build machines, remote desktops):
+  // there every call would fail and fall back, and the title would promise a GPU that is not
+  // there. cuFFT is not even loaded then.
+  if (!HasDevice()) {
+    FreeRuntime();
+    return;
+  }
+  FCudaMallocHost = As<TCudaMallocHost>(FLoader->Symbol(FCudaLib, "cudaMallocHost"));
+  FCudaFreeHost = As<TCudaFreeHost>(FLoader->Symbol(FCudaLib, "cudaFreeHost"));
   FCufftLib = LoadFirst(Names.Cufft, FCufftPath);
   if (!FCufftLib) {
     Log("CUDA: no cufft DLL found");
@@ -110,34 +130,193 @@ void TCudaFFTEngine::TryLoadLibraries(const TCudaLibraryNames &Names) {
     FreeRuntime();
     return;
   }
+  FCufftPlanMany = As<TCufftPlanMany>(FLoader->Symbol(FCufftLib, "cufftPlanMany"));
   FAvailable = true;
   FDeviceName = "CUDA GPU";
   Log("CUDA: ready");
+  LogFmt("CUDA: %d device(s); batched transforms: %s; page-locked buffers: %s", FDeviceCount,
+         Batched() ? "yes" : "no", PageLocked() ? "yes" : "no");
+}
+
+bool TCudaFFTEngine::HasDevice() {
+  FCudaGetDeviceCount = As<TCudaGetDeviceCount>(FLoader->Symbol(FCudaLib, "cudaGetDeviceCount"));
+  if (!FCudaGetDeviceCount) {
+    Log("CUDA: cudaGetDeviceCount not found");
+    return false;
+  }
+  int32_t Count = 0;
+  const cudaError_t Err = FCudaGetDeviceCount(&Count);
+  if (Err != 0 || Count < 1) {
+    LogFmt("CUDA: no device (cudaGetDeviceCount: error %d, count %d)", Err, Count);
+    return false;
+  }
+  FDeviceCount = Count;
+  return true;
+}
+
+void TCudaFFTEngine::ReleaseDeviceResources() {
+  for (const TPlan &P : FPlans)
+    FCufftDestroy(P.Handle);
+  FPlans.clear();
+  if (FDevBuf)
+    FCudaFree(FDevBuf);
+  FDevBuf = nullptr;
+  FDevBytes = 0;
+  if (FHostBuf && FHostVec.empty())
+    FCudaFreeHost(FHostBuf);
+  FHostBuf = nullptr;
+  FHostBytes = 0;
+  FHostVec = {};
+}
+
+void TCudaFFTEngine::AbandonDeviceResources() {
+  FPlans.clear();
+  FDevBuf = nullptr;
+  FDevBytes = 0;
+  if (FHostVec.empty())
+    FHostBuf = nullptr; // page-locked: the driver's
+  FHostBytes = 0;
+}
+
+bool TCudaFFTEngine::PlanFor(int32_t NFFT, int32_t Batch, cufftHandle &Plan) {
+  ++FUseCount;
+  for (TPlan &P : FPlans)
+    if (P.NFFT == NFFT && P.Batch == Batch) {
+      P.LastUse = FUseCount;
+      Plan = P.Handle;
+      return true;
+    }
+  // Each plan holds device work space of its own: only a few stay.
+  if (FPlans.size() >= MAX_PLANS) {
+    auto Oldest = std::min_element(FPlans.begin(), FPlans.end(),
+                                   [](const TPlan &A, const TPlan &B) { return A.LastUse < B.LastUse; });
+    FCufftDestroy(Oldest->Handle);
+    FPlans.erase(Oldest);
+  }
+  cufftHandle H = 0;
+  int32_t Size[1] = {NFFT};
+  const cufftResult R =
+      FCufftPlanMany ? FCufftPlanMany(&H, 1, Size, nullptr, 1, NFFT, nullptr, 1, NFFT, CUFFT_C2C, Batch)
+                     : FCufftPlan1d(&H, NFFT, CUFFT_C2C, 1);
+  if (R != 0)
+    return false;
+  FPlans.push_back({NFFT, Batch, H, FUseCount});
+  Plan = H;
+  return true;
+}
+
+void *TCudaFFTEngine::DeviceBuffer(size_t Bytes) {
+  if (FDevBytes >= Bytes)
+    return FDevBuf;
+  if (FDevBuf)
+    FCudaFree(FDevBuf);
+  FDevBuf = nullptr;
+  FDevBytes = 0;
+  void *P = nullptr;
+  if (FCudaMalloc(&P, Bytes) != 0)
+    return nullptr;
+  FDevBuf = P;
+  FDevBytes = Bytes;
+  return P;
+}
+
+void *TCudaFFTEngine::HostBuffer(size_t Bytes) {
+  if (FHostBytes >= Bytes)
+    return FHostBuf;
+  if (!PageLocked()) {
+    FHostVec.resize(Bytes / sizeof(TcufftComplex));
+    FHostBuf = FHostVec.data();
+    FHostBytes = Bytes;
+    return FHostBuf;
+  }
+  if (FHostBuf)
+    FCudaFreeHost(FHostBuf);
+  FHostBuf = nullptr;
+  FHostBytes = 0;
+  void *P = nullptr;
+  if (FCudaMallocHost(&P, Bytes) != 0)
+    return nullptr;
+  FHostBuf = P;
+  FHostBytes = Bytes;
+  return P;
+}
+
+const std::vector<double> &TCudaFFTEngine::WindowFor(size_t N) {
+  if (FWindow.size() != N)
+    FWindow = HannWindow(N);
+  return FWindow;
 }
 
 namespace {
-// The device resources of one call, released on every exit: plan, then input, then output.
-struct TGpuCall {
-  TCudaFree Free;
-  TCufftDestroy Destroy;
-  void *DevIn = nullptr;
-  void *DevOut = nullptr;
-  cufftHandle Plan = 0;
-  bool HasPlan = false;
-
-  TGpuCall(TCudaFree F, TCufftDestroy D) : Free(F), Destroy(D) {}
-  TGpuCall(const TGpuCall &) = delete;
-  TGpuCall &operator=(const TGpuCall &) = delete;
-  ~TGpuCall() {
-    if (HasPlan)
-      Destroy(Plan);
-    if (DevIn)
-      Free(DevIn);
-    if (DevOut)
-      Free(DevOut);
+// Runs Body(Begin, End) over [0, Count) in pieces of Grain, on as many threads as Points points
+// of work are worth: one below about 2^18 points, where starting a thread costs more than it saves.
+template <class F> void ForPieces(size_t Count, size_t Grain, size_t Points, F Body) {
+  const size_t Cores = std::max(1u, std::thread::hardware_concurrency());
+  const size_t Threads =
+      std::min({Cores, Points / (size_t{1} << 18) + 1, (Count + Grain - 1) / Grain, size_t{16}});
+  if (Threads <= 1) {
+    Body(size_t{0}, Count);
+    return;
   }
-};
+  std::atomic<size_t> Next{0};
+  RunOnThreads(static_cast<int32_t>(Threads), [&] {
+    for (;;) {
+      const size_t B = Next.fetch_add(Grain);
+      if (B >= Count)
+        return;
+      Body(B, std::min(Count, B + Grain));
+    }
+  });
+}
 } // namespace
+
+// The blocks' powers summed into Acc (shifted so that index N/2 is 0 Hz), Batch blocks per
+// transform: all of them with a batched plan, else one.
+bool TCudaFFTEngine::Transform(const TComplexArray &Samples, size_t N, int64_t Segments, TFloatArray &Acc) {
+  const int64_t Batch = Batched() ? Segments : 1;
+  const size_t Points = N * static_cast<size_t>(Batch);
+  const size_t Bytes = Points * sizeof(TcufftComplex);
+  auto *Host = static_cast<TcufftComplex *>(HostBuffer(Bytes));
+  void *Dev = Host ? DeviceBuffer(Bytes) : nullptr;
+  cufftHandle Plan = 0;
+  if (!Dev || !PlanFor(static_cast<int32_t>(N), static_cast<int32_t>(Batch), Plan))
+    return false;
+  // Once per size, not once per block: at 64 blocks the cosines cost more than the transforms.
+  const std::vector<double> &Window = WindowFor(N);
+  const size_t Half = N / 2;
+  Acc.assign(N, 0.0);
+  for (int64_t First = 0; First < Segments; First += Batch) {
+    const TComplexSample *Src = Samples.data() + static_cast<size_t>(First) * N;
+    ForPieces(static_cast<size_t>(Batch), 1, Points, [&](size_t B, size_t E) {
+      for (size_t Blk = B; Blk < E; ++Blk)
+        for (size_t I = 0; I < N; ++I) {
+          Host[Blk * N + I].X = static_cast<float>(Src[Blk * N + I].Re * Window[I]);
+          Host[Blk * N + I].Y = static_cast<float>(Src[Blk * N + I].Im * Window[I]);
+        }
+    });
+    // In place: one device buffer. A failed copy would leave stale or undefined device memory
+    // behind the numbers; refuse them rather than show them.
+    if (FCudaMemcpy(Dev, Host, Bytes, cudaMemcpyHostToDevice) != 0)
+      return false;
+    if (FCufftExecC2C(Plan, static_cast<TcufftComplex *>(Dev), static_cast<TcufftComplex *>(Dev),
+                      CUFFT_FORWARD) != 0)
+      return false;
+    if (FCudaMemcpy(Host, Dev, Bytes, cudaMemcpyDeviceToHost) != 0)
+      return false;
+    // Block by block for each bin, as the one-block path adds them: the same sums, bit for bit.
+    ForPieces(N, 4096, Points, [&](size_t B, size_t E) {
+      for (size_t Blk = 0; Blk < static_cast<size_t>(Batch); ++Blk) {
+        const TcufftComplex *Out = Host + Blk * N;
+        for (size_t I = B; I < E; ++I) {
+          const TcufftComplex &V = Out[I < Half ? I + Half : I - Half];
+          const double X = V.X, Y = V.Y;
+          Acc[I] = Acc[I] + X * X + Y * Y;
+        }
+      }
+    });
+  }
+  return true;
+}
 
 bool TCudaFFTEngine::ComputePSD_GPU(const TComplexArray &Samples, double SampleRate, int32_t NFFT,
                                     int32_t AvgSegments, TFloatArray &Freqs, TFloatArray &PSD_dB) {
@@ -152,48 +331,11 @@ bool TCudaFFTEngine::ComputePSD_GPU(const TComplexArray &Samples, double SampleR
     return false;
   const size_t N = static_cast<size_t>(NFFT);
   const int64_t Segments = PSDSegmentCount(Samples.size(), NFFT, AvgSegments);
-  const size_t BufSize = sizeof(TcufftComplex) * N;
-  std::vector<TcufftComplex> HostIn(N), HostOut(N);
-  TFloatArray Acc(N, 0.0);
-
-  TGpuCall Call(FCudaFree, FCufftDestroy);
-  void *P = nullptr;
-  if (FCudaMalloc(&P, BufSize) != 0)
+  TFloatArray Acc;
+  if (!Transform(Samples, N, Segments, Acc)) {
+    // Whatever went wrong may have spoiled what the engine keeps; the next call starts afresh.
+    ReleaseDeviceResources();
     return false;
-  Call.DevIn = P;
-  P = nullptr;
-  if (FCudaMalloc(&P, BufSize) != 0)
-    return false;
-  Call.DevOut = P;
-  cufftHandle Plan = 0;
-  if (FCufftPlan1d(&Plan, NFFT, CUFFT_C2C, 1) != 0)
-    return false;
-  Call.Plan = Plan;
-  Call.HasPlan = true;
-
-  const size_t Half = N / 2;
-  // Once per call, not once per segment: at 64 segments the cosines cost more than the transforms.
-  const std::vector<double> Window = HannWindow(N);
-  for (int64_t Seg = 0; Seg < Segments; ++Seg) {
-    const TComplexSample *Block = Samples.data() + static_cast<size_t>(Seg) * N;
-    for (size_t I = 0; I < N; ++I) {
-      HostIn[I].X = static_cast<float>(Block[I].Re * Window[I]);
-      HostIn[I].Y = static_cast<float>(Block[I].Im * Window[I]);
-    }
-    // A failed copy would leave stale or undefined device memory behind the numbers; refuse
-    // them rather than show them.
-    if (FCudaMemcpy(Call.DevIn, HostIn.data(), BufSize, cudaMemcpyHostToDevice) != 0)
-      return false;
-    if (FCufftExecC2C(Call.Plan, static_cast<TcufftComplex *>(Call.DevIn),
-                      static_cast<TcufftComplex *>(Call.DevOut), CUFFT_FORWARD) != 0)
-      return false;
-    if (FCudaMemcpy(HostOut.data(), Call.DevOut, BufSize, cudaMemcpyDeviceToHost) != 0)
-      return false;
-    for (size_t I = 0; I < N; ++I) {
-      const TcufftComplex &B = HostOut[I < Half ? I + Half : I - Half];
-      const double X = B.X, Y = B.Y;
-      Acc[I] = Acc[I] + X * X + Y * Y;
-    }
   }
   PSD_dB.resize(N);
   Freqs.resize(N);
@@ -202,6 +344,80 @@ bool TCudaFFTEngine::ComputePSD_GPU(const TComplexArray &Samples, double SampleR
     Freqs[I] = BinFrequency(I, NFFT, SampleRate);
   }
   return true;
+}
+
+void TCudaFFTEngine::SetClock(std::function<double()> Seconds) {
+  FClock = std::move(Seconds);
+}
+
+std::optional<TPsdVerdict> TCudaFFTEngine::Verdict(int32_t NFFT, int64_t Segments) const {
+  const auto It = FVerdicts.find({NFFT, Segments});
+  if (It == FVerdicts.end())
+    return std::nullopt;
+  return It->second;
+}
+
+bool TCudaFFTEngine::ComputePSD_Best(const TComplexArray &Samples, double SampleRate, int32_t NFFT,
+                                     int32_t AvgSegments, TFloatArray &Freqs, TFloatArray &PSD_dB) {
+  auto Gpu = [&](TFloatArray &F, TFloatArray &P) {
+    return ComputePSD_GPU(Samples, SampleRate, NFFT, AvgSegments, F, P);
+  };
+  auto Cpu = [&](TFloatArray &F, TFloatArray &P) {
+    ComputePSD(Samples, SampleRate, NFFT, AvgSegments, F, P);
+  };
+  if (!FAvailable || !ValidFFTSize(NFFT) || Samples.size() < static_cast<size_t>(NFFT)) {
+    Cpu(Freqs, PSD_dB);
+    return false;
+  }
+  const std::pair<int32_t, int64_t> Key{NFFT, PSDSegmentCount(Samples.size(), NFFT, AvgSegments)};
+  const auto It = FVerdicts.find(Key);
+  if (FChoice == TPsdChoice::GpuFirst || It != FVerdicts.end()) {
+    if ((FChoice == TPsdChoice::GpuFirst || It->second.Gpu) && Gpu(Freqs, PSD_dB))
+      return true;
+    Cpu(Freqs, PSD_dB);
+    return false;
+  }
+  // The first run builds the plan and the buffers, which later calls do not pay for.
+  if (!Gpu(Freqs, PSD_dB)) {
+    Cpu(Freqs, PSD_dB);
+    return false;
+  }
+  const std::function<double()> Clock = FClock ? FClock : [] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  };
+  // The best of up to three runs, fewer when one is long enough to be its own measure (and the
+  // viewer should not stall).
+  auto BestMs = [&](auto Run) {
+    double Best = std::numeric_limits<double>::infinity(), Spent = 0.0;
+    for (int I = 0; I < 3 && Spent < 0.02; ++I) {
+      const double T0 = Clock();
+      Run();
+      const double D = Clock() - T0;
+      Best = std::min(Best, D);
+      Spent += D;
+    }
+    return Best * 1000.0;
+  };
+  TFloatArray GF, GP, CF, CP;
+  bool GpuOk = true;
+  TPsdVerdict V;
+  V.GpuMs = BestMs([&] {
+    if (GpuOk)
+      GpuOk = Gpu(GF, GP);
+  });
+  if (!GpuOk) {
+    Cpu(Freqs, PSD_dB);
+    return false;
+  }
+  V.CpuMs = BestMs([&] { Cpu(CF, CP); });
+  // Near a tie the CPU keeps it: a GPU that is not clearly faster is not worth the device.
+  V.Gpu = V.GpuMs * 1.1 < V.CpuMs;
+  FVerdicts[Key] = V;
+  LogFmt("CUDA: NFFT %d, %d block(s): GPU %.3f ms, CPU %.3f ms", NFFT, static_cast<int32_t>(Key.second),
+         V.GpuMs, V.CpuMs);
+  Freqs = std::move(V.Gpu ? GF : CF);
+  PSD_dB = std::move(V.Gpu ? GP : CP);
+  return V.Gpu;
 }
 
 TCudaFFTEngine *CudaEngine = nullptr;
@@ -239,6 +455,12 @@ void ReleaseCudaEngine() {
 namespace {
 // The engine goes with the library's static state at unload.
 struct TCudaEngineRelease {
-  ~TCudaEngineRelease() { ReleaseCudaEngine(); }
+  ~TCudaEngineRelease() {
+    // At unload the host holds the loader lock, and the runtime may be half torn down: its device
+    // memory goes with the process (or its context), not through calls from here.
+    if (CudaEngine && GProcessDetach)
+      CudaEngine->AbandonDeviceResources();
+    ReleaseCudaEngine();
+  }
 } CudaEngineRelease;
 } // namespace

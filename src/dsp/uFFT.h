@@ -75,16 +75,15 @@ void ComputeWaterfallRows(const TComplexArray &Samples, double SampleRate, int32
 // fewer than NFFT samples or Rows is full; RowCount says how many. Handing many chunks to one
 // call lets their transforms share the worker threads, where a call per chunk would be too small
 // to spread.
-void ComputeWaterfallChunkRows(const TComplexArray &Samples, int64_t ChunkSamples, double SampleRate,
-                               int32_t NFFT, double Overlap, int32_t Decimation, TRowBuffer &Rows,
-                               int32_t &RowCount);
+void ComputeWaterfallChunkRows(const TComplexArray &Samples, int64_t ChunkSamples, int32_t NFFT,
+                               double Overlap, int32_t Decimation, TRowBuffer &Rows, int32_t &RowCount);
 
 // The same on Threads threads (0: as WaterfallThreadsFor says), into the rows of a span: for
 // callers that spread whole pieces of a recording over their own threads, or that compute
 // straight into rows they keep.
-void ComputeWaterfallChunkRows(std::span<const TComplexSample> Samples, int64_t ChunkSamples,
-                               double SampleRate, int32_t NFFT, double Overlap, int32_t Decimation,
-                               std::span<TSingleArray> Rows, int32_t &RowCount, int32_t Threads);
+void ComputeWaterfallChunkRows(std::span<const TComplexSample> Samples, int64_t ChunkSamples, int32_t NFFT,
+                               double Overlap, int32_t Decimation, std::span<TSingleArray> Rows,
+                               int32_t &RowCount, int32_t Threads);
 
 // The raw spectra of Samples (one per transform at a hop of (1 - Overlap) * NFFT, M of them)
 // pooled into K rows by max-hold: row J holds raw spectra A = J * M / K up to, not including,

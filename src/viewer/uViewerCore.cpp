@@ -377,7 +377,7 @@ void TViewerCore::FillWindowRows(double TLo, double THi) {
         D.Got = static_cast<int64_t>(S.size());
         if (D.Got >= FWF_NFFT)
           ComputeWaterfallChunkRows(
-              S, ChunkSamples, FSampleRate, FWF_NFFT, FWFOverlap, FWFDecimation,
+              S, ChunkSamples, FWF_NFFT, FWFOverlap, FWFDecimation,
               Rows.subspan(static_cast<size_t>(P * PieceChunks), static_cast<size_t>(Want / ChunkSamples)),
               D.RowCount, 1);
         Short = D.Got < Want;
@@ -455,12 +455,9 @@ void TViewerCore::UpdatePSD() {
   }
   const double T2 = FPlatform.PerfSeconds();
   TFloatArray Freqs, PSD;
-  // A failed GPU attempt (allocation, plan, transform, copy) falls back to the CPU for this call
-  // only; the engine is tried again on the next one.
-  const bool UsedGPU =
-      CudaEngine->Available() && CudaEngine->ComputePSD_GPU(Samples, FSampleRate, FPSD_NFFT, Avg, Freqs, PSD);
-  if (!UsedGPU)
-    ComputePSD(Samples, FSampleRate, FPSD_NFFT, Avg, Freqs, PSD);
+  // The engine takes whichever of GPU and CPU it measured faster for this size and averaging; a
+  // failed GPU attempt falls back to the CPU for this call only.
+  const bool UsedGPU = CudaEngine->ComputePSD_Best(Samples, FSampleRate, FPSD_NFFT, Avg, Freqs, PSD);
   const double PSDms = (FPlatform.PerfSeconds() - T2) * 1000.0;
 
   FPSDFreqs = std::move(Freqs);

@@ -1,4 +1,5 @@
 #include "dsp/uFFT.h"
+#include "dsp/uFFTHooks.h"
 #include "dsp/uFFTPlain.h"
 
 #include <gtest/gtest.h>
@@ -687,7 +688,7 @@ TEST(ComputeWaterfallChunkRows, SameRowsAsOneCallPerChunk) {
       const TThreadsGuard G(Threads);
       TRowBuffer Rows(C.Cap);
       int32_t Count = -1;
-      ComputeWaterfallChunkRows(In, C.Chunk, 1e6, C.NFFT, C.Overlap, C.Dec, Rows, Count);
+      ComputeWaterfallChunkRows(In, C.Chunk, C.NFFT, C.Overlap, C.Dec, Rows, Count);
       ASSERT_EQ(Count, static_cast<int32_t>(Want.size())) << "NFFT " << C.NFFT << " chunk " << C.Chunk;
       for (int32_t R = 0; R < Count; ++R) {
         ASSERT_EQ(Rows[R].size(), Want[R].size());
@@ -700,7 +701,7 @@ TEST(ComputeWaterfallChunkRows, SameRowsAsOneCallPerChunk) {
   // Chunks shorter than a transform give nothing.
   TRowBuffer Rows(4);
   int32_t Count = -1;
-  ComputeWaterfallChunkRows(S, 100, 1e6, 256, 0.0, 1, Rows, Count);
+  ComputeWaterfallChunkRows(S, 100, 256, 0.0, 1, Rows, Count);
   EXPECT_EQ(Count, 0);
 }
 

@@ -8,8 +8,10 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace fakecuda {
 
@@ -35,14 +37,15 @@ struct TFailKnob {
   TFailKnob &operator=(const TFailKnob &) = delete;
 };
 
-// The complete fakes' counters, read through a handle of our own (which keeps them loaded).
+// The counters of one variant's fakes, read through a handle of our own (which keeps them
+// loaded; an engine on the same variant shares them).
 struct TFakeCounters {
   void *Rt, *Fft;
   long (*RtCounter)(const char *);
   long (*FftCounter)(const char *);
-  TFakeCounters() {
-    Rt = dlopen((Root + "/full/" + RuntimeFile).c_str(), RTLD_NOW);
-    Fft = dlopen((Root + "/full/" + CufftFile).c_str(), RTLD_NOW);
+  explicit TFakeCounters(const std::string &Variant = "full") {
+    Rt = dlopen((Root + "/" + Variant + "/" + RuntimeFile).c_str(), RTLD_NOW);
+    Fft = dlopen((Root + "/" + Variant + "/" + CufftFile).c_str(), RTLD_NOW);
     RtCounter = reinterpret_cast<long (*)(const char *)>(dlsym(Rt, "zbfake_cudart_counter"));
     FftCounter = reinterpret_cast<long (*)(const char *)>(dlsym(Fft, "zbfake_cufft_counter"));
     Reset();
@@ -57,6 +60,18 @@ struct TFakeCounters {
     reinterpret_cast<void (*)()>(dlsym(Rt, "zbfake_cudart_reset"))();
     reinterpret_cast<void (*)()>(dlsym(Fft, "zbfake_cufft_reset"))();
   }
+  // Nothing held on the device or page-locked, no plan alive, no misuse seen.
+  bool AllFree() const {
+    return RtCounter("live") == 0 && RtCounter("livehost") == 0 && FftCounter("live") == 0 &&
+           RtCounter("bad") == 0 && FftCounter("bad") == 0;
+  }
 };
+
+// A clock for the engine's measurements that reads out Times (seconds) one by one.
+inline std::function<double()> ScriptedClock(std::vector<double> Times) {
+  auto Left = std::make_shared<std::vector<double>>(std::move(Times));
+  auto At = std::make_shared<size_t>(0);
+  return [Left, At] { return *At < Left->size() ? (*Left)[(*At)++] : 1e9; };
+}
 
 } // namespace fakecuda

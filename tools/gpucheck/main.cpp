@@ -1,7 +1,9 @@
 // zb_gpu_check: compares the GPU PSD with the CPU PSD on recordings it generates, and times
-// both. For a Linux machine with an NVIDIA GPU; the libraries come through the dynamic linker's
-// own search (LD_LIBRARY_PATH included). Exit status 0 when the GPU path ran and agreed,
-// 1 when no libraries were found or a GPU call failed, 2 when the results disagree.
+// both and the automatic choice over NFFT 1024..65536 and averaging 1..64. For a Linux machine
+// with an NVIDIA GPU; the libraries come through the dynamic linker's own search (LD_LIBRARY_PATH
+// included). Exit status 0 when the GPU path ran and agreed, 1 when no libraries or no device
+// were found or a GPU call failed, 2 when the results disagree. "--runs N" times each cell by
+// the median of N runs (default 5).
 #include "dsp/uCudaFFT.h"
 #include "dsp/uFFT.h"
 #include "viewer/uHeadlessPlatform.h"
@@ -12,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <numbers>
@@ -36,17 +39,40 @@ TComplexArray Recording(size_t N, unsigned Seed) {
   return S;
 }
 
-// Median of five runs after one warm-up, in milliseconds.
+int GRuns = 5;
+
+// Median of GRuns runs after one warm-up, in milliseconds.
 template <typename F> double TimeMs(F Run) {
   Run();
   std::vector<double> Ms;
-  for (int I = 0; I < 5; ++I) {
+  for (int I = 0; I < GRuns; ++I) {
     const auto T0 = std::chrono::steady_clock::now();
     Run();
     Ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - T0).count());
   }
   std::sort(Ms.begin(), Ms.end());
-  return Ms[2];
+  return Ms[Ms.size() / 2];
+}
+
+// CPU, GPU and the automatic choice side by side; the automatic choice measures on its first call
+// (not timed here), as the viewer's first PSD of a size does.
+void PrintTable(TCudaFFTEngine &Engine) {
+  std::printf("%6s %4s %11s %11s %8s %6s %11s\n", "NFFT", "avg", "CPU ms", "GPU ms", "CPU/GPU", "auto",
+              "auto ms");
+  double SlowestAuto = 0.0;
+  for (int32_t NFFT = 1024; NFFT <= 65536; NFFT *= 2)
+    for (int32_t Avg = 1; Avg <= 64; Avg *= 2) {
+      const TComplexArray S = Recording(static_cast<size_t>(NFFT) * static_cast<size_t>(Avg), 99);
+      TFloatArray F, P;
+      const double Cpu = TimeMs([&] { ComputePSD(S, 1e6, NFFT, Avg, F, P); });
+      const double Gpu = TimeMs([&] { Engine.ComputePSD_GPU(S, 1e6, NFFT, Avg, F, P); });
+      bool OnGpu = Engine.ComputePSD_Best(S, 1e6, NFFT, Avg, F, P);
+      const double Auto = TimeMs([&] { OnGpu = Engine.ComputePSD_Best(S, 1e6, NFFT, Avg, F, P); });
+      SlowestAuto = std::max(SlowestAuto, Auto / Cpu);
+      std::printf("%6d %4d %11.3f %11.3f %8.2f %6s %11.3f\n", NFFT, Avg, Cpu, Gpu, Cpu / Gpu,
+                  OnGpu ? "GPU" : "CPU", Auto);
+    }
+  std::printf("automatic choice: at most %.2f times the CPU's time over the table\n", SlowestAuto);
 }
 
 // The viewer's own path on a generated int16 recording: its first PSD looks for the engine, the
@@ -79,14 +105,19 @@ void CheckViewer() {
 
 } // namespace
 
-int main() {
+int main(int argc, char **argv) {
+  if (argc == 3 && std::string(argv[1]) == "--runs")
+    GRuns = std::max(1, std::atoi(argv[2]));
   TCudaFFTEngine Engine;
   if (!Engine.Available()) {
-    std::printf("libraries: no CUDA runtime with cuFFT found (runtime: %s)\n",
+    std::printf("libraries: no CUDA runtime with cuFFT and a device found (runtime: %s)\n",
                 Engine.RuntimePath().empty() ? "none" : Engine.RuntimePath().c_str());
+    CheckViewer();
     return 1;
   }
   std::printf("libraries: %s + %s\n", Engine.RuntimePath().c_str(), Engine.CufftPath().c_str());
+  std::printf("devices: %d; batched transforms: %s; page-locked buffers: %s\n", Engine.DeviceCount(),
+              Engine.Batched() ? "yes" : "no", Engine.PageLocked() ? "yes" : "no");
 
   double Worst = 0.0, WorstAll = 0.0;
   int WorstN = 0, WorstAvg = 0;
@@ -115,14 +146,7 @@ int main() {
               "%.6f dB over all bins; NFFT 256..65536, averaging 1..64\n",
               Worst, WorstN, WorstAvg, WorstAll);
 
-  for (int32_t NFFT : {4096, 65536})
-    for (int32_t Avg : {1, 64}) {
-      const TComplexArray S = Recording(static_cast<size_t>(NFFT) * static_cast<size_t>(Avg), 99);
-      TFloatArray F, P;
-      const double Cpu = TimeMs([&] { ComputePSD(S, 1e6, NFFT, Avg, F, P); });
-      const double Gpu = TimeMs([&] { Engine.ComputePSD_GPU(S, 1e6, NFFT, Avg, F, P); });
-      std::printf("time NFFT %5d averaging %2d: CPU %9.3f ms, GPU %9.3f ms\n", NFFT, Avg, Cpu, Gpu);
-    }
+  PrintTable(Engine);
   CheckViewer();
   return Worst <= 0.01 ? 0 : 2;
 }

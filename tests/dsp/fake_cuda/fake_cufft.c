@@ -1,7 +1,7 @@
-/* A stand-in for cuFFT: single-precision complex-to-complex plans of batch 1, executed with its
-   own transform (radix-2 for powers of two, the plain DFT otherwise), accumulating in double.
-   Counters through zbfake_cufft_counter. Built once complete and once without each entry point
-   (ZBFAKE_OMIT_<name>). */
+/* A stand-in for cuFFT: single-precision complex-to-complex plans (cufftPlan1d of batch 1, and
+   contiguous batches of cufftPlanMany), executed with its own transform (radix-2 for powers of
+   two, the plain DFT otherwise), accumulating in double. Counters through zbfake_cufft_counter.
+   Built once complete and once without each entry point (ZBFAKE_OMIT_<name>). */
 #include "fake_common.h"
 
 #include <math.h>
@@ -13,19 +13,22 @@ typedef struct {
 } fake_complex;
 
 static int plan_size[MAX_PLANS]; /* 0: free slot */
-static long n_plan, n_destroy, n_exec, n_bad;
+static int plan_batch[MAX_PLANS];
+static long n_plan, n_planmany, n_destroy, n_exec, n_bad;
 
 FAKE_API void zbfake_cufft_reset(void) {
-  n_plan = n_destroy = n_exec = n_bad = 0;
+  n_plan = n_planmany = n_destroy = n_exec = n_bad = 0;
 }
 
-/* "plan", "destroy", "exec": calls since the reset; "live": plans not destroyed; "bad": misuse
-   (unknown plan, wrong type, batch or direction). */
+/* "plan", "planmany", "destroy", "exec": calls since the reset; "live": plans not destroyed;
+   "bad": misuse (unknown plan, wrong type, layout, batch or direction). */
 FAKE_API long zbfake_cufft_counter(const char *name) {
   long l = 0;
   int i;
   if (strcmp(name, "plan") == 0)
     return n_plan;
+  if (strcmp(name, "planmany") == 0)
+    return n_planmany;
   if (strcmp(name, "destroy") == 0)
     return n_destroy;
   if (strcmp(name, "exec") == 0)
@@ -107,6 +110,31 @@ FAKE_API int cufftPlan1d(int *plan, int nx, int type, int batch) {
   for (i = 0; i < MAX_PLANS; ++i)
     if (!plan_size[i]) {
       plan_size[i] = nx;
+      plan_batch[i] = 1;
+      *plan = i + 1;
+      return 0;
+    }
+  return 2;
+}
+#endif
+
+#ifndef ZBFAKE_OMIT_cufftPlanMany
+/* Only the layout the engine asks for: one dimension, blocks back to back. */
+FAKE_API int cufftPlanMany(int *plan, int rank, int *n, int *inembed, int istride, int idist, int *onembed,
+                           int ostride, int odist, int type, int batch) {
+  int i;
+  ++n_planmany;
+  if (fake_should_fail("cufftPlanMany", n_planmany))
+    return 2;
+  if (rank != 1 || !n || n[0] < 1 || inembed || onembed || istride != 1 || ostride != 1 || idist != n[0] ||
+      odist != n[0] || type != 41 || batch < 1) {
+    ++n_bad;
+    return 4;
+  }
+  for (i = 0; i < MAX_PLANS; ++i)
+    if (!plan_size[i]) {
+      plan_size[i] = n[0];
+      plan_batch[i] = batch;
       *plan = i + 1;
       return 0;
     }
@@ -123,7 +151,12 @@ FAKE_API int cufftExecC2C(int plan, fake_complex *in, fake_complex *out, int dir
     ++n_bad;
     return 1;
   }
-  transform(in, out, plan_size[plan - 1]);
+  {
+    const int n = plan_size[plan - 1];
+    int b;
+    for (b = 0; b < plan_batch[plan - 1]; ++b)
+      transform(in + (size_t)b * (size_t)n, out + (size_t)b * (size_t)n, n);
+  }
   return 0;
 }
 #endif
