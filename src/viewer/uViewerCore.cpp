@@ -892,7 +892,6 @@ void TViewerCore::StartWindowFill(double TLo, double THi) {
   Plan.NFFT = FWF_NFFT;
   Plan.Decimation = FWFDecimation;
   Plan.Overlap = FWFOverlap;
-  Plan.SampleRate = FSampleRate;
   Plan.Threads = WaterfallThreadsFor(W.TotalChunks * std::max(FWFDecimation, 1), FWF_NFFT);
   Plan.BeforePiece = FFillBeforePiece;
   Plan.OnFinished = [&P = FPlatform] { P.WakeForFill(); };

@@ -97,7 +97,7 @@ void TWindowFill::Work() noexcept {
       D.Got = static_cast<int64_t>(S.size());
       if (D.Got >= FPlan.NFFT)
         ComputeWaterfallChunkRows(
-            S, FPlan.ChunkSamples, FPlan.SampleRate, FPlan.NFFT, FPlan.Overlap, FPlan.Decimation,
+            S, FPlan.ChunkSamples, FPlan.NFFT, FPlan.Overlap, FPlan.Decimation,
             std::span<TSingleArray>(FRows).subspan(static_cast<size_t>(PieceFirstRow(P)),
                                                    static_cast<size_t>(Want / FPlan.ChunkSamples)),
             D.RowCount, 1);

@@ -29,7 +29,6 @@ struct TWindowFillPlan {
   int32_t NFFT = 0;
   int32_t Decimation = 1;
   double Overlap = 0.0;
-  double SampleRate = 0.0;
   int32_t Threads = 1;
   // Called on a worker before it reads piece P (tests slow the reader or make it fail here).
   std::function<void(int64_t P)> BeforePiece;
