@@ -120,9 +120,16 @@ def thumbnail(samples_all, rate, width, height):
     wf_h = height - psd_h
     stride = (3 * width + 3) // 4 * 4
     img = bytearray([30]) * (stride * height)
+    def cell(x, cells, n):  # the items pixel x of cells covers: its share, at least one
+        first = min(x * n // cells, n - 1)
+        return first, max(first, min((x + 1) * n // cells, n) - 1)
+
+    def strongest(vals, x, cells):
+        a, b = cell(x, cells, len(vals))
+        return max(vals[a:b + 1])
+
     for x in range(width):
-        b = min(x * len(levels) // width, len(levels) - 1)
-        v = levels[b]
+        v = strongest(levels, x, width)
         t = min(max((v + 10) / 55, 0.0), 1.0)
         top = round((psd_h - 1) * t)
         c = colour(v)
@@ -132,10 +139,11 @@ def thumbnail(samples_all, rate, width, height):
     for y in range(wf_h):
         if not rows:
             break
-        row = rows[min(y * len(rows) // wf_h, len(rows) - 1)]
+        r0, r1 = cell(y, wf_h, len(rows))
+        row = [max(col) for col in zip(*rows[r0:r1 + 1])]
         for x in range(width):
             o = y * stride + 3 * x
-            img[o:o + 3] = colour(row[min(len(row) * x // width, len(row) - 1)])
+            img[o:o + 3] = colour(strongest(row, x, width))
     head = struct.pack('<IiiHHIIiiII', 40, width, height, 1, 24, 0, 0, 0, 0, 0, 0)
     return b'BM' + struct.pack('<IHHI', 14 + 40 + len(img), 0, 0, 54) + head + bytes(img)
 
