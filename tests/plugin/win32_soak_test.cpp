@@ -125,3 +125,38 @@ TEST_F(SoakGL, ViewerOpenCloseCyclesAndThumbnailsLeaveNothingBehind) {
   EXPECT_EQ(Failed, 0);
   ExpectFlat(T0, T1, TTypes);
 }
+
+// Flipping through files in one viewer: each flip replaces the recording, ring and texts but
+// keeps the windows, context and renderer, so nothing may pile up over many flips.
+TEST_F(SoakGL, FlipsInOneViewerLeaveNothingBehind) {
+  ASSERT_NE(plugin->Module, nullptr);
+  using ListLoadNextW_t = int(WINAPI *)(HWND, HWND, const wchar_t *, int);
+  const auto NextW = reinterpret_cast<ListLoadNextW_t>(
+      reinterpret_cast<void *>(GetProcAddress(plugin->Module, "ListLoadNextW")));
+  ASSERT_NE(NextW, nullptr);
+  // The soak recording (with its sidecar) and a shorter int8 one without: the ring, the rate and
+  // the signals change on every flip.
+  const std::wstring Files[] = {SoakRecording(), TempFile(L"zb_soak_flip.cs8", std::vector<char>(400000, 3))};
+  HostWindow Host(640, 480);
+  HWND Root = plugin->LoadW(Host.Wnd, Files[0].c_str(), 0);
+  ASSERT_NE(Root, nullptr);
+  int Flip = 0;
+  const auto Next = [&] {
+    const int R = NextW(Host.Wnd, Root, Files[++Flip % 2].c_str(), 0);
+    HostWindow::Pump(1);
+    return R == 0;
+  };
+  for (int I = 0; I < 6; ++I)
+    ASSERT_TRUE(Next());
+  const int Flips = Count("ZB_SOAK_FLIPS", 200);
+  const auto Types = GdiObjectsByType();
+  const TResources F0 = TResources::Now();
+  int Failed = 0;
+  for (int I = 0; I < Flips; ++I)
+    Failed += Next() ? 0 : 1;
+  const TResources F1 = TResources::Now();
+  Report("flips in one viewer", Flips, F0, F1);
+  EXPECT_EQ(Failed, 0);
+  ExpectFlat(F0, F1, Types);
+  plugin->Close(Root);
+}
