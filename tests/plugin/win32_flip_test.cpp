@@ -270,33 +270,44 @@ TEST_F(FlipGL, FlipWhilePlayingAndWhileADragSettles) {
   plugin->Close(Root);
 }
 
+namespace {
+
+// What the host's timer needs to flip while the dialog's loop runs.
+struct TDialogFlip {
+  HWND Root = nullptr;
+  ListLoadNextW_t NextW = nullptr;
+  std::wstring Target;
+  int Result = -1;
+} GDialogFlip;
+
+void CALLBACK FlipFromTheHost(HWND W, UINT, UINT_PTR Id, DWORD) {
+  KillTimer(W, Id);
+  GDialogFlip.Result =
+      GDialogFlip.NextW(GetParent(GDialogFlip.Root), GDialogFlip.Root, GDialogFlip.Target.c_str(), 0);
+}
+
+// Only where the flip did not end the dialog: the test then fails instead of hanging.
+void CALLBACK CloseLeftoverDialog(HWND W, UINT, UINT_PTR Id, DWORD) {
+  KillTimer(W, Id);
+  if (HWND Dlg = FindWindowW(L"ZembrolaDlg", nullptr))
+    PostMessageW(Dlg, WM_CLOSE, 0, 0);
+}
+
+} // namespace
+
 // A dialog open over the viewer when the host flips ends as if cancelled.
 TEST_F(FlipGL, FlipClosesTheOpenDialog) {
   const std::vector<TRecording> Files = FiveRecordings();
   HostWindow Host(640, 480);
-  static HWND Root = nullptr;
-  static ListLoadNextW_t NextFn = nullptr;
-  static std::wstring Target;
-  static int Result = -1;
-  Root = plugin->LoadW(Host.Wnd, Files[0].Path.c_str(), 0);
+  HWND Root = plugin->LoadW(Host.Wnd, Files[0].Path.c_str(), 0);
   ASSERT_NE(Root, nullptr);
-  NextFn = NextW;
-  Target = Files[1].Path;
-  Result = -1;
+  GDialogFlip = {Root, NextW, Files[1].Path, -1};
   // The flip arrives from the host's side while the dialog's loop runs, as a host's key would.
-  SetTimer(Host.Wnd, 7, 300, [](HWND W, UINT, UINT_PTR Id, DWORD) {
-    KillTimer(W, Id);
-    Result = NextFn(GetParent(Root), Root, Target.c_str(), 0);
-  });
-  SetTimer(Host.Wnd, 8, 5000, [](HWND W, UINT, UINT_PTR Id, DWORD) {
-    KillTimer(W, Id);
-    // Only if the flip did not end it: the test fails instead of hanging.
-    if (HWND Dlg = FindWindowW(L"ZembrolaDlg", nullptr))
-      PostMessageW(Dlg, WM_CLOSE, 0, 0);
-  });
+  SetTimer(Host.Wnd, 7, 300, FlipFromTheHost);
+  SetTimer(Host.Wnd, 8, 5000, CloseLeftoverDialog);
   SendMessageW(Root, WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), 0); // returns when the dialog ends
   KillTimer(Host.Wnd, 8);
-  EXPECT_EQ(Result, 0);
+  EXPECT_EQ(GDialogFlip.Result, 0);
   EXPECT_EQ(FindWindowW(L"ZembrolaDlg", nullptr), nullptr);
   EXPECT_TRUE(IsWindowEnabled(Root));
   EXPECT_EQ(Status(Root).rfind(StatusStart(Files[1].DurationSec), 0), 0u);
@@ -362,4 +373,58 @@ TEST_F(FlipGL, KeysTheViewerDoesNotUseReachTheHost) {
     EXPECT_EQ(Host.SysKeysDown, std::vector<WPARAM>{'X'});
   }
   plugin->Close(Root);
+}
+
+namespace {
+
+std::string ReadAll(const std::wstring &Path) {
+  std::string S;
+  HANDLE H = CreateFileW(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (H == INVALID_HANDLE_VALUE)
+    return S;
+  char Buf[4096];
+  DWORD Got = 0;
+  while (ReadFile(H, Buf, sizeof Buf, &Got, nullptr) && Got > 0)
+    S.append(Buf, Got);
+  CloseHandle(H);
+  return S;
+}
+
+} // namespace
+
+// The stand-in file manager flips with --next (a file it cannot show gets 1 and the flips go
+// on) and writes the copied frame as a PNG.
+TEST_F(FlipGL, ListerhostFlipsAndCopies) {
+  const std::vector<TRecording> Files = FiveRecordings();
+  const std::wstring Out = Files[0].Path + L".stdout", Png = Files[0].Path + L".copy.png";
+  DeleteFileW(Png.c_str());
+  std::wstring Cmd = L"\"" + ExeDir() + L"listerhost.exe\" --plugin \"" + PluginPath() + L"\" \"" +
+                     Files[0].Path + L"\" --next \"" + Files[1].Path + L"\" --next \"" + Files[1].Path +
+                     L".gone\" --next \"" + Files[4].Path + L"\" --after-ms 200 --copy \"" + Png + L"\"";
+  SECURITY_ATTRIBUTES Sa{sizeof Sa, nullptr, TRUE};
+  HANDLE Log = CreateFileW(Out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &Sa, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(Log, INVALID_HANDLE_VALUE);
+  STARTUPINFOW Si{};
+  Si.cb = sizeof Si;
+  Si.dwFlags = STARTF_USESTDHANDLES;
+  Si.hStdOutput = Log;
+  Si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION Pi{};
+  ASSERT_TRUE(CreateProcessW(nullptr, Cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &Si, &Pi));
+  CloseHandle(Log);
+  CloseHandle(Pi.hThread);
+  ASSERT_EQ(WaitForSingleObject(Pi.hProcess, 120000), WAIT_OBJECT_0);
+  DWORD Code = 1;
+  GetExitCodeProcess(Pi.hProcess, &Code);
+  CloseHandle(Pi.hProcess);
+  EXPECT_EQ(Code, 0u);
+  std::string Text = ReadAll(Out);
+  std::erase(Text, '\r'); // written in text mode
+  size_t At = 0;
+  for (const char *Line : {".cs8: 0\n", ".cs8.gone: 1\n", ".iq: 0\n", "copy: 0\n"}) {
+    const size_t Found = Text.find(Line, At);
+    EXPECT_NE(Found, std::string::npos) << Line << " in order in:\n" << Text;
+    At = Found == std::string::npos ? At : Found;
+  }
+  EXPECT_EQ(ReadAll(Png).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
 }
