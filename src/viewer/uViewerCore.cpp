@@ -184,6 +184,9 @@ bool TViewerCore::OpenNext(const std::string &AFileName) noexcept {
   FSignalModel = std::move(Aside->FSignalModel);
   FPlayPosition = 0;
   FLastFailure.clear();
+  // A file too short for one PSD leaves the PSD alone: it must not show the previous file's.
+  FPSDFreqs.clear();
+  FPSDDb.clear();
   CalcWFParams();
   Contain("open", [&] {
     SetSliderPos(0.0);

@@ -6,7 +6,7 @@ namespace {
 
 struct TFlipFiles {
   TTempDir D;
-  std::string A = D.File("a.cs16"), B = D.File("b.cs16"), C = D.File("c.cs16");
+  std::string A = D.File("a.cs16"), B = D.File("b.cs16"), C = D.File("c.cs16"), Tiny = D.File("t.cs16");
   TFlipFiles() {
     // A: 3 s at 1 MS/s with a centre and one signal; B: 1.5 s, a tone, and a sidecar that names
     // only another rate; C: no sidecar at all.
@@ -18,6 +18,7 @@ struct TFlipFiles {
     WriteInt16Recording(B, 375000, 1000, 300000);
     WriteText(D.File("b.txt"), "sample_rate_hz=250000\n");
     WriteInt16Recording(C, 4000000, 0, 50000);
+    WriteInt16Recording(Tiny, 1000, 0, 1000); // too short for a PSD
   }
 };
 
@@ -65,7 +66,8 @@ TEST(ViewerNextFile, FlipMatchesAFreshOpenWithTheSameSettings) {
   const TCase Cases[] = {{"still", F.A, F.B, 0},
                          {"playing", F.A, F.C, 1},
                          {"drag pending", F.B, F.A, 2},
-                         {"same file", F.C, F.C, 1}};
+                         {"same file", F.C, F.C, 1},
+                         {"too short", F.B, F.Tiny, 0}};
   for (const TCase &K : Cases) {
     SCOPED_TRACE(K.What);
     TViewerRig R;
