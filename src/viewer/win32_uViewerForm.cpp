@@ -35,6 +35,55 @@ TWindowHandle Key(HWND w) {
 
 using unique_hglobal = TUniqueHandle<HGLOBAL, GlobalFree>;
 
+// Subclass identifiers of the controls whose keys the viewer passes on.
+constexpr UINT_PTR SUBCLASS_SLIDER = 1;
+constexpr UINT_PTR SUBCLASS_BUTTON = 2;
+
+// The keys a control uses itself: the slider's arrows, pages, Home and End; a button's Space.
+bool ControlKey(UINT_PTR Kind, WPARAM Vk) {
+  if (Kind == SUBCLASS_BUTTON)
+    return Vk == VK_SPACE;
+  switch (Vk) {
+  case VK_LEFT:
+  case VK_RIGHT:
+  case VK_UP:
+  case VK_DOWN:
+  case VK_PRIOR:
+  case VK_NEXT:
+  case VK_HOME:
+  case VK_END:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// A clicked button or the slider keeps the keyboard focus: the keys it does not use go where
+// those of the root window go, so that the host's keys work whichever control was used last.
+LRESULT CALLBACK ControlKeysProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Kind,
+                                 DWORD_PTR Ref) noexcept {
+  try {
+    auto *Form = reinterpret_cast<TViewerForm *>(Ref);
+    switch (Msg) {
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      if ((Msg == WM_SYSKEYDOWN || !ControlKey(Kind, WParam)) && Form->HandleKey(Msg, WParam, LParam))
+        return 0;
+      break;
+    case WM_SYSCHAR:
+      return 0; // the host's window gets its own from the key posted there
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(Wnd, ControlKeysProc, Kind);
+      break;
+    default:
+      break;
+    }
+  } catch (...) {
+    // Nothing may unwind into the host's message loop; the control goes on as it is.
+  }
+  return DefSubclassProc(Wnd, Msg, WParam, LParam);
+}
+
 HWND Child(HWND parent, const wchar_t *cls, const wchar_t *text, DWORD style, int x, int y, int w, int h,
            WORD id) {
   return CreateWindowExW(0, cls, text, style, x, y, w, h, parent,
@@ -149,6 +198,11 @@ void TViewerForm::CreateWindows() {
   FStatusWnd = Make(L"STATIC", L"Loading...", WS_CHILD | WS_VISIBLE, L.Status, IDC_STATUS);
   FFreqWnd = Make(L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_RIGHT, L.Freq, 0);
   InitTooltip(FHover, FRootWnd.get(), FGLWnd, FFreqWnd);
+  if (FSliderWnd)
+    SetWindowSubclass(FSliderWnd, ControlKeysProc, SUBCLASS_SLIDER, reinterpret_cast<DWORD_PTR>(this));
+  for (HWND B : {FBtnPlay, FBtnStep, FBtnReset, FBtnOverlay, FBtnSettings, FBtnLegend})
+    if (B)
+      SetWindowSubclass(B, ControlKeysProc, SUBCLASS_BUTTON, reinterpret_cast<DWORD_PTR>(this));
   FCore.FDecimalSep = UserDecimalSeparator();
   FDpiScale = GetDpiScaleFor(FRootWnd.get());
 }

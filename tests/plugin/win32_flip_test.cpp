@@ -351,6 +351,7 @@ TEST_F(FlipGL, CopyPutsTheFrameAsShownOnTheClipboard) {
 
 // Keys the viewer does not use reach the host's window from the root and the drawing window,
 // as the same message (system keys stay system keys); modifiers alone and characters do not.
+// N and P are the host's next and previous file, Escape closes its lister.
 TEST_F(FlipGL, KeysTheViewerDoesNotUseReachTheHost) {
   const std::vector<TRecording> Files = FiveRecordings();
   HostWindow Host(640, 480);
@@ -372,6 +373,17 @@ TEST_F(FlipGL, KeysTheViewerDoesNotUseReachTheHost) {
     HostWindow::Pump();
     EXPECT_EQ(Host.SysKeysDown, std::vector<WPARAM>{'X'});
   }
+  // A button or the slider that kept the focus after a click passes on what it does not use
+  // itself: the slider keeps its arrows, a button its Space.
+  HWND Slider = GetDlgItem(Root, 1004), Play = GetDlgItem(Root, 1001);
+  Host.KeysDown.clear();
+  SendMessageW(Slider, WM_KEYDOWN, 'N', 0x00310001);
+  SendMessageW(Slider, WM_KEYDOWN, VK_RIGHT, 0x014D0001);
+  SendMessageW(Play, WM_KEYDOWN, 'P', 0x00190001);
+  SendMessageW(Play, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+  HostWindow::Pump();
+  EXPECT_EQ(Host.KeysDown, (std::vector<WPARAM>{'N', 'P', VK_ESCAPE}));
+  EXPECT_GT(SendMessageW(Slider, TBM_GETPOS, 0, 0), 0) << "the slider's own key moved it";
   plugin->Close(Root);
 }
 
