@@ -167,12 +167,9 @@ bool TViewerCore::OpenNext(const std::string &AFileName) noexcept {
     Log("OpenNext: cannot open");
     return false;
   }
-  StopPlayNoThrow();
-  try {
-    KillSeekTimer();
-  } catch (...) {
-    FSeekTimerID = 0;
-  }
+  // Everything still at work on the previous file stops before its source goes: playback, the
+  // drag's settling and whatever else reads the source.
+  CloseFile();
   FFileName = std::move(Aside->FFileName);
   FIQSource = std::move(Aside->FIQSource);
   FMeta = std::move(Aside->FMeta);
