@@ -309,4 +309,27 @@ void BM_Memory5GiB100Ticks(benchmark::State &State) {
 BENCHMARK(BM_Memory5GiB100Ticks)->Iterations(1)->Unit(benchmark::kMillisecond);
 #endif
 
+// Flipping to the next file in an open viewer (context, renderer and texture kept), to its first
+// complete frame; the files are the same size as BM_OpenToFirstFrame's, and each flip goes to
+// the other of two, so that every one opens and reads a file anew.
+void BM_FlipToNextFile(benchmark::State &State) {
+  const std::string &A = RealRecording();
+  static const std::string B = [&A] {
+    const std::string P = TempPath("10s_2e6_copy.cs16");
+    GTempFiles.Paths.push_back(P);
+    std::filesystem::copy_file(A, P, std::filesystem::copy_options::overwrite_existing);
+    return P;
+  }();
+  TOffscreenViewer V;
+  V.C.Open(A);
+  bool ToB = true;
+  for (auto _ : State) {
+    const int32_t Presents = V.P.Presents;
+    if (!V.C.OpenNext(ToB ? B : A) || V.P.Presents != Presents + 1 || V.C.FWFRowCount < 600)
+      State.SkipWithError("no complete first frame of the next file");
+    ToB = !ToB;
+  }
+}
+BENCHMARK(BM_FlipToNextFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 } // namespace

@@ -15,6 +15,14 @@
 #include <typeinfo>
 
 namespace {
+constexpr int LISTPLUGIN_OK = 0;
+constexpr int LISTPLUGIN_ERROR = 1;
+// ListSendCommand's commands.
+constexpr int lc_copy = 1;
+constexpr int lc_newparams = 2;
+constexpr int lc_selectall = 3;
+constexpr int lc_setpercent = 4;
+
 constexpr char WLX_DETECT_STRING[] =
     "EXT=\"IQ\" | EXT=\"RAW\" | EXT=\"CF32\" | EXT=\"CS8\" | EXT=\"CS16\" | EXT=\"SDRIQ\"";
 static_assert(sizeof(WLX_DETECT_STRING) - 1 == 72);
@@ -104,6 +112,55 @@ void WINAPI ListCloseWindow(HWND ListWin) {
     return;
   RemovePropW(ListWin, PROP_FORM);
   const std::unique_ptr<TViewerForm> Owned(Form); // freed here; the destructor never throws
+}
+
+int WINAPI ListLoadNextW(HWND ParentWin, HWND ListWin, WCHAR *FileToLoad, int ShowFlags) {
+  (void)ParentWin;
+  (void)ShowFlags;
+  try {
+    if (GProcessDetach)
+      return LISTPLUGIN_ERROR;
+    auto *Form = static_cast<TViewerForm *>(GetPropW(ListWin, PROP_FORM));
+    const std::string FN = TcPathToString(FileToLoad);
+    const bool exists = FileExists(FN);
+    LogFmt("ListLoadNextW: FN=[%s] Exists=%s", FN, exists ? "True" : "False");
+    // The host closes the viewer and loads the file anew when this one cannot show it.
+    if (Form == nullptr || !exists)
+      return LISTPLUGIN_ERROR;
+    return Form->LoadNext(FN) ? LISTPLUGIN_OK : LISTPLUGIN_ERROR;
+  } catch (...) {
+    return LISTPLUGIN_ERROR;
+  }
+}
+
+int WINAPI ListLoadNext(HWND ParentWin, HWND ListWin, char *FileToLoad, int ShowFlags) {
+  try {
+    std::wstring W = AnsiToWide(FileToLoad);
+    return ListLoadNextW(ParentWin, ListWin, W.data(), ShowFlags);
+  } catch (...) {
+    return LISTPLUGIN_ERROR;
+  }
+}
+
+int WINAPI ListSendCommand(HWND ListWin, int Command, int Parameter) {
+  (void)Parameter;
+  try {
+    auto *Form = static_cast<TViewerForm *>(GetPropW(ListWin, PROP_FORM));
+    if (Form == nullptr || GProcessDetach)
+      return LISTPLUGIN_ERROR;
+    switch (Command) {
+    case lc_copy:
+      return Form->CopyFrameToClipboard() ? LISTPLUGIN_OK : LISTPLUGIN_ERROR;
+    case lc_newparams:  // nothing of the viewer depends on the host's view parameters
+    case lc_selectall:  // a frame has no selection
+    case lc_setpercent: // the slider is the viewer's own
+      return LISTPLUGIN_OK;
+    default:
+      return LISTPLUGIN_ERROR;
+    }
+  } catch (...) {
+    return LISTPLUGIN_ERROR;
+  }
 }
 
 int WINAPI ListGetDetectString(char *DetectString, int MaxLen) {

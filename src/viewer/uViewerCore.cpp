@@ -130,6 +130,72 @@ void TViewerCore::Open(const std::string &AFileName) {
   ShowFirstFrame();
 }
 
+namespace {
+
+// What a core that only opens a file aside runs on: opening touches no window.
+class TNoWindows final : public IViewerPlatform {
+public:
+  void SetStatusText(const std::string &) override {}
+  void SetRootText(const std::string &) override {}
+  void SetPlayButtonText(const std::string &) override {}
+  void SetSliderRange(int32_t, int32_t) override {}
+  void SetSliderPos(int32_t) override {}
+  int32_t GetSliderPos() override { return 0; }
+  uintptr_t StartTimer(int32_t, int32_t) override { return 0; }
+  void KillTimer(int32_t) override {}
+  double PerfSeconds() override { return 0.0; }
+  bool MakeCurrent() override { return false; }
+  void DrawableSize(int32_t &W, int32_t &H) override { W = H = 0; }
+  void Present() override {}
+};
+
+} // namespace
+
+bool TViewerCore::OpenNext(const std::string &AFileName) noexcept {
+  // Opened by a core of its own, so that a file that cannot be opened leaves nothing of this
+  // one changed, and the rate, centre and signals are the new file's alone (not the previous
+  // file's where the new one names none).
+  TNoWindows NoWindows;
+  std::unique_ptr<TViewerCore> Aside;
+  try {
+    LogFmt("OpenNext: [%s]", AFileName);
+    // A name that is gone would open as an empty recording; the viewer would show nothing.
+    if (!FileExists(AFileName))
+      return false;
+    Aside = std::make_unique<TViewerCore>(NoWindows);
+    Aside->LoadFile(AFileName);
+  } catch (const std::exception &E) {
+    LogFmt("OpenNext: cannot open: %s", E.what());
+    return false;
+  } catch (...) {
+    Log("OpenNext: cannot open");
+    return false;
+  }
+  // Everything still at work on the previous file stops before its source goes: playback, the
+  // drag's settling and whatever else reads the source.
+  CloseFile();
+  FFileName = std::move(Aside->FFileName);
+  FIQSource = std::move(Aside->FIQSource);
+  FMeta = std::move(Aside->FMeta);
+  FTotalSamples = Aside->FTotalSamples;
+  FDurationSec = Aside->FDurationSec;
+  FSampleRate = Aside->FSampleRate;
+  FCenterFreq = Aside->FCenterFreq;
+  FHasCenterFreq = Aside->FHasCenterFreq;
+  FSignalModel = std::move(Aside->FSignalModel);
+  FPlayPosition = 0;
+  FLastFailure.clear();
+  // A file too short for one PSD leaves the PSD alone: it must not show the previous file's.
+  FPSDFreqs.clear();
+  FPSDDb.clear();
+  CalcWFParams();
+  Contain("open", [&] {
+    SetSliderPos(0.0);
+    ShowFirstFrame();
+  });
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------
 // Failure containment
 

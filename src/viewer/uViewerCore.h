@@ -86,6 +86,13 @@ public:
   void ShowFirstFrame();
   // LoadFile, CalcWFParams and ShowFirstFrame, for callers that set the renderer beforehand.
   void Open(const std::string &AFileName);
+  // Shows another recording in this viewer (flipping through a folder). The file is opened and
+  // its sidecar read aside first; only when that succeeds are playback and the drag's settling
+  // stopped and the per-file state replaced (source, sidecar, signals, rate, centre, ring,
+  // position, slider, texts) and the first frame drawn. Settings, renderer and context stay.
+  // False, with the previous file still shown untouched, when the file cannot be opened; a read
+  // failure after that is reported in the status line as elsewhere. Never throws.
+  bool OpenNext(const std::string &AFileName) noexcept;
 
   // --- Contained entry points (never throw) ---
   void StartPlay() noexcept;

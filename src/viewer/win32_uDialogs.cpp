@@ -21,6 +21,8 @@ struct TDlgState {
   int32_t Result = 0;
 };
 constexpr const wchar_t *PROP_DLG_STATE = L"ZembrolaDlgState";
+// On the viewer's root window: the dialog running over it, so that it can be closed from outside.
+constexpr const wchar_t *PROP_DLG_OPEN = L"ZembrolaDlgOpen";
 
 void FinishDialog(HWND Wnd, int32_t Result) {
   GDlgResult = Result;
@@ -72,6 +74,8 @@ LRESULT CALLBACK SettingsDlgWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LP
 int32_t RunModalLoop(HWND Root, HWND Dlg) {
   TDlgState State;
   SetPropW(Dlg, PROP_DLG_STATE, &State);
+  HANDLE Outer = GetPropW(Root, PROP_DLG_OPEN);
+  SetPropW(Root, PROP_DLG_OPEN, Dlg);
   GDlgDone = false;
   GDlgResult = 0;
   EnableWindow(Root, FALSE);
@@ -92,11 +96,20 @@ int32_t RunModalLoop(HWND Root, HWND Dlg) {
     }
   }
   RemovePropW(Dlg, PROP_DLG_STATE);
+  if (Outer)
+    SetPropW(Root, PROP_DLG_OPEN, Outer);
+  else
+    RemovePropW(Root, PROP_DLG_OPEN);
   EnableWindow(Root, TRUE);
   SetForegroundWindow(Root);
   GDlgDone = true;
   GDlgResult = State.Result;
   return State.Result;
+}
+
+void CloseDialogOver(HWND Root) {
+  if (HWND Dlg = static_cast<HWND>(GetPropW(Root, PROP_DLG_OPEN)))
+    SendMessageW(Dlg, WM_CLOSE, 0, 0);
 }
 
 bool ShowSettingsDialog(HWND Root, TSettingsTexts &Texts) {

@@ -24,6 +24,9 @@ LRESULT CALLBACK SettingsDlgWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LP
 // quit message ends the loop with 0 and is posted again for the host. Dialogs of several viewers
 // may nest: each ends by its own buttons only.
 int32_t RunModalLoop(HWND Root, HWND Dlg);
+// Ends the dialog running over Root, if any, as its close box would (result 0). Its loop
+// returns once the message being handled now is done.
+void CloseDialogOver(HWND Root);
 
 // The settings dialog over Root, opened with Texts; on OK, Texts holds what the user entered
 // and the result is true. False when cancelled or when the window could not be made.

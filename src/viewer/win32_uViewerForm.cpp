@@ -1,6 +1,7 @@
 #include "viewer/win32_uViewerForm.h"
 
 #include "viewer/uViewerController.h"
+#include "viewer/uViewerKeys.h"
 #include "viewer/uViewerLayout.h"
 #include "viewer/win32_uDialogs.h"
 #include "viewer/win32_uLegendDialog.h"
@@ -33,6 +34,57 @@ TWindowHandle Key(HWND w) {
   return reinterpret_cast<TWindowHandle>(w);
 }
 
+using unique_hglobal = TUniqueHandle<HGLOBAL, GlobalFree>;
+
+// Subclass identifiers of the controls whose keys the viewer passes on.
+constexpr UINT_PTR SUBCLASS_SLIDER = 1;
+constexpr UINT_PTR SUBCLASS_BUTTON = 2;
+
+// The keys a control uses itself: the slider's arrows, pages, Home and End; a button's Space.
+bool ControlKey(UINT_PTR Kind, WPARAM Vk) {
+  if (Kind == SUBCLASS_BUTTON)
+    return Vk == VK_SPACE;
+  switch (Vk) {
+  case VK_LEFT:
+  case VK_RIGHT:
+  case VK_UP:
+  case VK_DOWN:
+  case VK_PRIOR:
+  case VK_NEXT:
+  case VK_HOME:
+  case VK_END:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// A clicked button or the slider keeps the keyboard focus: the keys it does not use go where
+// those of the root window go, so that the host's keys work whichever control was used last.
+LRESULT CALLBACK ControlKeysProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Kind,
+                                 DWORD_PTR Ref) noexcept {
+  try {
+    auto *Form = reinterpret_cast<TViewerForm *>(Ref);
+    switch (Msg) {
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      if ((Msg == WM_SYSKEYDOWN || !ControlKey(Kind, WParam)) && Form->HandleKey(Msg, WParam, LParam))
+        return 0;
+      break;
+    case WM_SYSCHAR:
+      return 0; // the host's window gets its own from the key posted there
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(Wnd, ControlKeysProc, Kind);
+      break;
+    default:
+      break;
+    }
+  } catch (...) {
+    // Nothing may unwind into the host's message loop; the control goes on as it is.
+  }
+  return DefSubclassProc(Wnd, Msg, WParam, LParam);
+}
+
 HWND Child(HWND parent, const wchar_t *cls, const wchar_t *text, DWORD style, int x, int y, int w, int h,
            WORD id) {
   return CreateWindowExW(0, cls, text, style, x, y, w, h, parent,
@@ -49,6 +101,7 @@ TViewerForm::TViewerForm(HWND AParent, const std::string &AFileName)
   CreateWindows();
   LogFmt("Create: CreateWindows done RootWnd=%d GLWnd=%d", FRootWnd.get(), FGLWnd);
   FRegistration = TUnregisterForm(Key(FRootWnd.get()), this);
+  FFormProp = TRemoveFormProp(FRootWnd.get(), this);
   FCore.LoadFile(FFileName);
   FCore.CalcWFParams();
   LogFmt("Create: LoadFile done TotalSamples=%d SampleRate=%.0f", FCore.FTotalSamples, FCore.FSampleRate);
@@ -149,6 +202,11 @@ void TViewerForm::CreateWindows() {
   FStatusWnd = Make(L"STATIC", L"Loading...", WS_CHILD | WS_VISIBLE, L.Status, IDC_STATUS);
   FFreqWnd = Make(L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_RIGHT, L.Freq, 0);
   InitTooltip(FHover, FRootWnd.get(), FGLWnd, FFreqWnd);
+  if (FSliderWnd)
+    SetWindowSubclass(FSliderWnd, ControlKeysProc, SUBCLASS_SLIDER, reinterpret_cast<DWORD_PTR>(this));
+  for (HWND B : {FBtnPlay, FBtnStep, FBtnReset, FBtnOverlay, FBtnSettings, FBtnLegend})
+    if (B)
+      SetWindowSubclass(B, ControlKeysProc, SUBCLASS_BUTTON, reinterpret_cast<DWORD_PTR>(this));
   FCore.FDecimalSep = UserDecimalSeparator();
   FDpiScale = GetDpiScaleFor(FRootWnd.get());
 }
@@ -254,6 +312,13 @@ void TViewerForm::Present() {
   // later lets the probe see where the swap went.
   if (!FRenderWnd && !FSwapLost && FSwapProbe.Active())
     SetTimer(FRootWnd.get(), TIMER_PROBE_ID, TIMER_PROBE_MS, nullptr);
+  if (FCapture && GL.glReadPixels && rc.right > 0 && rc.bottom > 0) {
+    // The back buffer holds what the swap or the GDI copy below puts on the screen.
+    FCapturedW = rc.right;
+    FCapturedH = rc.bottom;
+    FCaptured.resize(static_cast<size_t>(FCapturedW) * static_cast<size_t>(FCapturedH) * 4);
+    GL.glReadPixels(0, 0, FCapturedW, FCapturedH, GL_BGRA, GL_UNSIGNED_BYTE, FCaptured.data());
+  }
   if (FRenderWnd || FSwapLost) {
     const unique_hdc_window DC(FGLWnd);
     FPresenter.Present(DC.get(), rc.right - rc.left, rc.bottom - rc.top);
@@ -344,12 +409,104 @@ void TViewerForm::HandleCommand(WORD ID) {
   }
 }
 
+bool TViewerForm::LoadNext(const std::string &AFileName) noexcept {
+  if (!FCore.OpenNext(AFileName))
+    return false;
+  // A dialog of the previous file must not apply to the next one: it ends as if cancelled.
+  CloseDialogOver(FRootWnd.get());
+  RefreshSignalHover(FHover, FCore);
+  try {
+    FFileName = AFileName;
+  } catch (...) {
+    // Only a copy of the name for the log; the file is shown.
+  }
+  return true;
+}
+
+bool TViewerForm::CopyFrameToClipboard() noexcept {
+  try {
+    FCapture = true;
+    FCaptured.clear();
+    FCore.RenderFrame();
+    FCapture = false;
+    if (FCaptured.empty())
+      return false;
+    const size_t W = static_cast<size_t>(FCapturedW), H = static_cast<size_t>(FCapturedH);
+    // 24 bits a pixel: a 32-bit DIB would hand other programs OpenGL's alpha as transparency.
+    const size_t Stride = (W * 3 + 3) & ~size_t{3};
+    unique_hglobal Mem(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BITMAPINFOHEADER) + Stride * H));
+    if (!Mem)
+      return false;
+    auto *Hdr = static_cast<BITMAPINFOHEADER *>(GlobalLock(Mem.get()));
+    if (!Hdr)
+      return false;
+    Hdr->biSize = sizeof(BITMAPINFOHEADER);
+    Hdr->biWidth = FCapturedW;
+    Hdr->biHeight = FCapturedH; // bottom-up, like OpenGL's rows
+    Hdr->biPlanes = 1;
+    Hdr->biBitCount = 24;
+    Hdr->biCompression = BI_RGB;
+    Hdr->biSizeImage = static_cast<DWORD>(Stride * H);
+    auto *Dst = reinterpret_cast<uint8_t *>(Hdr + 1);
+    for (size_t Y = 0; Y < H; ++Y)
+      for (size_t X = 0; X < W; ++X) {
+        const uint8_t *P = &FCaptured[(Y * W + X) * 4];
+        uint8_t *Q = &Dst[Y * Stride + X * 3];
+        Q[0] = P[0];
+        Q[1] = P[1];
+        Q[2] = P[2];
+      }
+    GlobalUnlock(Mem.get());
+    if (!OpenClipboard(FRootWnd.get()))
+      return false;
+    EmptyClipboard();
+    const bool Ok = SetClipboardData(CF_DIB, Mem.get()) != nullptr;
+    if (Ok)
+      (void)Mem.release(); // the clipboard owns it now
+    CloseClipboard();
+    return Ok;
+  } catch (...) {
+    FCapture = false;
+    return false;
+  }
+}
+
+bool TViewerForm::HandleKey(UINT Msg, WPARAM WParam, LPARAM LParam) {
+  const auto Vk = static_cast<uint32_t>(WParam);
+  // A modifier on its own means nothing yet; the host reads the modifiers with the key.
+  if (Vk == VK_SHIFT || Vk == VK_CONTROL || Vk == VK_MENU || Vk == VK_LWIN || Vk == VK_RWIN)
+    return false;
+  uint8_t Mods = KMOD_NONE;
+  if (GetKeyState(VK_SHIFT) < 0)
+    Mods |= KMOD_SHIFT;
+  if (GetKeyState(VK_CONTROL) < 0)
+    Mods |= KMOD_CTRL;
+  if ((Msg == WM_SYSKEYDOWN && (LParam & (LPARAM{1} << 29)) != 0) || GetKeyState(VK_MENU) < 0)
+    Mods |= KMOD_ALT;
+  if (const TViewerKey *K = FindViewerKey(Vk, Mods)) {
+    switch (K->Action) {
+    case TViewerAction::None:
+      break;
+    }
+    return true;
+  }
+  // The host only sees keys sent to its own window: its next/previous-file keys, Escape (which
+  // closes the lister), its mode keys and shortcuts. The same message, so that Alt combinations
+  // stay system keys there.
+  PostMessageW(GetParent(FRootWnd.get()), Msg, WParam, LParam);
+  return true;
+}
+
 void TViewerForm::ShowSettings() {
   TSettingsTexts Texts = SettingsDialogTexts(FCore);
   if (!ShowSettingsDialog(FRootWnd.get(), Texts))
     return;
   ApplySettingsDialog(FCore, Texts);
   RefreshSignalHover(FHover, FCore);
+}
+
+TViewerForm *FormOfRoot(HWND Root) {
+  return Root ? static_cast<TViewerForm *>(GetPropW(Root, PROP_FORM)) : nullptr;
 }
 
 double GetDpiScaleFor(HWND Wnd) {
@@ -366,8 +523,16 @@ double GetDpiScaleFor(HWND Wnd) {
 
 namespace {
 
+// Keys of a window whose viewer is gone or not yet there: Escape still reaches the host.
+bool ForwardEscape(HWND Host, UINT Msg, WPARAM WParam, LPARAM LParam) {
+  if (Msg != WM_KEYDOWN || WParam != VK_ESCAPE)
+    return false;
+  PostMessageW(Host, Msg, WParam, LParam);
+  return true;
+}
+
 LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  TViewerForm *Form = FindForm(Key(Wnd));
+  TViewerForm *Form = FormOfRoot(Wnd);
   switch (Msg) {
   case WM_DESTROY:
     if (Form)
@@ -401,11 +566,17 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   case WM_ERASEBKGND:
     return 1;
   case WM_KEYDOWN:
-    if (WParam == VK_ESCAPE) {
-      // The host closes the lister on Escape; it only sees keys sent to its own window.
-      PostMessageA(GetParent(Wnd), WM_KEYDOWN, WParam, LParam);
+  case WM_SYSKEYDOWN:
+    if (Form ? Form->HandleKey(Msg, WParam, LParam) : ForwardEscape(GetParent(Wnd), Msg, WParam, LParam))
       return 0;
-    }
+    break;
+  case WM_SYSCHAR:
+    // The host's window gets its own from the key posted there; a second would open its menu twice.
+    if (Form)
+      return 0;
+    break;
+  case WM_NCDESTROY:
+    RemovePropW(Wnd, PROP_FORM);
     break;
   case WM_COMMAND:
     if (Form)
@@ -446,24 +617,30 @@ LRESULT GLWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   case WM_PAINT:
     // An uncovered drawing window must be drawn again: its pixels are not kept anywhere, and
     // the root window does not repaint for it (it clips its children).
-    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd)))) {
+    if (TViewerForm *Form = FormOfRoot(GetParent(Wnd))) {
       { unique_hdc_paint dc(Wnd); }
       Form->RenderFrame();
       return 0;
     }
     break;
   case WM_KEYDOWN:
-    if (WParam == VK_ESCAPE) {
-      PostMessageA(GetParent(GetParent(Wnd)), WM_KEYDOWN, WParam, LParam);
+  case WM_SYSKEYDOWN: {
+    TViewerForm *Form = FormOfRoot(GetParent(Wnd));
+    if (Form ? Form->HandleKey(Msg, WParam, LParam)
+             : ForwardEscape(GetParent(GetParent(Wnd)), Msg, WParam, LParam))
       return 0;
-    }
+    break;
+  }
+  case WM_SYSCHAR:
+    if (FormOfRoot(GetParent(Wnd)))
+      return 0;
     break;
   case WM_MOUSEMOVE:
-    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd))))
+    if (TViewerForm *Form = FormOfRoot(GetParent(Wnd)))
       Form->HandleGLMouseMove(static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam)));
     return 0;
   case WM_MOUSELEAVE:
-    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd))))
+    if (TViewerForm *Form = FormOfRoot(GetParent(Wnd)))
       Form->HandleGLMouseLeave();
     return 0;
   default:

@@ -15,6 +15,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 inline constexpr const wchar_t *ROOT_WC = L"ZembrolaRoot";
 inline constexpr const wchar_t *GL_WC = L"ZembrolaGLWnd";
@@ -50,6 +51,34 @@ public:
 
 extern bool GClassesRegistered;
 
+// The property PROP_FORM on a viewer's root window, through which its window procedures find
+// the viewer; removed again before the windows go (move-only).
+class TRemoveFormProp {
+public:
+  TRemoveFormProp() = default;
+  TRemoveFormProp(HWND AWnd, void *AForm) : FWnd(SetPropW(AWnd, PROP_FORM, AForm) ? AWnd : nullptr) {}
+  TRemoveFormProp(const TRemoveFormProp &) = delete;
+  TRemoveFormProp &operator=(const TRemoveFormProp &) = delete;
+  TRemoveFormProp(TRemoveFormProp &&o) noexcept : FWnd(o.FWnd) { o.FWnd = nullptr; }
+  TRemoveFormProp &operator=(TRemoveFormProp &&o) noexcept {
+    if (this != &o) {
+      Reset();
+      FWnd = o.FWnd;
+      o.FWnd = nullptr;
+    }
+    return *this;
+  }
+  ~TRemoveFormProp() { Reset(); }
+
+private:
+  void Reset() {
+    if (FWnd && IsWindow(FWnd))
+      RemovePropW(FWnd, PROP_FORM);
+    FWnd = nullptr;
+  }
+  HWND FWnd = nullptr;
+};
+
 // The Win32 side of one viewer: its windows, OpenGL context and dialogs. Everything the viewer
 // knows and does beyond that lives in the portable TViewerCore, which reaches the windows
 // through this class's IViewerPlatform methods.
@@ -79,6 +108,17 @@ public:
   void HandleGLMouseLeave() { ::HandleGLMouseLeave(FHover); }
   void UpdateStatusText(const std::string &S);
   void RenderFrame() { FCore.RenderFrame(); }
+  // Shows another file in this viewer (the host flips through a folder): windows, context,
+  // renderer and settings stay, the open dialogs close. False when the file cannot be opened;
+  // the previous file is then still shown as it was.
+  bool LoadNext(const std::string &AFileName) noexcept;
+  // Draws the frame again and puts it on the clipboard as a 24-bit DIB, the same pixels the
+  // drawing window shows. False when no frame could be drawn or the clipboard refused it.
+  bool CopyFrameToClipboard() noexcept;
+  // A key pressed in the root or drawing window (WM_KEYDOWN or WM_SYSKEYDOWN): a key of the
+  // viewer's table is handled here, any other is posted to the host's window. True when the
+  // message is done with.
+  bool HandleKey(UINT Msg, WPARAM WParam, LPARAM LParam);
 
   // IViewerPlatform
   void SetStatusText(const std::string &S) override { UpdateStatusText(S); }
@@ -107,7 +147,8 @@ public:
   HWND FStatusWnd = nullptr;
   HWND FFreqWnd = nullptr;
   TUnregisterForm FRegistration;
-  TSignalHover FHover; // the tooltip window (owned) and the last mouse position
+  TRemoveFormProp FFormProp; // set with the registration: the window procedures look here
+  TSignalHover FHover;       // the tooltip window (owned) and the last mouse position
   HWND FBtnPlay = nullptr, FBtnReset = nullptr, FBtnSettings = nullptr;
   HWND FBtnOverlay = nullptr, FBtnStep = nullptr, FBtnLegend = nullptr;
   unique_hwnd FRenderWnd; // hidden window drawn into where frames are presented through GDI
@@ -122,6 +163,10 @@ public:
   int32_t FSliderHeight = SLIDER_H;
   int32_t FStatusHeight = STATUS_H;
   double FDpiScale = 1.0; // the root window's dots per inch / 96, for the layout
+  // Set while CopyFrameToClipboard draws: Present keeps the frame's pixels (BGRA, bottom row first).
+  bool FCapture = false;
+  std::vector<uint8_t> FCaptured;
+  int32_t FCapturedW = 0, FCapturedH = 0;
 
 private:
   static void EnsureWindowClasses();
@@ -129,6 +174,10 @@ private:
   void InitGL();
   void ShowSettings();
 };
+
+// The viewer a root window belongs to, through its window property (every viewer has one, also
+// those the registry has no room for); nullptr for a window without one.
+TViewerForm *FormOfRoot(HWND Root);
 
 LRESULT CALLBACK RootWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
 LRESULT CALLBACK GLWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);

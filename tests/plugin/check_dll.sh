@@ -1,6 +1,6 @@
 #!/bin/sh
-# check_dll.sh OBJDUMP DLL: the plug-in exports exactly the seven lister functions, by plain
-# name with ordinals 1-7, and imports nothing but Windows system libraries.
+# check_dll.sh OBJDUMP DLL: the plug-in exports exactly its ten lister functions, by plain
+# name with ordinals 1-10, and imports nothing but Windows system libraries.
 set -eu
 objdump=$1; dll=$2
 dump=$("$objdump" -p "$dll")
@@ -19,13 +19,13 @@ base=$(printf '%s\n' "$dump" | sed -n 's/^Ordinal Base[[:space:]]*//p' | head -n
 [ "$base" = 1 ] || { echo "ordinal base is '$base', not 1"; fail=1; }
 table=$(printf '%s\n' "$dump" | sed -n '/Ordinal\/Name Pointer/,/^$/p' | grep -E '^[[:space:]]+\[')
 count=$(printf '%s\n' "$table" | wc -l)
-[ "$count" = 7 ] || { echo "expected 7 exports, found $count"; fail=1; }
+[ "$count" = 10 ] || { echo "expected 10 exports, found $count"; fail=1; }
 i=0
 for fn in ListSetDefaultParams ListGetPreviewBitmap ListGetPreviewBitmapW ListCloseWindow ListLoad ListLoadW \
-          ListGetDetectString; do
+          ListGetDetectString ListLoadNext ListLoadNextW ListSendCommand; do
   # objdump prints the ordinal minus the base in brackets.
   printf '%s\n' "$table" | grep -Eq "\[ *$i\] $fn\$" || { echo "missing $fn at ordinal $((i + 1))"; fail=1; }
   i=$((i + 1))
 done
-[ $fail = 0 ] && echo "exports and imports OK"
+[ $fail = 0 ] && echo "exports and imports OK:" $(printf '%s\n' "$table" | sed 's/.*\] //')
 exit $fail

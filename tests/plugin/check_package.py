@@ -181,7 +181,8 @@ def check_dll(name, data, symbols, version, workdir):
     path.write_bytes(data)
     r = subprocess.run(["sh", str(ROOT / "tests/plugin/check_dll.sh"), f"{prefix}-objdump", str(path)],
                        capture_output=True, text=True)
-    check(r.returncode == 0, f"{name}: check_dll.sh: {r.stdout.strip()} {r.stderr.strip()}")
+    if check(r.returncode == 0, f"{name}: check_dll.sh: {r.stdout.strip()} {r.stderr.strip()}"):
+        print(f"{name}: {r.stdout.strip()}")
 
 
 def check_manifest(text, version, listing):

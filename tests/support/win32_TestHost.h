@@ -104,7 +104,7 @@ public:
   }
 
   HWND Wnd = nullptr;
-  std::vector<WPARAM> KeysDown;
+  std::vector<WPARAM> KeysDown, SysKeysDown;
 
   static void Pump(int rounds = 3) {
     for (int i = 0; i < rounds; ++i) {
@@ -126,6 +126,10 @@ private:
     auto *self = reinterpret_cast<HostWindow *>(GetWindowLongPtrW(w, GWLP_USERDATA));
     if (msg == WM_KEYDOWN && self)
       self->KeysDown.push_back(wp);
+    if (msg == WM_SYSKEYDOWN && self) {
+      self->SysKeysDown.push_back(wp);
+      return 0; // no menu of its own to open
+    }
     return DefWindowProcW(w, msg, wp, lp);
   }
 };

@@ -3,6 +3,12 @@
 //   listerhost [--plugin DLL] [--size WxH] [--play] FILE [--screenshot OUT.png --after-ms N [--gl-buffer]]
 //   listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp
 //   listerhost [--plugin DLL] FILE --texts OUT.txt    (the viewer's title and status line, then exit)
+//
+// --next FILE (repeatable) shows each further file in the same viewer through ListLoadNextW,
+// one every --after-ms; then --copy OUT.png copies the frame (ListSendCommand, lc_copy) and
+// writes the clipboard's bitmap, and --screenshot is taken. Without --after-ms, --screenshot or
+// --copy the window stays open and N and P flip through the files as a file manager does. Keys
+// that reach the host's window are reported on stdout ("key down 0x4E").
 #include <windows.h>
 
 #include <GL/gl.h>
@@ -16,13 +22,19 @@
 
 namespace {
 
+std::string Utf8(const std::wstring &w);
+
 using ListLoadW_t = HWND(WINAPI *)(HWND, const wchar_t *, int);
 using ListCloseWindow_t = void(WINAPI *)(HWND);
 using ListGetDetectString_t = int(WINAPI *)(char *, int);
 using ListGetPreviewBitmapW_t = HBITMAP(WINAPI *)(const wchar_t *, int, int, char *, int);
+using ListLoadNextW_t = int(WINAPI *)(HWND, HWND, const wchar_t *, int);
+using ListSendCommand_t = int(WINAPI *)(HWND, int, int);
 
 struct Options {
-  std::wstring Plugin, File, Screenshot, ThumbOut, TextsOut;
+  std::wstring Plugin, File, Screenshot, ThumbOut, TextsOut, CopyOut;
+  std::vector<std::wstring> Next;
+  bool AfterMsGiven = false;
   int Width = 800, Height = 640, AfterMs = 1500, ThumbW = 0, ThumbH = 0;
   bool GLBuffer = false;
   bool Play = false; // press the viewer's play button once it is open
@@ -31,11 +43,19 @@ struct Options {
 struct Host {
   ListLoadW_t LoadW = nullptr;
   ListCloseWindow_t Close = nullptr;
+  ListLoadNextW_t LoadNextW = nullptr;
+  ListSendCommand_t SendCommand = nullptr;
   HWND Wnd = nullptr;
   HWND Lister = nullptr;
   std::wstring Screenshot;
   bool ScreenshotOk = false;
   bool GLBuffer = false;
+  std::vector<std::wstring> Files; // FILE and the --next files, in order
+  size_t Shown = 0;                // index of the file shown
+  size_t NextLeft = 0;             // timed flips still to do
+  std::wstring CopyOut;
+  bool CopyOk = true;
+  bool Timed = false; // runs its steps on the timer and exits
 };
 Host G;
 
@@ -133,6 +153,50 @@ bool CaptureClient(HWND wnd, const std::wstring &path, bool glBuffer) {
   return ok;
 }
 
+// The clipboard's device-independent bitmap (24 or 32 bits, either row order) as a PNG.
+bool WriteClipboardPng(const std::wstring &path) {
+  if (!OpenClipboard(G.Wnd))
+    return false;
+  bool ok = false;
+  if (HANDLE h = GetClipboardData(CF_DIB)) {
+    const auto *bi = static_cast<const BITMAPINFOHEADER *>(GlobalLock(h));
+    if (bi && (bi->biBitCount == 24 || bi->biBitCount == 32) && bi->biCompression == BI_RGB &&
+        bi->biWidth > 0) {
+      const int w = bi->biWidth, h2 = bi->biHeight < 0 ? -bi->biHeight : bi->biHeight;
+      const int bpp = bi->biBitCount / 8;
+      const size_t stride = (static_cast<size_t>(w) * bpp + 3) & ~size_t{3};
+      const auto *px = reinterpret_cast<const uint8_t *>(bi) + bi->biSize;
+      std::vector<uint8_t> rgb(static_cast<size_t>(w) * h2 * 3);
+      for (int y = 0; y < h2; ++y) {
+        const int sy = bi->biHeight < 0 ? y : h2 - 1 - y;
+        for (int x = 0; x < w; ++x) {
+          const uint8_t *s = px + sy * stride + static_cast<size_t>(x) * bpp;
+          uint8_t *d = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+          d[0] = s[2];
+          d[1] = s[1];
+          d[2] = s[0];
+        }
+      }
+      ok = WritePngRgb(path, w, h2, rgb);
+    }
+    if (bi)
+      GlobalUnlock(h);
+  }
+  CloseClipboard();
+  return ok;
+}
+
+// Shows file Index of the list in the open viewer, as the file manager's next/previous keys do.
+void ShowFile(size_t Index) {
+  if (!G.Lister || !G.LoadNextW || Index >= G.Files.size())
+    return;
+  const int r = G.LoadNextW(G.Wnd, G.Lister, G.Files[Index].c_str(), 0);
+  std::printf("next %s: %d\n", Utf8(G.Files[Index]).c_str(), r);
+  std::fflush(stdout);
+  if (r == 0)
+    G.Shown = Index;
+}
+
 void CloseLister() {
   if (G.Lister) {
     G.Close(G.Lister);
@@ -147,15 +211,34 @@ LRESULT CALLBACK HostProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
       MoveWindow(G.Lister, 0, 0, LOWORD(lp), HIWORD(lp), TRUE);
     return 0;
   case WM_KEYDOWN:
-    if (wp == VK_ESCAPE) {
+  case WM_SYSKEYDOWN:
+    std::printf("key %s 0x%02X\n", msg == WM_KEYDOWN ? "down" : "sysdown", static_cast<unsigned>(wp));
+    std::fflush(stdout);
+    if (msg == WM_KEYDOWN && wp == VK_ESCAPE) {
       CloseLister();
       DestroyWindow(w);
       return 0;
     }
+    if (msg == WM_KEYDOWN && !G.Timed && G.Files.size() > 1) {
+      if (wp == 'N')
+        ShowFile((G.Shown + 1) % G.Files.size());
+      else if (wp == 'P')
+        ShowFile((G.Shown + G.Files.size() - 1) % G.Files.size());
+    }
     break;
   case WM_TIMER:
+    if (G.NextLeft > 0) {
+      ShowFile(G.Files.size() - G.NextLeft--);
+      return 0;
+    }
     KillTimer(w, 1);
-    G.ScreenshotOk = CaptureClient(w, G.Screenshot, G.GLBuffer);
+    if (!G.CopyOut.empty()) {
+      const int r = G.Lister && G.SendCommand ? G.SendCommand(G.Lister, 1, 0) : 1;
+      std::printf("copy: %d\n", r);
+      G.CopyOk = r == 0 && WriteClipboardPng(G.CopyOut);
+    }
+    if (!G.Screenshot.empty())
+      G.ScreenshotOk = CaptureClient(w, G.Screenshot, G.GLBuffer);
     CloseLister();
     DestroyWindow(w);
     return 0;
@@ -223,7 +306,9 @@ int Usage() {
       L"usage: listerhost [--plugin DLL] [--size WxH] [--play] FILE [--screenshot OUT.png --after-ms N "
       L"[--gl-buffer]]\n"
       L"       listerhost [--plugin DLL] FILE --thumbnail WxH OUT.bmp\n"
-      L"       listerhost [--plugin DLL] FILE --texts OUT.txt\n");
+      L"       listerhost [--plugin DLL] FILE --texts OUT.txt\n"
+      L"       listerhost [--plugin DLL] [--size WxH] FILE [--next FILE]... [--after-ms N] [--copy OUT.png] "
+      L"[--screenshot OUT.png]\n");
   return 2;
 }
 
@@ -242,8 +327,13 @@ int wmain(int argc, wchar_t **argv) {
         return Usage();
     } else if (a == L"--screenshot" && (v = next()))
       o.Screenshot = v;
-    else if (a == L"--after-ms" && (v = next()))
+    else if (a == L"--after-ms" && (v = next())) {
       o.AfterMs = _wtoi(v);
+      o.AfterMsGiven = true;
+    } else if (a == L"--next" && (v = next()))
+      o.Next.push_back(v);
+    else if (a == L"--copy" && (v = next()))
+      o.CopyOut = v;
     else if (a == L"--gl-buffer")
       o.GLBuffer = true;
     else if (a == L"--play")
@@ -271,6 +361,8 @@ int wmain(int argc, wchar_t **argv) {
   }
   G.LoadW = Proc<ListLoadW_t>(plugin, "ListLoadW");
   G.Close = Proc<ListCloseWindow_t>(plugin, "ListCloseWindow");
+  G.LoadNextW = Proc<ListLoadNextW_t>(plugin, "ListLoadNextW");
+  G.SendCommand = Proc<ListSendCommand_t>(plugin, "ListSendCommand");
   auto detect = Proc<ListGetDetectString_t>(plugin, "ListGetDetectString");
   auto preview = Proc<ListGetPreviewBitmapW_t>(plugin, "ListGetPreviewBitmapW");
   if (!G.LoadW || !G.Close || !detect || !preview) {
@@ -334,9 +426,14 @@ int wmain(int argc, wchar_t **argv) {
     if (HWND play = GetDlgItem(G.Lister, 1001))
       SendMessageW(play, BM_CLICK, 0, 0);
   }
-  if (!o.Screenshot.empty()) {
+  G.Files.push_back(o.File);
+  G.Files.insert(G.Files.end(), o.Next.begin(), o.Next.end());
+  G.CopyOut = o.CopyOut;
+  G.Timed = !o.Screenshot.empty() || !o.CopyOut.empty() || o.AfterMsGiven;
+  if (G.Timed) {
     G.Screenshot = o.Screenshot;
     G.GLBuffer = o.GLBuffer;
+    G.NextLeft = o.Next.size();
     SetTimer(G.Wnd, 1, static_cast<UINT>(o.AfterMs), nullptr);
   }
   MSG m;
@@ -350,6 +447,13 @@ int wmain(int argc, wchar_t **argv) {
       return 1;
     }
     std::fwprintf(stdout, L"wrote %ls\n", o.Screenshot.c_str());
+  }
+  if (!o.CopyOut.empty()) {
+    if (!G.CopyOk) {
+      std::fwprintf(stderr, L"listerhost: no bitmap copied to %ls\n", o.CopyOut.c_str());
+      return 1;
+    }
+    std::fwprintf(stdout, L"wrote %ls\n", o.CopyOut.c_str());
   }
   return 0;
 }
