@@ -17,10 +17,6 @@ constexpr uint32_t WAV_TAG_PCM = 1;
 constexpr uint32_t WAV_TAG_FLOAT = 3;
 constexpr double V49_RATE_SCALE = 9.5367431640625e-07; // 2^-20
 
-// CIF0 fields in front of the sample-rate field (bit 21), in falling bit order.
-constexpr int BITS[9] = {30, 29, 28, 27, 26, 25, 24, 23, 22};
-constexpr int ADVS[9] = {4, 8, 8, 8, 8, 8, 4, 4, 4};
-
 TIQFormatInfo MakeInfo(TIQKind Kind, const char *Name, int64_t HeaderBytes = 0) {
   TIQFormatInfo I;
   I.Kind = Kind;
@@ -170,17 +166,8 @@ bool V49StreamIsBigEndian(const TByteArray &Buf, int64_t Len) {
 
 bool V49ContextSampleRate(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &SampleRate) {
   SampleRate = 0;
-  N = std::min<int64_t>(N, static_cast<int64_t>(Buf.size()));
-  if (FieldOff < 0 || FieldOff + 4 > N)
-    return false;
-  const uint32_t CIF0 = V49U32(Buf, FieldOff, Big);
-  int64_t P = FieldOff + 4;
-  for (int K = 0; K < 9; ++K)
-    if (CIF0 & (uint32_t(1) << BITS[K]))
-      P += ADVS[K];
-  if (!(CIF0 & (uint32_t(1) << 21)))
-    return false;
-  if (P + 8 > N)
+  int64_t P = 0;
+  if (!V49ContextFieldOff(Buf, FieldOff, N, Big, 21, P))
     return false;
   const double SR = static_cast<double>(V49I64(Buf, P, Big)) * V49_RATE_SCALE;
   // Zero, negative and absurd rates would end up as divisors and frequency scales.
@@ -215,11 +202,15 @@ bool V49LooksLikeVRT(const TByteArray &Head, int32_t HeadLen, int64_t NTotal) {
   return false;
 }
 
+int32_t V49ContextFieldBytes(int Bit) {
+  // CIF0 bits 30 down to 10; the fields of bits 9 and 8 carry their own lengths.
+  static constexpr int32_t SIZES[21] = {4, 8, 8, 8, 8, 8, 4, 4, 4, 8, 8, 4, 4, 8, 4, 8, 44, 44, 52, 52, 4};
+  return Bit >= 10 && Bit <= 30 ? SIZES[30 - Bit] : 0;
+}
+
 bool V49ContextFieldOff(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, int Bit, int64_t &Off) {
-  // Field sizes of CIF0 bits 30 down to 15, in bytes.
-  static constexpr int SIZES[16] = {4, 8, 8, 8, 8, 8, 4, 4, 4, 8, 8, 4, 4, 8, 4, 8};
   N = std::min<int64_t>(N, static_cast<int64_t>(Buf.size()));
-  if (Bit < 15 || Bit > 30 || FieldOff < 0 || FieldOff + 4 > N)
+  if (V49ContextFieldBytes(Bit) == 0 || FieldOff < 0 || FieldOff + 4 > N)
     return false;
   const uint32_t CIF0 = V49U32(Buf, FieldOff, Big);
   if (!(CIF0 & (uint32_t(1) << Bit)))
@@ -230,8 +221,8 @@ bool V49ContextFieldOff(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool
       P += 4;
   for (int B = 30; B > Bit; --B)
     if (CIF0 & (uint32_t(1) << B))
-      P += SIZES[30 - B];
-  if (P + SIZES[30 - Bit] > N)
+      P += V49ContextFieldBytes(B);
+  if (P + V49ContextFieldBytes(Bit) > N)
     return false;
   Off = P;
   return true;
@@ -444,45 +435,81 @@ bool V49FirstPacketFits(const TByteArray &Head, int32_t HeadLen, int64_t NTotal)
   return false;
 }
 
-// Whether well-formed packets, in either byte order, tile the file from its start exactly to
-// its end, or past its first 1 MiB for larger files.
+// What the chain of well-formed packets from the start of the file shows in one byte order.
+struct TV49ChainFacts {
+  bool Tiles = false;   // it ends exactly at the end of the file, or runs past its first MiB
+  bool CutLast = false; // it ends in a packet that the end of the file cuts short
+  bool Counted = false; // its packets carry the evidence of a real stream (see below)
+};
+
+// Walks the chain over the first MiB of the file in both byte orders; the better reading wins.
 //
-// With NeedCounts, each packet's 4-bit packet count (header bits 19-16) must also follow on
-// from the packet before it, or from the one before it of the same class (data or context),
-// where there is one. A periodic signal can repeat a plausible header at a fixed distance
-// through the whole first MiB; it repeats the count with it.
-bool V49ChainCoversFile(const std::string &FileName, int64_t NTotal, bool NeedCounts = false) {
+// Counted: a stream numbers the packets of each of its streams (stream identifier and packet
+// class) with a 4-bit count that advances by one from packet to packet. Most successors must
+// follow on, so a lost packet does not spoil a stream. A raw recording that repeats a plausible
+// header (a constant value, or a tone whose period brings the same word back at the distance
+// it names) repeats the count with it. A chain of one packet per stream has no successors; its
+// size alone must then match the file, which noise seldom does.
+TV49ChainFacts V49ChainFacts(const std::string &FileName, int64_t NTotal) {
   constexpr int64_t LIMIT = int64_t{1} << 20;
   const int64_t Want = std::min(NTotal, LIMIT);
   TByteArray Buf(static_cast<size_t>(Want));
   {
     TFCloseFile F(FileName);
     if (static_cast<int64_t>(F.ReadSome(Buf.data(), Buf.size())) < Want)
-      return false;
+      return {};
   }
+  TV49ChainFacts Best;
   for (bool Big : {true, false}) {
-    int64_t Off = 0;
-    int PrevCount = -1, PrevOfClass[3] = {-1, -1, -1};
-    bool CountsFollow = true;
+    struct TStream {
+      uint64_t Key;
+      int Count;
+    };
+    std::vector<TStream> Streams;
+    int64_t Off = 0, Successors = 0, Advances = 0;
     while (Off + 4 <= Want) {
       const uint32_t W0 = V49U32(Buf, Off, Big);
       const TV49Header H = SplitHeader(W0);
       if (!V49BufPacketInChain(Buf, Off, NTotal, Big))
         break;
-      const int Count = static_cast<int>((W0 >> 16) & 15), Class = H.Type >= 6 ? 2 : H.Type >= 4 ? 1 : 0;
-      if (PrevCount >= 0 && Count != ((PrevCount + 1) & 15) && PrevOfClass[Class] >= 0 &&
-          Count != ((PrevOfClass[Class] + 1) & 15))
-        CountsFollow = false;
-      PrevCount = PrevOfClass[Class] = Count;
+      const bool HasSid = H.Type == 1 || H.Type == 3 || H.Type >= 4;
+      const uint64_t Class = H.Type >= 6 ? 2 : H.Type >= 4 ? 1 : 0;
+      const uint64_t Sid = HasSid && Off + 8 <= Want ? V49U32(Buf, Off + 4, Big) : 0;
+      const uint64_t Key = Class << 33 | uint64_t(HasSid) << 32 | Sid;
+      const int Count = static_cast<int>((W0 >> 16) & 15);
+      auto It = std::find_if(Streams.begin(), Streams.end(), [&](const TStream &S) { return S.Key == Key; });
+      if (It == Streams.end()) {
+        if (Streams.size() < 64) // more streams than that is no recording's doing
+          Streams.push_back({Key, Count});
+      } else {
+        ++Successors;
+        if (Count == ((It->Count + 1) & 15))
+          ++Advances;
+        It->Count = Count;
+      }
       Off += static_cast<int64_t>(H.Size) * 4;
     }
-    if ((Off == NTotal || (NTotal > LIMIT && Off >= LIMIT)) && (CountsFollow || !NeedCounts))
-      return true;
+    TV49ChainFacts F;
+    F.Tiles = Off == NTotal || (NTotal > LIMIT && Off >= LIMIT);
+    if (!F.Tiles && Off + 4 <= Want && Off > 0) {
+      const TV49Header H = SplitHeader(V49U32(Buf, Off, Big));
+      F.CutLast = H.Type <= 5 && H.Size > 0 && Off + static_cast<int64_t>(H.Size) * 4 > NTotal;
+    }
+    F.Counted = Off > 0 && (Successors == 0 || (Advances > 0 && 2 * Advances >= Successors));
+    if ((F.Tiles && F.Counted) || (F.Tiles && !Best.Tiles) || (F.CutLast && !Best.Tiles && !Best.CutLast))
+      Best = F;
   }
-  return false;
+  return Best;
 }
 
 } // namespace
+
+bool IsVitaFileName(const std::string &FileName) {
+  const std::string Ext = LowerFileExt(FileName);
+  return Ext == ".vrt" || Ext == ".vita49" || Ext == ".vita" || Ext == ".vrt49";
+}
+
+namespace {} // namespace
 
 TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &FormatHint) {
   const std::string Hint = LowerTrim(FormatHint);
@@ -517,15 +544,21 @@ TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &For
     return MakeInfo(iqkWav, IQ_NAME_WAV);
   if (LowerFileExt(FileName) == ".sdriq")
     return SdrIqInfo(FileName);
-  // Without a raw-type extension, two plausible packets in the head suffice. Otherwise the
-  // chain of packets must tile the file (or its first 1 MiB) exactly: noise seldom does that.
-  // Streams of one packet, or of packets larger than the head, must in addition count their
-  // packets, which tones that repeat a plausible header do not.
+  // A name that says VITA-49 needs only the chain (a recording cut short in its last packet
+  // included). Otherwise, without a raw-type extension, two plausible packets in the head
+  // suffice. A raw-type extension, or a stream whose head holds one packet only, needs the
+  // chain to tile the file (or its first 1 MiB) and to count its packets: noise seldom tiles
+  // a file, and raw recordings that repeat a plausible header do not count.
   const bool Looks = V49LooksLikeVRT(Head, HeadLen, NTotal);
-  if (Looks)
-    return !ExtNamesRawType(FileName) || V49ChainCoversFile(FileName, NTotal) ? VitaInfo(Head, HeadLen)
-                                                                              : ExtFallback(FileName);
-  if (V49FirstPacketFits(Head, HeadLen, NTotal) && V49ChainCoversFile(FileName, NTotal, true))
+  const bool Fits = Looks || V49FirstPacketFits(Head, HeadLen, NTotal);
+  if (!Fits)
+    return ExtFallback(FileName);
+  const TV49ChainFacts Chain = V49ChainFacts(FileName, NTotal);
+  if (IsVitaFileName(FileName) && (Chain.Tiles || Chain.CutLast))
+    return VitaInfo(Head, HeadLen);
+  if (Looks && !ExtNamesRawType(FileName))
+    return VitaInfo(Head, HeadLen);
+  if (Chain.Tiles && Chain.Counted)
     return VitaInfo(Head, HeadLen);
   return ExtFallback(FileName);
 }
@@ -598,7 +631,7 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
   Samples.clear();
   SampleRate = 0;
   HasSampleRate = false;
-  uint32_t NumChannels = 0, BitsPerSample = 0, FormatTag = 0;
+  uint32_t NumChannels = 0, BitsPerSample = 0, FormatTag = 0, BlockAlign = 0;
   bool FmtFound = false, FmtShort = false, DataFound = false;
   int64_t DataOff = 0, DataSize = 0;
 
@@ -633,6 +666,7 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
       FormatTag = RdU16(Pos + 8);
       NumChannels = RdU16(Pos + 10);
       SampleRate = RdU32(Pos + 12);
+      BlockAlign = RdU16(Pos + 20);
       BitsPerSample = RdU16(Pos + 22);
       HasSampleRate = SampleRate > 0;
       // The extensible form names its real encoding in the sub-format GUID, whose first
@@ -670,13 +704,15 @@ void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRa
   const bool IsFloat = FormatTag == WAV_TAG_FLOAT;
   if (BitsPerSample != 8 && BitsPerSample != 16 && BitsPerSample != 24 && BitsPerSample != 32)
     return;
-  const int64_t Comp = BitsPerSample / 8;
+  const int64_t Comp = WavContainerBytes(BitsPerSample, NumChannels, BlockAlign);
   if (DataOff + DataSize > N)
     DataSize = N - DataOff;
   const int64_t FrameBytes = Comp * NumChannels;
   const int64_t NFrames = DataSize / FrameBytes;
   Samples.resize(static_cast<size_t>(NFrames));
-  auto Component = [&](int64_t P) { return WavComponent(Buf.data() + P, BitsPerSample, IsFloat); };
+  auto Component = [&](int64_t P) {
+    return WavComponent(Buf.data() + P, static_cast<int32_t>(Comp * 8), IsFloat);
+  };
   for (int64_t K = 0; K < NFrames; ++K) {
     const int64_t P = DataOff + K * FrameBytes;
     Samples[static_cast<size_t>(K)].Re = static_cast<float>(Component(P));
@@ -715,6 +751,8 @@ TIQSource::TIQSource(const std::string &AFileName, const std::string &AFormatHin
       FInfo.Name = std::string("VITA-49/VRT (") + Order + ", not decoded: " + FVita.Refusal + ")";
     else if (FVita.ItemBits == 8)
       FInfo.Name = std::string("VITA-49/VRT (int8 ") + Order + ")";
+    if (FVita.TotalSamples == 0 && FVita.SpectralPackets == 0 && FVita.CommandPackets > 0)
+      FInfo.Name = std::string("VITA-49/VRT (") + Order + ", command packets only, no samples)";
     if (FVita.TotalSamples == 0 && FVita.SpectralPackets > 0)
       FInfo.Name = std::string("VITA-49/VRT (") + Order + ", spectrum data only, not shown as I/Q)";
     FTotalSamples = FVita.TotalSamples;

@@ -58,9 +58,12 @@ TIQFormat KindToFmt(TIQKind Kind);
 
 // Decides the format from the sidecar's format hint (read by the caller, empty when none),
 // the RIFF signature, the .sdriq extension, the VITA-49 packet heuristic and the extension.
-// Reads at most 4096 bytes of the recording. A missing file is not an error; one that exists
-// but cannot be read throws.
+// Reads the head of the recording and, where the packet chain decides, its first MiB. A missing file is not
+// an error; one that exists but cannot be read throws.
 TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &FormatHint);
+// Whether the extension is one VITA-49 recordings are usually given (.vrt, .vita49, .vita,
+// .vrt49): such a file is read as VITA-49 whenever its packet chain holds.
+bool IsVitaFileName(const std::string &FileName);
 TIQFormatInfo ExtFallback(const std::string &FileName);
 // The .sdriq result. When bytes 28-31 hold the CRC-32 of bytes 0-27, the header is 32 bytes
 // (rate, centre frequency, start time, sample size, filler, CRC) and the sample size decides
@@ -86,8 +89,8 @@ bool V49DetectByteOrder(const TByteArray &Buf, int64_t Len);
 // more of it wins; on a tie, V49DetectByteOrder on the first 4096 bytes. The single-word
 // rule alone takes many little-endian streams for big-endian ones.
 bool V49StreamIsBigEndian(const TByteArray &Buf, int64_t Len);
-// Sample rate from a context packet whose CIF0 word stands at FieldOff; N is the end of the
-// packet (never beyond Buf). Only a usable rate (IsUsableSampleRate) counts.
+// Sample rate (CIF0 bit 21) from a context packet whose CIF0 word stands at FieldOff; N is the
+// end of the packet (never beyond Buf). Only a usable rate (IsUsableSampleRate) counts.
 bool V49ContextSampleRate(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &SampleRate);
 // Whether the head of a file of NTotal bytes looks like a VRT packet stream.
 bool V49LooksLikeVRT(const TByteArray &Head, int32_t HeadLen, int64_t NTotal);
@@ -99,9 +102,12 @@ int32_t V49HeaderWords(uint32_t W0);
 // when their size holds the stream identifier, CAM and message-ID words and another header
 // (or the end) follows, since such a header word alone is as likely a damaged one.
 bool V49PacketInChain(uint32_t W0, int64_t Off, int64_t N, const uint32_t *Next);
-// Offset of the context field of CIF0 bit Bit (30 down to 15) in a context packet whose CIF0
-// word stands at FieldOff, counting the CIF1/2/3/7 words that follow CIF0 when enabled; false
-// when the bit is clear or the field does not end by N.
+// Bytes of the context field of CIF0 bit Bit (30 down to 10); 0 for the others.
+int32_t V49ContextFieldBytes(int Bit);
+// The one walker of the CIF0 fields: offset of the context field of CIF0 bit Bit (30 down to
+// 10) in a context packet whose CIF0 word stands at FieldOff, counting the CIF1/2/3/7 words
+// that follow CIF0 when enabled; false when the bit is clear or the field does not end by N.
+// Every context field reader goes through it.
 bool V49ContextFieldOff(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, int Bit, int64_t &Off);
 // RF reference frequency (CIF0 bit 27) of a context packet, in Hz.
 bool V49ContextRfFreq(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &FreqHz);
@@ -123,8 +129,19 @@ bool V49ContextPayloadFormat(const TByteArray &Buf, int64_t FieldOff, int64_t N,
 void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate,
                   bool *StreamIsBig = nullptr);
 void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate);
-// One component of a WAV frame at B (little-endian PCM of 8, 16, 24 or 32 bits, or 32-bit
-// float) as a value around zero. 8-bit PCM is unsigned with 128 as zero. Shared by the whole-file
+// Bytes per component: the block align's share of each channel where it holds the valid bits
+// (and at most 4 bytes), else the valid bits packed in whole bytes. A block align of 0 or one
+// that does not divide by the channels is taken as packed.
+inline uint32_t WavContainerBytes(uint32_t BitsPerSample, uint32_t NumChannels, uint32_t BlockAlign) {
+  const uint32_t Packed = (BitsPerSample + 7) / 8;
+  if (NumChannels == 0 || BlockAlign % NumChannels != 0)
+    return Packed;
+  const uint32_t Each = BlockAlign / NumChannels;
+  return Each >= Packed && Each <= 4 ? Each : Packed;
+}
+
+// One component of a WAV frame at B (a little-endian PCM container of 8, 16, 24 or 32 bits,
+// or 32-bit float) as a value around zero. 8-bit PCM is unsigned with 128 as zero. Shared by the whole-file
 // decoder and the segment reader so both give the same bits.
 inline double WavComponent(const uint8_t *B, int32_t BitsPerSample, bool IsFloat) {
   switch (BitsPerSample) {
@@ -168,6 +185,7 @@ struct TV49Index {
   int32_t ItemBits = 16;       // 8 or 16 from the first payload format field; 0 when not decodable
   std::string Refusal;         // why ItemBits is 0
   int64_t SpectralPackets = 0; // data packets of spectrum data, not counted as samples
+  int64_t CommandPackets = 0;  // command packets (types 6 and 7), never samples
   std::vector<TV49Checkpoint> Checkpoints;
 };
 inline constexpr int64_t V49_CHECKPOINT_BYTES = 64 * 1024;
@@ -184,6 +202,7 @@ struct TWavLayout {
   std::string Refusal; // why there are no samples; empty when Decodable
   uint32_t NumChannels = 0;
   uint32_t BitsPerSample = 0;
+  uint32_t ContainerBytes = 0; // bytes each component takes in a frame (block align / channels)
   bool IsFloat = false;
   bool IsRf64 = false;   // RF64/BW64: sizes from the ds64 chunk
   double CenterFreq = 0; // from an auxi chunk
@@ -195,9 +214,12 @@ struct TWavLayout {
   bool HasSampleRate = false;
 };
 
-// Walks the chunks without reading the data. 8-bit PCM is unsigned (128 is zero); 24-bit PCM
-// comes in three bytes or, with WAVE_FORMAT_EXTENSIBLE, in the top of four. Throws
-// EFileStreamError.
+// Walks the chunks without reading the data. 8-bit PCM is unsigned (128 is zero). The block
+// align decides the step from frame to frame and the container of each component: 24-bit PCM
+// comes in three bytes or in four (block align 8 for two channels, whether the format tag is
+// PCM or WAVE_FORMAT_EXTENSIBLE). Valid bits narrower than their container stand in its most
+// significant bits, as the WAVE format conventions put them, so a container is read whole as
+// a signed integer of its size. Throws EFileStreamError.
 TWavLayout ReadWavLayout(const std::string &Path);
 // Frames [Start, Start + Count) as samples; the same values DecodeWav gives.
 TComplexArray ReadWavSegment(const std::string &Path, const TWavLayout &Layout, int64_t Start, int64_t Count);

@@ -126,6 +126,8 @@ struct TV49Walk {
         Index.ItemBits = Fmt.ItemBits;
         Index.Refusal = Fmt.Why;
       }
+    } else if (P.Type >= 6) {
+      ++Index.CommandPackets;
     } else if ((P.Type == 0 || P.Type == 1) && P.Spectral) {
       ++Index.SpectralPackets;
     } else if ((P.Type == 0 || P.Type == 1) && P.PayloadWords > 0) {
@@ -253,7 +255,7 @@ TWavLayout ReadWavLayout(const std::string &Path) {
   auto U32 = [](const uint8_t *B) {
     return uint32_t(B[0]) | uint32_t(B[1]) << 8 | uint32_t(B[2]) << 16 | uint32_t(B[3]) << 24;
   };
-  uint32_t Tag = 0, FmtSize = 0;
+  uint32_t Tag = 0, FmtSize = 0, BlockAlign = 0;
   bool FmtFound = false, FmtShort = false, DataFound = false;
   int64_t DataSize = 0, Ds64DataSize = -1;
   for (int64_t Pos = 12; Pos + 8 <= N;) {
@@ -275,6 +277,7 @@ TWavLayout ReadWavLayout(const std::string &Path) {
       Tag = U16(B);
       L.NumChannels = U16(B + 2);
       L.SampleRate = U32(B + 4);
+      BlockAlign = U16(B + 12);
       L.BitsPerSample = U16(B + 14);
       L.HasSampleRate = L.SampleRate > 0;
       // The extensible form names its real encoding in the first two bytes of the
@@ -340,7 +343,8 @@ TWavLayout ReadWavLayout(const std::string &Path) {
     return Refuse(std::to_string(L.BitsPerSample) + "-bit samples");
   if (L.DataOff + DataSize > N)
     DataSize = N - L.DataOff; // a data chunk that claims more than the file holds is cut
-  L.FrameBytes = static_cast<int64_t>(L.BitsPerSample / 8) * L.NumChannels;
+  L.ContainerBytes = WavContainerBytes(L.BitsPerSample, L.NumChannels, BlockAlign);
+  L.FrameBytes = static_cast<int64_t>(L.ContainerBytes) * L.NumChannels;
   L.NFrames = DataSize / L.FrameBytes;
   L.Decodable = true;
   return L;
@@ -360,7 +364,8 @@ TComplexArray ReadWavSegment(const std::string &Path, const TWavLayout &L, int64
   TFCloseFile F(Path);
   TBlockReader R(F, F.Size());
   Out.reserve(static_cast<size_t>(Count));
-  const int64_t Comp = L.BitsPerSample / 8;
+  const int64_t Comp = L.ContainerBytes;
+  const int32_t Bits = static_cast<int32_t>(L.ContainerBytes * 8);
   // Frames are read a block at a time; a frame is at most 65535 channels of 4 bytes, less
   // than one block.
   const int64_t PerBlock = std::max<int64_t>(1, static_cast<int64_t>(BLOCK_BYTES) / L.FrameBytes);
@@ -370,8 +375,8 @@ TComplexArray ReadWavSegment(const std::string &Path, const TWavLayout &L, int64
     if (!B)
       break; // the file has shrunk
     for (int64_t J = 0; J < N; ++J, B += L.FrameBytes)
-      Out.push_back({static_cast<float>(WavComponent(B, L.BitsPerSample, L.IsFloat)),
-                     static_cast<float>(WavComponent(B + Comp, L.BitsPerSample, L.IsFloat))});
+      Out.push_back({static_cast<float>(WavComponent(B, Bits, L.IsFloat)),
+                     static_cast<float>(WavComponent(B + Comp, Bits, L.IsFloat))});
     K += N;
   }
   return Out;
