@@ -1,7 +1,9 @@
 #include "viewer/win32_uViewerForm.h"
 
+#include "viewer/uViewerKeys.h"
 #include "viewer/uViewerLayout.h"
 #include "viewer/win32_uDialogs.h"
+#include "viewer/win32_uInfoDialog.h"
 #include "viewer/win32_uLegendDialog.h"
 
 #include "base/uLog.h"
@@ -362,6 +364,19 @@ double GetDpiScaleFor(HWND Wnd) {
 
 namespace {
 
+// A key the viewer claims does its action; every other key goes on as before.
+bool HandleClaimedKey(TViewerForm *Form, WPARAM VKey) {
+  const uint8_t Mods = (GetKeyState(VK_SHIFT) < 0 ? KMOD_SHIFT : 0) |
+                       (GetKeyState(VK_CONTROL) < 0 ? KMOD_CTRL : 0) |
+                       (GetKeyState(VK_MENU) < 0 ? KMOD_ALT : 0);
+  const TViewerKey *K = Form ? FindViewerKey(static_cast<uint32_t>(VKey), Mods) : nullptr;
+  if (!K || K->Action != TViewerAction::ShowInfo)
+    return false;
+  Form->Core().StopPlay();
+  ShowInfoDialog(Form->RootWnd(), Form->Core());
+  return true;
+}
+
 LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   TViewerForm *Form = FindForm(Key(Wnd));
   switch (Msg) {
@@ -397,6 +412,8 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   case WM_ERASEBKGND:
     return 1;
   case WM_KEYDOWN:
+    if (HandleClaimedKey(Form, WParam))
+      return 0;
     if (WParam == VK_ESCAPE) {
       // The host closes the lister on Escape; it only sees keys sent to its own window.
       PostMessageA(GetParent(Wnd), WM_KEYDOWN, WParam, LParam);
@@ -443,6 +460,8 @@ LRESULT GLWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
     }
     break;
   case WM_KEYDOWN:
+    if (HandleClaimedKey(FindForm(Key(GetParent(Wnd))), WParam))
+      return 0;
     if (WParam == VK_ESCAPE) {
       PostMessageA(GetParent(GetParent(Wnd)), WM_KEYDOWN, WParam, LParam);
       return 0;
