@@ -6,6 +6,7 @@
 // ReadFormatHint, the painter writes only inside its image.
 #pragma once
 
+#include "../tests/formats/whole_file_decoders.h"
 #include "base/uFileStream.h"
 #include "formats/uIQFormats.h"
 #include "metadata/uJson.h"

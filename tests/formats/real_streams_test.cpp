@@ -12,19 +12,6 @@
 
 namespace {
 
-// Field sizes in 32-bit words of the CIF0 context fields, from the VITA-49.2 field list
-// (reference point id, bandwidth, IF reference, RF reference, RF offset, IF band offset,
-// reference level, gain, over-range count, sample rate, timestamp adjustment, calibration
-// time, temperature, device id, state and events, payload format, formatted GPS, formatted
-// INS, ECEF ephemeris, relative ephemeris, ephemeris reference id).
-struct TCifField {
-  int Bit;
-  int Words;
-};
-constexpr TCifField CIF0_FIELDS[] = {{30, 1}, {29, 2}, {28, 2},  {27, 2},  {26, 2},  {25, 2},  {24, 1},
-                                     {23, 1}, {22, 1}, {21, 2},  {20, 2},  {19, 1},  {18, 1},  {17, 2},
-                                     {16, 1}, {15, 2}, {14, 11}, {13, 11}, {12, 13}, {11, 13}, {10, 1}};
-
 // A DIFI-style stream: a standard context packet (type 4) and a version context packet (type
 // 5), each with its own packet count, then data packets (type 1) of PerPacket samples; class
 // id and both timestamps everywhere. Counts advance per stream, as real streams number them.
