@@ -39,10 +39,15 @@ std::vector<TInfoRow> RecordingInfoRows(const TViewerCore &Core) {
   R.push_back({"Format", Core.FIQSource ? Core.FIQSource->GetFormatName() : std::string()});
   R.push_back({"Samples", std::to_string(Core.FTotalSamples)});
   R.push_back({"Duration", Printf("%.3f", Core.FDurationSec, " s", Sep)});
-  R.push_back({"Sample rate", Hz(Core.FSampleRate, Sep) + " (" + ValueSourceName(V.RateSource) + ")"});
+  // A value entered in the settings since the file was opened is the settings' own.
+  const bool RateKept = Core.FSampleRate == V.SampleRateHz;
+  const bool CentreKept = Core.FHasCenterFreq == V.HasCenterFreq && Core.FCenterFreq == V.CenterFreqHz;
+  R.push_back({"Sample rate", Hz(Core.FSampleRate, Sep) + " (" +
+                                  (RateKept ? ValueSourceName(V.RateSource) : "settings") + ")"});
   R.push_back({"Centre frequency",
-               Core.FHasCenterFreq ? Hz(Core.FCenterFreq, Sep) + " (" + ValueSourceName(V.CenterSource) + ")"
-                                   : std::string("unknown (none)")});
+               !Core.FHasCenterFreq ? std::string("unknown (none)")
+                                    : Hz(Core.FCenterFreq, Sep) + " (" +
+                                          (CentreKept ? ValueSourceName(V.CenterSource) : "settings") + ")"});
   R.push_back({"Sidecar", Core.FMeta.SidecarFile.empty() ? std::string("none") : Core.FMeta.SidecarFile});
   R.push_back({"Signals", std::to_string(Core.FSignalModel.FSignalCount)});
   return R;

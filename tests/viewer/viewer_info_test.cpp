@@ -31,6 +31,11 @@ TEST(ViewerInfo, RowsNameValuesAndSources) {
   EXPECT_EQ(B[6].Value, D.File("side.txt"));
   EXPECT_EQ(RecordingInfoText(R.C).find("Sample rate: 1 MHz (sidecar)\r\nCentre frequency: unknown"),
             RecordingInfoText(R.C).find("Sample rate"));
+  // A rate entered in the settings is named as such.
+  TViewerSettings S = R.C.GetSettings();
+  S.SampleRate = 2e6;
+  R.C.ApplySettings(S);
+  EXPECT_EQ(RecordingInfoRows(R.C)[4].Value, "2 MHz (settings)");
   // The key that opens it belongs to the viewer, not to the host.
   const TViewerKey *K = FindViewerKey('I', KMOD_NONE);
   ASSERT_NE(K, nullptr);
