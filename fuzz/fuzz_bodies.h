@@ -6,12 +6,14 @@
 // ReadFormatHint, the painter writes only inside its image.
 #pragma once
 
+#include "../tests/formats/whole_file_decoders.h"
 #include "base/uFileStream.h"
 #include "formats/uIQFormats.h"
 #include "metadata/uJson.h"
 #include "metadata/uMetadata.h"
 #include "thumbnail/uThumbnail.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -85,13 +87,15 @@ inline void CheckSegments(const TIQSource &Src, const TComplexArray &All, const 
   ZB_FUZZ_CHECK(Src.LoadSegment(INT64_MAX - 1, INT32_MAX).empty());
 }
 
-// Format detection and segment reads. Byte 0 picks the extension and the sidecar hint.
+// Format detection and segment reads. Byte 0 picks the extension (bits 0-2, and bit 5 for the
+// second table) and the sidecar hint (bits 3-4).
 inline void Source(const uint8_t *Data, size_t Size) {
   if (Size < 1)
     return;
-  static const char *Exts[8] = {".cs8", ".cs16", ".cf32", ".sdriq", ".iq", ".raw", "", ".CF32"};
+  static const char *Exts[16] = {".cs8", ".cs16", ".cf32",   ".sdriq", ".iq",  ".raw", "",       ".CF32",
+                                 ".vrt", ".cu8",  ".vita49", ".sc16",  ".wav", ".c16", ".vrt49", ".vita"};
   static const char *Hints[4] = {"", "sda-wav", "sdrangel", "hackrf"};
-  const std::string Path = TempPath(std::string("rec") + Exts[Data[0] & 7]);
+  const std::string Path = TempPath(std::string("rec") + Exts[(Data[0] & 7) | (Data[0] >> 2 & 8)]);
   WriteFile(Path, Data + 1, Size - 1);
   const TIQSource Src(Path, Hints[(Data[0] >> 3) & 3]);
   const TIQFormatInfo &I = Src.GetFormatInfo();
@@ -196,6 +200,39 @@ inline void SigMF(const uint8_t *Data, size_t Size) {
     const size_t First = Text.find_first_not_of(" \t\r\n");
     ZB_FUZZ_CHECK(M.Found == (IsValidJson(Text) && First != std::string::npos && Text[First] == '{'));
   }
+}
+
+// The one walker of the CIF0 context fields: every field it finds lies inside the packet,
+// after CIF0 and the enable words, in falling bit order without overlap; the rate and RF
+// readers read where it points. Byte 0 picks the byte order (bit 0) and the offset of CIF0 in
+// words (bits 1-3).
+inline void Cif(const uint8_t *Data, size_t Size) {
+  if (Size < 1)
+    return;
+  const bool Big = (Data[0] & 1) != 0;
+  const TByteArray Buf(Data + 1, Data + Size);
+  const int64_t N = static_cast<int64_t>(Buf.size());
+  const int64_t FieldOff = (Data[0] >> 1 & 7) * 4;
+  int64_t Prev = -1;
+  for (int Bit = 31; Bit >= 0; --Bit) {
+    int64_t Off = -1;
+    if (!V49ContextFieldOff(Buf, FieldOff, N, Big, Bit, Off))
+      continue;
+    ZB_FUZZ_CHECK(V49ContextFieldBytes(Bit) > 0);
+    ZB_FUZZ_CHECK(Off >= FieldOff + 4 && Off + V49ContextFieldBytes(Bit) <= N && Off >= Prev);
+    Prev = Off + V49ContextFieldBytes(Bit);
+  }
+  double Rate = 0, Rf = 0;
+  int64_t RateOff = -1;
+  const bool HasRate = V49ContextSampleRate(Buf, FieldOff, N, Big, Rate);
+  ZB_FUZZ_CHECK(!HasRate ||
+                (IsUsableSampleRate(Rate) && V49ContextFieldOff(Buf, FieldOff, N, Big, 21, RateOff)));
+  if (HasRate)
+    ZB_FUZZ_CHECK(Rate == static_cast<double>(V49I64(Buf, RateOff, Big)) * 9.5367431640625e-07);
+  ZB_FUZZ_CHECK(!V49ContextRfFreq(Buf, FieldOff, N, Big, Rf) || (std::isfinite(Rf) && Rf > 0));
+  TV49PayloadFormat F;
+  if (V49ContextPayloadFormat(Buf, FieldOff, N, Big, F))
+    ZB_FUZZ_CHECK((F.ItemBits == 8 || F.ItemBits == 16) == F.Why.empty());
 }
 
 // The preview painter on spectra made from the bytes (any float, rows of any length), with a

@@ -9,7 +9,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 out=build/fuzz
-targets=(source vita49 wav sidecar thumbnail)
+# Every target there is: fuzz/fuzz_NAME.cpp is target NAME.
+targets=()
+for f in fuzz/fuzz_*.cpp; do
+  t="${f#fuzz/fuzz_}"
+  targets+=("${t%.cpp}")
+done
 
 CC=clang CXX=clang++ cmake -S fuzz -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$out" --target fuzz_all -j 2
@@ -26,7 +31,7 @@ if [ ! -d "$seeds/raw" ]; then
     *.txt) cp "$f" "$seeds/sidecar/" ;;
     *)
       # source: byte 0 = extension index | hint << 3 (the demo files' own hints)
-      for sel in '\x00' '\x01' '\x02' '\x0b' '\x14' '\x1c' '\x0c' '\x04'; do
+      for sel in '\x00' '\x01' '\x02' '\x0b' '\x14' '\x1c' '\x0c' '\x04' '\x20' '\x22' '\x27'; do
         { printf "$sel"; head -c 16384 "$f"; } >"$seeds/source/$(basename "$f")-$i"
         i=$((i + 1))
       done
@@ -37,13 +42,23 @@ if [ ! -d "$seeds/raw" ]; then
   cp "$seeds"/raw/demo_vita49_*.iq "$seeds/vita49/"
   cp "$seeds"/raw/demo_wav.iq "$seeds/wav/"
   head -c 300 /dev/urandom >"$seeds/thumbnail/random"
+  # sigmf: a metadata file as recorders write it; cif: byte 0 picks the byte order and where
+  # CIF0 stands, then a context packet's fields (the demo streams' context packets).
+  printf '%s' '{"global": {"core:datatype": "ci16_le", "core:sample_rate": 2000000, "core:version": "1.0.0"},
+ "captures": [{"core:sample_start": 0, "core:frequency": 433920000}],
+ "annotations": [{"core:sample_start": 10, "core:sample_count": 100, "core:label": "burst"}]}' \
+    >"$seeds/sigmf/recorder.sigmf-meta"
+  for f in "$seeds"/raw/demo_vita49_*.iq; do
+    { printf '\x03'; head -c 200 "$f" | tail -c +5; } >"$seeds/cif/$(basename "$f")-be"
+    { printf '\x02'; head -c 200 "$f" | tail -c +5; } >"$seeds/cif/$(basename "$f")-le"
+  done
 fi
 
 status=0
 for t in "${targets[@]}"; do
   corpus="$out/corpus/$t"
   crashes="$out/crashes/$t"
-  mkdir -p "$corpus" "$crashes"
+  mkdir -p "$corpus" "$crashes" "$seeds/$t"
   regress=()
   [ -d "fuzz/regressions/$t" ] && regress=("fuzz/regressions/$t")
   echo "=== fuzz_$t: ${seconds} s"

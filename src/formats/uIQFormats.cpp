@@ -1,4 +1,4 @@
-// Format detection, the VITA-49 and WAV decoders, and TIQSource.
+// Format detection and TIQSource.
 #include "formats/uIQFormats.h"
 
 #include "base/uLog.h"
@@ -12,14 +12,6 @@
 namespace {
 
 constexpr int32_t HEAD_SIZE = 4096;
-constexpr uint32_t WAV_MIN_FMT_BYTES = 16;
-constexpr uint32_t WAV_TAG_PCM = 1;
-constexpr uint32_t WAV_TAG_FLOAT = 3;
-constexpr double V49_RATE_SCALE = 9.5367431640625e-07; // 2^-20
-
-// CIF0 fields in front of the sample-rate field (bit 21), in falling bit order.
-constexpr int BITS[9] = {30, 29, 28, 27, 26, 25, 24, 23, 22};
-constexpr int ADVS[9] = {4, 8, 8, 8, 8, 8, 4, 4, 4};
 
 TIQFormatInfo MakeInfo(TIQKind Kind, const char *Name, int64_t HeaderBytes = 0) {
   TIQFormatInfo I;
@@ -48,35 +40,11 @@ std::string LowerTrim(const std::string &S) {
   return T;
 }
 
-struct TV49Header {
-  uint32_t Type, Size;
-  bool C, T;
-  uint32_t TSI, TSF;
-};
-
-TV49Header SplitHeader(uint32_t W0) {
-  return {W0 >> 28,       W0 & 0xFFFF,   ((W0 >> 27) & 1) != 0, ((W0 >> 26) & 1) != 0,
-          (W0 >> 22) & 3, (W0 >> 20) & 3};
-}
-
-bool V49HeaderFits(uint32_t W0, int64_t Off, int64_t N, uint32_t MaxType) {
-  const TV49Header H = SplitHeader(W0);
-  return H.Type <= MaxType && H.Size > 0 && Off + static_cast<int64_t>(H.Size) * 4 <= N;
-}
-
-// The word after the packet at Off, for V49PacketInChain.
-const uint32_t *V49NextWord(const TByteArray &Buf, int64_t Off, int64_t N, bool Big, uint32_t &Word) {
-  const int64_t End = Off + static_cast<int64_t>(V49U32(Buf, Off, Big) & 0xFFFF) * 4;
-  if (End + 4 > std::min<int64_t>(N, static_cast<int64_t>(Buf.size())))
-    return nullptr;
-  Word = V49U32(Buf, End, Big);
-  return &Word;
-}
-
-bool V49BufPacketInChain(const TByteArray &Buf, int64_t Off, int64_t N, bool Big) {
-  uint32_t Next = 0;
-  const uint32_t W0 = V49U32(Buf, Off, Big);
-  return V49PacketInChain(W0, Off, N, (W0 >> 28) > 5 ? V49NextWord(Buf, Off, N, Big, Next) : nullptr);
+// Extensions that name a raw sample type. Two plausible packet headers in the first 4 KiB are
+// common in noise recordings, so such a file is read as VITA-49 only when the whole packet
+// chain says so.
+bool ExtNamesRawType(const std::string &FileName) {
+  return FindRawExt(FileName) != nullptr;
 }
 
 } // namespace
@@ -111,199 +79,6 @@ TIQFormat KindToFmt(TIQKind Kind) {
   default:
     return iqfInt8;
   }
-}
-
-uint32_t V49U32(const TByteArray &Buf, int64_t Off, bool Big) {
-  const uint8_t *P = Buf.data() + Off;
-  if (Big)
-    return uint32_t(P[0]) << 24 | uint32_t(P[1]) << 16 | uint32_t(P[2]) << 8 | uint32_t(P[3]);
-  return uint32_t(P[3]) << 24 | uint32_t(P[2]) << 16 | uint32_t(P[1]) << 8 | uint32_t(P[0]);
-}
-
-int64_t V49I64(const TByteArray &Buf, int64_t Off, bool Big) {
-  uint64_t V = 0;
-  for (int I = 0; I < 8; ++I) {
-    const uint8_t B = Buf[static_cast<size_t>(Off + (Big ? I : 7 - I))];
-    V = (V << 8) | B;
-  }
-  return static_cast<int64_t>(V);
-}
-
-int16_t V49I16(const TByteArray &Buf, int64_t Off, bool Big) {
-  const uint8_t *P = Buf.data() + Off;
-  const uint16_t V = Big ? static_cast<uint16_t>(P[0] << 8 | P[1]) : static_cast<uint16_t>(P[1] << 8 | P[0]);
-  return static_cast<int16_t>(V);
-}
-
-bool V49DetectByteOrder(const TByteArray &Buf, int64_t Len) {
-  if (Len < 4 || Buf.size() < 4)
-    return true;
-  for (bool Big : {true, false}) {
-    const uint32_t W = V49U32(Buf, 0, Big);
-    const uint32_t Type = W >> 28, Size = W & 0xFFFF;
-    if (Type <= 5 && Size >= 1 && static_cast<int64_t>(Size) * 4 <= Len + 4)
-      return Big;
-  }
-  return true;
-}
-
-bool V49StreamIsBigEndian(const TByteArray &Buf, int64_t Len) {
-  Len = std::min<int64_t>(Len, static_cast<int64_t>(Buf.size()));
-  // Bytes covered by the chain of complete, well-formed packets from the start under one
-  // reading. The right reading chains to the end; the wrong one soon meets a header that
-  // is invalid or does not fit.
-  auto Covered = [&](bool Big) {
-    int64_t Off = 0;
-    while (Off + 4 <= Len) {
-      if (!V49BufPacketInChain(Buf, Off, Len, Big))
-        break;
-      const TV49Header H = SplitHeader(V49U32(Buf, Off, Big));
-      Off += static_cast<int64_t>(H.Size) * 4;
-    }
-    return Off;
-  };
-  const int64_t CBig = Covered(true), CLittle = Covered(false);
-  if (CBig != CLittle)
-    return CBig > CLittle;
-  return V49DetectByteOrder(Buf, std::min<int64_t>(Len, HEAD_SIZE));
-}
-
-bool V49ContextSampleRate(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &SampleRate) {
-  SampleRate = 0;
-  N = std::min<int64_t>(N, static_cast<int64_t>(Buf.size()));
-  if (FieldOff < 0 || FieldOff + 4 > N)
-    return false;
-  const uint32_t CIF0 = V49U32(Buf, FieldOff, Big);
-  int64_t P = FieldOff + 4;
-  for (int K = 0; K < 9; ++K)
-    if (CIF0 & (uint32_t(1) << BITS[K]))
-      P += ADVS[K];
-  if (!(CIF0 & (uint32_t(1) << 21)))
-    return false;
-  if (P + 8 > N)
-    return false;
-  const double SR = static_cast<double>(V49I64(Buf, P, Big)) * V49_RATE_SCALE;
-  // Zero, negative and absurd rates would end up as divisors and frequency scales.
-  if (!IsUsableSampleRate(SR))
-    return false;
-  SampleRate = SR;
-  return true;
-}
-
-bool V49LooksLikeVRT(const TByteArray &Head, int32_t HeadLen, int64_t NTotal) {
-  HeadLen = static_cast<int32_t>(std::min<int64_t>(HeadLen, static_cast<int64_t>(Head.size())));
-  if (HeadLen < 8 || NTotal < 8)
-    return false;
-  for (bool Big : {true, false}) {
-    int64_t Off = 0;
-    int Packets = 0;
-    bool Seen = false;
-    while (Off + 4 <= HeadLen && Packets < 4) {
-      if (!V49BufPacketInChain(Head, Off, NTotal, Big))
-        break;
-      const TV49Header H = SplitHeader(V49U32(Head, Off, Big));
-      if (H.Type == 0 || H.Type == 1 || H.Type == 4 || H.Type == 5)
-        Seen = true;
-      Off += static_cast<int64_t>(H.Size) * 4;
-      ++Packets;
-      if (Off > HeadLen)
-        break;
-    }
-    if (Packets >= 2 && Seen)
-      return true;
-  }
-  return false;
-}
-
-bool V49ContextFieldOff(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, int Bit, int64_t &Off) {
-  // Field sizes of CIF0 bits 30 down to 15, in bytes.
-  static constexpr int SIZES[16] = {4, 8, 8, 8, 8, 8, 4, 4, 4, 8, 8, 4, 4, 8, 4, 8};
-  N = std::min<int64_t>(N, static_cast<int64_t>(Buf.size()));
-  if (Bit < 15 || Bit > 30 || FieldOff < 0 || FieldOff + 4 > N)
-    return false;
-  const uint32_t CIF0 = V49U32(Buf, FieldOff, Big);
-  if (!(CIF0 & (uint32_t(1) << Bit)))
-    return false;
-  int64_t P = FieldOff + 4;
-  for (int Enable : {1, 2, 3, 7}) // CIF1, CIF2, CIF3 and CIF7 words come before the fields
-    if (CIF0 & (uint32_t(1) << Enable))
-      P += 4;
-  for (int B = 30; B > Bit; --B)
-    if (CIF0 & (uint32_t(1) << B))
-      P += SIZES[30 - B];
-  if (P + SIZES[30 - Bit] > N)
-    return false;
-  Off = P;
-  return true;
-}
-
-bool V49ContextRfFreq(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &FreqHz) {
-  int64_t P = 0;
-  if (!V49ContextFieldOff(Buf, FieldOff, N, Big, 27, P))
-    return false;
-  const double F = static_cast<double>(V49I64(Buf, P, Big)) * V49_RATE_SCALE;
-  if (!std::isfinite(F) || F <= 0)
-    return false;
-  FreqHz = F;
-  return true;
-}
-
-bool V49ContextPayloadFormat(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big,
-                             TV49PayloadFormat &F) {
-  int64_t P = 0;
-  if (!V49ContextFieldOff(Buf, FieldOff, N, Big, 15, P))
-    return false;
-  const uint32_t W = V49U32(Buf, P, Big);
-  const bool LinkEfficient = (W >> 31) != 0;
-  const uint32_t RealComplex = (W >> 29) & 3, ItemFormat = (W >> 24) & 31;
-  const uint32_t EventTag = (W >> 20) & 7, ChannelTag = (W >> 16) & 15;
-  const uint32_t FieldBits = ((W >> 6) & 63) + 1, ItemBits = (W & 63) + 1;
-  F = {};
-  if (RealComplex == 0)
-    F.Why = "real-valued items, no I/Q";
-  else if (RealComplex != 1)
-    F.Why = "polar complex items";
-  else if (ItemFormat == 0x0E)
-    F.Why = "32-bit float items";
-  else if (ItemFormat == 0x0F)
-    F.Why = "64-bit float items";
-  else if (ItemFormat >= 0x10)
-    F.Why = "unsigned fixed-point items";
-  else if (ItemFormat != 0)
-    F.Why = "floating-point items of format " + std::to_string(ItemFormat);
-  else if (EventTag != 0 || ChannelTag != 0)
-    F.Why = "items with event or channel tags";
-  else if (FieldBits != ItemBits || (ItemBits != 8 && ItemBits != 16))
-    F.Why = std::to_string(ItemBits) + "-bit items in " + std::to_string(FieldBits) + "-bit fields, " +
-            (LinkEfficient ? "link" : "processing") + "-efficient packing";
-  else
-    F.ItemBits = static_cast<int32_t>(ItemBits);
-  return true;
-}
-
-int32_t V49HeaderWords(uint32_t W0) {
-  const TV49Header H = SplitHeader(W0);
-  int32_t W = 1;
-  if (H.Type == 1 || H.Type == 3 || H.Type >= 4)
-    W += 1;
-  if (H.C)
-    W += 2;
-  if (H.TSI != 0)
-    W += 1;
-  if (H.TSF != 0)
-    W += 2;
-  return W;
-}
-
-bool V49PacketInChain(uint32_t W0, int64_t Off, int64_t N, const uint32_t *Next) {
-  const TV49Header H = SplitHeader(W0);
-  if (H.Type <= 5)
-    return V49HeaderFits(W0, Off, N, 5);
-  if (H.Type > 7 || !V49HeaderFits(W0, Off, N, 7))
-    return false;
-  if (static_cast<int64_t>(H.Size) < V49HeaderWords(W0) + 2)
-    return false;
-  return !Next || V49HeaderFits(*Next, Off + static_cast<int64_t>(H.Size) * 4, N, 7);
 }
 
 TIQFormatInfo ExtFallback(const std::string &FileName) {
@@ -423,66 +198,10 @@ TIQFormatInfo VitaInfoFor(const TByteArray &Head, int32_t HeadLen, bool Big) {
   return R;
 }
 
-namespace {
-
-// Extensions that name a raw sample type. Two plausible packet headers in the first 4 KiB are
-// common in noise recordings, so such a file is read as VITA-49 only when the whole packet
-// chain says so.
-bool ExtNamesRawType(const std::string &FileName) {
-  return FindRawExt(FileName) != nullptr;
+bool IsVitaFileName(const std::string &FileName) {
+  const std::string Ext = LowerFileExt(FileName);
+  return Ext == ".vrt" || Ext == ".vita49" || Ext == ".vita" || Ext == ".vrt49";
 }
-
-// Whether the first word is a packet header that fits the file in either byte order: the
-// cheap test before the chain is followed through the file.
-bool V49FirstPacketFits(const TByteArray &Head, int32_t HeadLen, int64_t NTotal) {
-  if (HeadLen < 4 || static_cast<int64_t>(Head.size()) < 4)
-    return false;
-  for (bool Big : {true, false}) {
-    if (V49BufPacketInChain(Head, 0, NTotal, Big))
-      return true;
-  }
-  return false;
-}
-
-// Whether well-formed packets, in either byte order, tile the file from its start exactly to
-// its end, or past its first 1 MiB for larger files.
-//
-// With NeedCounts, each packet's 4-bit packet count (header bits 19-16) must also follow on
-// from the packet before it, or from the one before it of the same class (data or context),
-// where there is one. A periodic signal can repeat a plausible header at a fixed distance
-// through the whole first MiB; it repeats the count with it.
-bool V49ChainCoversFile(const std::string &FileName, int64_t NTotal, bool NeedCounts = false) {
-  constexpr int64_t LIMIT = int64_t{1} << 20;
-  const int64_t Want = std::min(NTotal, LIMIT);
-  TByteArray Buf(static_cast<size_t>(Want));
-  {
-    TFCloseFile F(FileName);
-    if (static_cast<int64_t>(F.ReadSome(Buf.data(), Buf.size())) < Want)
-      return false;
-  }
-  for (bool Big : {true, false}) {
-    int64_t Off = 0;
-    int PrevCount = -1, PrevOfClass[3] = {-1, -1, -1};
-    bool CountsFollow = true;
-    while (Off + 4 <= Want) {
-      const uint32_t W0 = V49U32(Buf, Off, Big);
-      const TV49Header H = SplitHeader(W0);
-      if (!V49BufPacketInChain(Buf, Off, NTotal, Big))
-        break;
-      const int Count = static_cast<int>((W0 >> 16) & 15), Class = H.Type >= 6 ? 2 : H.Type >= 4 ? 1 : 0;
-      if (PrevCount >= 0 && Count != ((PrevCount + 1) & 15) && PrevOfClass[Class] >= 0 &&
-          Count != ((PrevOfClass[Class] + 1) & 15))
-        CountsFollow = false;
-      PrevCount = PrevOfClass[Class] = Count;
-      Off += static_cast<int64_t>(H.Size) * 4;
-    }
-    if ((Off == NTotal || (NTotal > LIMIT && Off >= LIMIT)) && (CountsFollow || !NeedCounts))
-      return true;
-  }
-  return false;
-}
-
-} // namespace
 
 TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &FormatHint) {
   const std::string Hint = LowerTrim(FormatHint);
@@ -517,175 +236,23 @@ TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &For
     return MakeInfo(iqkWav, IQ_NAME_WAV);
   if (LowerFileExt(FileName) == ".sdriq")
     return SdrIqInfo(FileName);
-  // Without a raw-type extension, two plausible packets in the head suffice. Otherwise the
-  // chain of packets must tile the file (or its first 1 MiB) exactly: noise seldom does that.
-  // Streams of one packet, or of packets larger than the head, must in addition count their
-  // packets, which tones that repeat a plausible header do not.
+  // A name that says VITA-49 needs only the chain (a recording cut short in its last packet
+  // included). Otherwise, without a raw-type extension, two plausible packets in the head
+  // suffice. A raw-type extension, or a stream whose head holds one packet only, needs the
+  // chain to tile the file (or its first 1 MiB) and to count its packets: noise seldom tiles
+  // a file, and raw recordings that repeat a plausible header do not count.
   const bool Looks = V49LooksLikeVRT(Head, HeadLen, NTotal);
-  if (Looks)
-    return !ExtNamesRawType(FileName) || V49ChainCoversFile(FileName, NTotal) ? VitaInfo(Head, HeadLen)
-                                                                              : ExtFallback(FileName);
-  if (V49FirstPacketFits(Head, HeadLen, NTotal) && V49ChainCoversFile(FileName, NTotal, true))
+  const bool Fits = Looks || V49FirstPacketFits(Head, HeadLen, NTotal);
+  if (!Fits)
+    return ExtFallback(FileName);
+  const TV49ChainFacts Chain = V49ChainFacts(FileName, NTotal);
+  if (IsVitaFileName(FileName) && (Chain.Tiles || Chain.CutLast))
+    return VitaInfo(Head, HeadLen);
+  if (Looks && !ExtNamesRawType(FileName))
+    return VitaInfo(Head, HeadLen);
+  if (Chain.Tiles && Chain.Counted)
     return VitaInfo(Head, HeadLen);
   return ExtFallback(FileName);
-}
-
-void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate,
-                  bool *StreamIsBig) {
-  Samples.clear();
-  SampleRate = 0;
-  HasSampleRate = false;
-  TByteArray Payload;
-  bool Big = true, FormatSeen = false;
-  int32_t ItemBits = 16; // until a payload format field says otherwise
-  {
-    const TByteArray Buf = ReadWholeFile(Path);
-    const int64_t N = static_cast<int64_t>(Buf.size());
-    // The whole packet chain decides the byte order; the first word alone, judged against
-    // the whole file size, takes many little-endian streams for big-endian ones.
-    Big = V49StreamIsBigEndian(Buf, N);
-    if (StreamIsBig)
-      *StreamIsBig = Big;
-    int64_t Off = 0;
-    while (Off + 4 <= N) {
-      const uint32_t W0 = V49U32(Buf, Off, Big);
-      const TV49Header H = SplitHeader(W0);
-      if (!V49BufPacketInChain(Buf, Off, N, Big))
-        break;
-      const int64_t WIdx = V49HeaderWords(W0);
-      const int64_t Trailer = (H.T && H.Type <= 3) ? 1 : 0;
-      const int64_t PayloadWords = static_cast<int64_t>(H.Size) - WIdx - Trailer;
-      const bool Spectral = H.Type <= 3 && ((W0 >> 24) & 1) != 0;
-      if (H.Type == 4 || H.Type == 5) {
-        double SR = 0;
-        if (V49ContextSampleRate(Buf, Off + WIdx * 4, Off + static_cast<int64_t>(H.Size) * 4, Big, SR)) {
-          SampleRate = SR;
-          HasSampleRate = true;
-        }
-        TV49PayloadFormat Fmt;
-        if (!FormatSeen &&
-            V49ContextPayloadFormat(Buf, Off + WIdx * 4, Off + static_cast<int64_t>(H.Size) * 4, Big, Fmt)) {
-          FormatSeen = true;
-          ItemBits = Fmt.ItemBits;
-        }
-      } else if ((H.Type == 0 || H.Type == 1) && !Spectral && PayloadWords > 0) {
-        const auto From = Buf.begin() + static_cast<std::ptrdiff_t>(Off + WIdx * 4);
-        Payload.insert(Payload.end(), From, From + static_cast<std::ptrdiff_t>(PayloadWords * 4));
-      }
-      Off += static_cast<int64_t>(H.Size) * 4;
-    }
-  }
-  if (ItemBits == 0)
-    return;
-  if (ItemBits == 8) {
-    Samples.resize(Payload.size() / 2);
-    for (size_t K = 0; K < Samples.size(); ++K) {
-      Samples[K].Re = static_cast<float>(static_cast<int8_t>(Payload[2 * K]) * 0.0078125);
-      Samples[K].Im = static_cast<float>(static_cast<int8_t>(Payload[2 * K + 1]) * 0.0078125);
-    }
-    return;
-  }
-  const size_t PairCount = Payload.size() / 4;
-  Samples.resize(PairCount);
-  for (size_t K = 0; K < PairCount; ++K) {
-    Samples[K].Re = static_cast<float>(V49I16(Payload, static_cast<int64_t>(K * 4), Big) * 3.0517578125e-05);
-    Samples[K].Im =
-        static_cast<float>(V49I16(Payload, static_cast<int64_t>(K * 4 + 2), Big) * 3.0517578125e-05);
-  }
-}
-
-void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate) {
-  Samples.clear();
-  SampleRate = 0;
-  HasSampleRate = false;
-  uint32_t NumChannels = 0, BitsPerSample = 0, FormatTag = 0;
-  bool FmtFound = false, FmtShort = false, DataFound = false;
-  int64_t DataOff = 0, DataSize = 0;
-
-  const TByteArray Buf = ReadWholeFile(Path);
-  const int64_t N = static_cast<int64_t>(Buf.size());
-  if (N < 12)
-    return;
-  const bool Rf64 = std::memcmp(Buf.data(), "RF64", 4) == 0 || std::memcmp(Buf.data(), "BW64", 4) == 0;
-  if (!Rf64 && std::memcmp(Buf.data(), "RIFF", 4) != 0)
-    return;
-  int64_t Ds64DataSize = -1;
-  auto RdU32 = [&](int64_t P) {
-    const uint8_t *B = Buf.data() + P;
-    return uint32_t(B[0]) | uint32_t(B[1]) << 8 | uint32_t(B[2]) << 16 | uint32_t(B[3]) << 24;
-  };
-  auto RdU16 = [&](int64_t P) {
-    const uint8_t *B = Buf.data() + P;
-    return static_cast<uint32_t>(B[0] | B[1] << 8);
-  };
-
-  int64_t Pos = 12;
-  while (Pos + 8 <= N) {
-    const uint8_t *Id = Buf.data() + Pos;
-    const uint32_t ChunkSize = RdU32(Pos + 4);
-    if (std::memcmp(Id, "fmt ", 4) == 0 && ChunkSize < WAV_MIN_FMT_BYTES) {
-      // Its fields would be read from whatever follows it.
-      FmtFound = FmtShort = true;
-      SampleRate = 0;
-      HasSampleRate = false;
-    } else if (std::memcmp(Id, "fmt ", 4) == 0 && Pos + 24 <= N) {
-      FmtShort = false;
-      FormatTag = RdU16(Pos + 8);
-      NumChannels = RdU16(Pos + 10);
-      SampleRate = RdU32(Pos + 12);
-      BitsPerSample = RdU16(Pos + 22);
-      HasSampleRate = SampleRate > 0;
-      // The extensible form names its real encoding in the sub-format GUID, whose first
-      // two bytes (at body offset 24) hold the plain format tag.
-      if (FormatTag == 0xFFFE) {
-        if (ChunkSize >= 26 && Pos + 8 + 26 <= N)
-          FormatTag = RdU16(Pos + 8 + 24);
-        else
-          FormatTag = 0;
-      }
-      FmtFound = true;
-    } else if (std::memcmp(Id, "data", 4) == 0) {
-      DataOff = Pos + 8;
-      DataSize = ChunkSize;
-      DataFound = true;
-    } else if (Rf64 && std::memcmp(Id, "ds64", 4) == 0 && ChunkSize >= 16 && Pos + 24 <= N) {
-      Ds64DataSize = static_cast<int64_t>(
-          std::min<uint64_t>(uint64_t(RdU32(Pos + 16)) | uint64_t(RdU32(Pos + 20)) << 32, INT64_MAX / 2));
-    }
-    int64_t Size = ChunkSize;
-    // In RF64 a size of 0xFFFFFFFF stands for the 64-bit one in the ds64 chunk.
-    if (Rf64 && ChunkSize == 0xFFFFFFFFu && std::memcmp(Id, "data", 4) == 0 && Ds64DataSize >= 0)
-      DataSize = Size = Ds64DataSize;
-    Pos += 8 + Size + (Size & 1);
-  }
-  LogFmt("DecodeWav: channels=%u bits=%u tag=%u", NumChannels, BitsPerSample, FormatTag);
-  if (!FmtFound || FmtShort || !DataFound || NumChannels < 2)
-    return;
-  // Only PCM and IEEE float: compressed or companded data decoded as PCM is noise.
-  if (FormatTag != WAV_TAG_PCM && FormatTag != WAV_TAG_FLOAT)
-    return;
-  if (FormatTag == WAV_TAG_FLOAT && BitsPerSample != 32)
-    return;
-  // 32-bit IEEE float data is taken as it stands; integer data is scaled.
-  const bool IsFloat = FormatTag == WAV_TAG_FLOAT;
-  if (BitsPerSample != 8 && BitsPerSample != 16 && BitsPerSample != 24 && BitsPerSample != 32)
-    return;
-  const int64_t Comp = BitsPerSample / 8;
-  if (DataOff + DataSize > N)
-    DataSize = N - DataOff;
-  const int64_t FrameBytes = Comp * NumChannels;
-  const int64_t NFrames = DataSize / FrameBytes;
-  Samples.resize(static_cast<size_t>(NFrames));
-  auto Component = [&](int64_t P) { return WavComponent(Buf.data() + P, BitsPerSample, IsFloat); };
-  for (int64_t K = 0; K < NFrames; ++K) {
-    const int64_t P = DataOff + K * FrameBytes;
-    Samples[static_cast<size_t>(K)].Re = static_cast<float>(Component(P));
-    Samples[static_cast<size_t>(K)].Im = static_cast<float>(Component(P + Comp));
-  }
-}
-
-std::string WavRefusedName(const std::string &Why) {
-  return "RIFF/WAVE (not decoded: " + Why + ")";
 }
 
 TIQSource::TIQSource(const std::string &AFileName, const std::string &AFormatHint) : FFileName(AFileName) {
@@ -715,6 +282,8 @@ TIQSource::TIQSource(const std::string &AFileName, const std::string &AFormatHin
       FInfo.Name = std::string("VITA-49/VRT (") + Order + ", not decoded: " + FVita.Refusal + ")";
     else if (FVita.ItemBits == 8)
       FInfo.Name = std::string("VITA-49/VRT (int8 ") + Order + ")";
+    if (FVita.TotalSamples == 0 && FVita.SpectralPackets == 0 && FVita.CommandPackets > 0)
+      FInfo.Name = std::string("VITA-49/VRT (") + Order + ", command packets only, no samples)";
     if (FVita.TotalSamples == 0 && FVita.SpectralPackets > 0)
       FInfo.Name = std::string("VITA-49/VRT (") + Order + ", spectrum data only, not shown as I/Q)";
     FTotalSamples = FVita.TotalSamples;

@@ -1,10 +1,12 @@
-// Recording formats: detection, VITA-49 and WAV decoders, and TIQSource, the one object
-// through which the viewer and the thumbnail painter read samples.
+// Recording formats: detection and TIQSource, the one object through which the viewer and the
+// thumbnail painter read samples. The formats' own readers are in uVita49, uWav and uIQData.
 #pragma once
 
 #include "base/uFileStream.h"
 #include "base/uGlobals.h"
 #include "formats/uIQData.h"
+#include "formats/uVita49.h"
+#include "formats/uWav.h"
 
 #include <cstdint>
 #include <cstring>
@@ -58,9 +60,12 @@ TIQFormat KindToFmt(TIQKind Kind);
 
 // Decides the format from the sidecar's format hint (read by the caller, empty when none),
 // the RIFF signature, the .sdriq extension, the VITA-49 packet heuristic and the extension.
-// Reads at most 4096 bytes of the recording. A missing file is not an error; one that exists
-// but cannot be read throws.
+// Reads the head of the recording and, where the packet chain decides, its first MiB. A missing file is not
+// an error; one that exists but cannot be read throws.
 TIQFormatInfo DetectIQFormat(const std::string &FileName, const std::string &FormatHint);
+// Whether the extension is one VITA-49 recordings are usually given (.vrt, .vita49, .vita,
+// .vrt49): such a file is read as VITA-49 whenever its packet chain holds.
+bool IsVitaFileName(const std::string &FileName);
 TIQFormatInfo ExtFallback(const std::string &FileName);
 // The .sdriq result. When bytes 28-31 hold the CRC-32 of bytes 0-27, the header is 32 bytes
 // (rate, centre frequency, start time, sample size, filler, CRC) and the sample size decides
@@ -75,132 +80,6 @@ uint32_t Crc32(const uint8_t *P, size_t N);
 TIQFormatInfo VitaInfo(const TByteArray &Head, int32_t HeadLen);
 // The same for a known byte order.
 TIQFormatInfo VitaInfoFor(const TByteArray &Head, int32_t HeadLen, bool Big);
-
-// VITA-49 word readers; Big = most significant byte first. Callers check the bounds.
-uint32_t V49U32(const TByteArray &Buf, int64_t Off, bool Big);
-int64_t V49I64(const TByteArray &Buf, int64_t Off, bool Big);
-int16_t V49I16(const TByteArray &Buf, int64_t Off, bool Big);
-// Byte order of a VRT stream from its first header word; true for big-endian.
-bool V49DetectByteOrder(const TByteArray &Buf, int64_t Len);
-// Byte order of a stream in Buf[0, Len): the reading whose chain of complete packets covers
-// more of it wins; on a tie, V49DetectByteOrder on the first 4096 bytes. The single-word
-// rule alone takes many little-endian streams for big-endian ones.
-bool V49StreamIsBigEndian(const TByteArray &Buf, int64_t Len);
-// Sample rate from a context packet whose CIF0 word stands at FieldOff; N is the end of the
-// packet (never beyond Buf). Only a usable rate (IsUsableSampleRate) counts.
-bool V49ContextSampleRate(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &SampleRate);
-// Whether the head of a file of NTotal bytes looks like a VRT packet stream.
-bool V49LooksLikeVRT(const TByteArray &Head, int32_t HeadLen, int64_t NTotal);
-// Header words before a packet's payload (header, stream id, class id, timestamps).
-int32_t V49HeaderWords(uint32_t W0);
-// Whether a walk over a packet chain of N bytes goes on past the packet whose header word W0
-// stands at Off. Next is the word after that packet, or null when fewer than four bytes
-// follow it. Command packets (types 6 and 7) carry no samples; they are stepped over only
-// when their size holds the stream identifier, CAM and message-ID words and another header
-// (or the end) follows, since such a header word alone is as likely a damaged one.
-bool V49PacketInChain(uint32_t W0, int64_t Off, int64_t N, const uint32_t *Next);
-// Offset of the context field of CIF0 bit Bit (30 down to 15) in a context packet whose CIF0
-// word stands at FieldOff, counting the CIF1/2/3/7 words that follow CIF0 when enabled; false
-// when the bit is clear or the field does not end by N.
-bool V49ContextFieldOff(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, int Bit, int64_t &Off);
-// RF reference frequency (CIF0 bit 27) of a context packet, in Hz.
-bool V49ContextRfFreq(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big, double &FreqHz);
-// What a context packet's data payload format field (CIF0 bit 15) says about the items of
-// the data packets: ItemBits 8 or 16 for signed fixed-point complex items the readers decode;
-// otherwise ItemBits 0 and Why says what they are.
-struct TV49PayloadFormat {
-  int32_t ItemBits = 0;
-  std::string Why;
-};
-bool V49ContextPayloadFormat(const TByteArray &Buf, int64_t FieldOff, int64_t N, bool Big,
-                             TV49PayloadFormat &F);
-
-// Whole-file decoders; throw EFileStreamError when the file cannot be opened or read.
-// DecodeVita49 reads 16-bit items unless the first payload format field says 8 (or names
-// items it cannot decode: then no samples), and leaves out spectrum data packets.
-// StreamIsBig, when given, receives the byte order the samples were decoded in. They hold the
-// whole file in memory and serve as the reference for the segment readers below.
-void DecodeVita49(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate,
-                  bool *StreamIsBig = nullptr);
-void DecodeWav(const std::string &Path, TComplexArray &Samples, double &SampleRate, bool &HasSampleRate);
-// One component of a WAV frame at B (little-endian PCM of 8, 16, 24 or 32 bits, or 32-bit
-// float) as a value around zero. 8-bit PCM is unsigned with 128 as zero. Shared by the whole-file
-// decoder and the segment reader so both give the same bits.
-inline double WavComponent(const uint8_t *B, int32_t BitsPerSample, bool IsFloat) {
-  switch (BitsPerSample) {
-  case 8:
-    return (B[0] - 128) / 127.0;
-  case 16:
-    return static_cast<int16_t>(static_cast<uint16_t>(B[0] | B[1] << 8)) / 32768.0;
-  case 24:
-    return static_cast<int32_t>(uint32_t(B[0]) << 8 | uint32_t(B[1]) << 16 | uint32_t(B[2]) << 24) / 256 /
-           8388608.0;
-  default: {
-    const uint32_t U = uint32_t(B[0]) | uint32_t(B[1]) << 8 | uint32_t(B[2]) << 16 | uint32_t(B[3]) << 24;
-    if (IsFloat) {
-      float F;
-      std::memcpy(&F, &U, 4);
-      return F;
-    }
-    return static_cast<int32_t>(U) / 2147483648.0;
-  }
-  }
-}
-
-// A packet start with the number of samples the data packets before it hold.
-struct TV49Checkpoint {
-  int64_t FileOff = 0;
-  int64_t FirstSample = 0;
-};
-
-// What one pass over a VITA-49 file learns: the byte order, where the chain of well-formed
-// packets ends, the sample count, the last usable context rate, and a sparse index of data
-// packets (about one per V49_CHECKPOINT_BYTES of file) from which any sample is found by a
-// short forward walk.
-struct TV49Index {
-  bool Big = true;
-  int64_t EndOff = 0;
-  int64_t TotalSamples = 0;
-  double SampleRate = 0;
-  bool HasSampleRate = false;
-  double CenterFreq = 0; // RF reference frequency of the first context packet that has one
-  bool HasCenterFreq = false;
-  int32_t ItemBits = 16;       // 8 or 16 from the first payload format field; 0 when not decodable
-  std::string Refusal;         // why ItemBits is 0
-  int64_t SpectralPackets = 0; // data packets of spectrum data, not counted as samples
-  std::vector<TV49Checkpoint> Checkpoints;
-};
-inline constexpr int64_t V49_CHECKPOINT_BYTES = 64 * 1024;
-
-// One sequential read of the file. Throws EFileStreamError when it cannot be opened or read.
-TV49Index BuildVita49Index(const std::string &Path);
-// Samples [Start, Start + Count) through the index; the same values DecodeVita49 gives.
-TComplexArray ReadVita49Segment(const std::string &Path, const TV49Index &Index, int64_t Start,
-                                int64_t Count);
-
-// Where a RIFF/WAVE file keeps its frames and how to read them, or why it cannot be read.
-struct TWavLayout {
-  bool Decodable = false;
-  std::string Refusal; // why there are no samples; empty when Decodable
-  uint32_t NumChannels = 0;
-  uint32_t BitsPerSample = 0;
-  bool IsFloat = false;
-  bool IsRf64 = false;   // RF64/BW64: sizes from the ds64 chunk
-  double CenterFreq = 0; // from an auxi chunk
-  bool HasCenterFreq = false;
-  int64_t DataOff = 0;
-  int64_t FrameBytes = 0;
-  int64_t NFrames = 0;
-  double SampleRate = 0;
-  bool HasSampleRate = false;
-};
-
-// Walks the chunks without reading the data. 8-bit PCM is unsigned (128 is zero); 24-bit PCM
-// comes in three bytes or, with WAVE_FORMAT_EXTENSIBLE, in the top of four. Throws
-// EFileStreamError.
-TWavLayout ReadWavLayout(const std::string &Path);
-// Frames [Start, Start + Count) as samples; the same values DecodeWav gives.
-TComplexArray ReadWavSegment(const std::string &Path, const TWavLayout &Layout, int64_t Start, int64_t Count);
 
 // One opened recording. Raw kinds and WAV are read from the file on every request, VITA-49
 // through its packet index; memory stays bounded by the index and one segment. Holds no file
@@ -230,6 +109,3 @@ private:
   TWavLayout FWav;
   int64_t FTotalSamples = 0;
 };
-
-// Display name of a WAV file whose samples are refused, with the reason.
-std::string WavRefusedName(const std::string &Why);

@@ -3,6 +3,7 @@
 #include "dsp/uFFT.h"
 #include "formats/uFileNames.h"
 #include "formats/uIQFormats.h"
+#include "formats/uValueSources.h"
 #include "metadata/uMetadata.h"
 #include "render/uColormap.h"
 
@@ -74,13 +75,8 @@ bool ComputeThumbnailSpectra(const std::string &FileName, int32_t Width, int32_t
     return Refuse("the recording holds " + std::to_string(Source.TotalSamples()) + " samples (" +
                   Source.GetFormatName() + "), at least " + std::to_string(THUMB_MIN_SAMPLES) +
                   " are needed");
-  double SampleRate = DEF_SAMPLE_RATE;
-  if (Meta.HasSampleRate)
-    SampleRate = Meta.SampleRateHz;
-  else if (Source.GetHasDetectedSampleRate() && IsUsableSampleRate(Source.GetDetectedSampleRate()))
-    SampleRate = Source.GetDetectedSampleRate();
-  else if (Named.HasSampleRate)
-    SampleRate = Named.SampleRateHz;
+  const double SampleRate =
+      SettleRateAndCentre(SidecarValuesOf(Meta), Source.GetFormatInfo(), Named).SampleRateHz;
   const TComplexArray Samples =
       Source.LoadSegment(0, ThumbnailSampleCount(SampleRate, Source.TotalSamples()));
   if (Samples.size() < static_cast<size_t>(THUMB_MIN_SAMPLES))

@@ -73,26 +73,11 @@ void TViewerCore::LoadFile(const std::string &AFileName) {
                                           FMeta.FormatHint.empty() ? Named.FormatHint : FMeta.FormatHint);
   FTotalSamples = FIQSource->TotalSamples();
   LogFmt("LoadFile: Format=[%s] TotalSamples=%d", FIQSource->GetFormatName(), FTotalSamples);
-  // A rate that is not a positive finite number would turn every position into nonsense.
-  if (FMeta.HasSampleRate && UsableRate(FMeta.SampleRateHz))
-    FSampleRate = FMeta.SampleRateHz;
-  else if (FIQSource->GetHasDetectedSampleRate() && UsableRate(FIQSource->GetDetectedSampleRate()))
-    FSampleRate = FIQSource->GetDetectedSampleRate();
-  else if (Named.HasSampleRate && UsableRate(Named.SampleRateHz))
-    FSampleRate = Named.SampleRateHz;
-  // The sidecar's centre wins; the recording's own (header, context packet, auxi chunk) comes
-  // next, the file's name last.
-  const TIQFormatInfo &Info = FIQSource->GetFormatInfo();
-  if (FMeta.HasCenterFreq) {
-    FCenterFreq = FMeta.CenterFreqHz;
-    FHasCenterFreq = true;
-  } else if (Info.HasDetectedCenterFreq && std::isfinite(Info.DetectedCenterFreqHz)) {
-    FCenterFreq = Info.DetectedCenterFreqHz;
-    FHasCenterFreq = true;
-  } else if (Named.HasCenterFreq) {
-    FCenterFreq = Named.CenterFreqHz;
-    FHasCenterFreq = true;
-  }
+  // The sidecar wins, then the recording's own header, the file's name last.
+  FValues = SettleRateAndCentre(SidecarValuesOf(FMeta), FIQSource->GetFormatInfo(), Named);
+  FSampleRate = FValues.SampleRateHz;
+  FCenterFreq = FValues.CenterFreqHz;
+  FHasCenterFreq = FValues.HasCenterFreq;
   FDurationSec = static_cast<double>(FTotalSamples) / FSampleRate;
   FSignalModel.Assign(FMeta.Signals, FCenterFreq);
   FLastFailure.clear();
@@ -182,6 +167,7 @@ bool TViewerCore::OpenNext(const std::string &AFileName) noexcept {
   FSampleRate = Aside->FSampleRate;
   FCenterFreq = Aside->FCenterFreq;
   FHasCenterFreq = Aside->FHasCenterFreq;
+  FValues = Aside->FValues;
   FSignalModel = std::move(Aside->FSignalModel);
   FPlayPosition = 0;
   FLastFailure.clear();

@@ -10,6 +10,7 @@
 
 #include "base/uGlobals.h"
 #include "formats/uIQFormats.h"
+#include "formats/uValueSources.h"
 #include "metadata/uMetadata.h"
 #include "viewer/uSignalModel.h"
 #include "viewer/uViewerPlatform.h"
@@ -162,6 +163,7 @@ public:
   double FSampleRate = DEF_SAMPLE_RATE;
   double FCenterFreq = 0.0;
   bool FHasCenterFreq = false;
+  TSettledValues FValues; // rate and centre as settled, with their sources
   int32_t FPSD_NFFT = DEF_PSD_NFFT;
   int32_t FWF_NFFT = DEF_WF_NFFT;
   int32_t FWFHistory = DEF_WF_HISTORY;

@@ -5,6 +5,7 @@ namespace {
 // One row per claimed key. Rows are added with the features that use them.
 constexpr TViewerKey VIEWER_KEYS[] = {
     {0, KMOD_NONE, TViewerAction::None, "", ""}, // placeholder: keeps the array non-empty
+    {'I', KMOD_NONE, TViewerAction::ShowInfo, "I", "Information about the recording and its sources"},
 };
 
 } // namespace

@@ -26,6 +26,7 @@ inline constexpr uint8_t KMOD_ALT = 4;
 // What a claimed key does; the platform forwards the action to the core.
 enum class TViewerAction : uint8_t {
   None,
+  ShowInfo, // the information box: where rate and centre came from
 };
 
 struct TViewerKey {

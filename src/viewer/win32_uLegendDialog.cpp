@@ -8,6 +8,7 @@
 #include "base/win32_uPath.h"
 #include "viewer/uViewerCore.h"
 #include "viewer/win32_uDialogs.h"
+#include "viewer/win32_uInfoDialog.h"
 #include "viewer/win32_uViewerForm.h"
 
 #include <cmath>
@@ -24,6 +25,23 @@ void SetCell(HWND List, int32_t Row, int32_t Col, const std::string &Text) {
   It.iSubItem = Col;
   It.pszText = W.data();
   SendMessageW(List, LVM_SETITEMTEXTW, static_cast<WPARAM>(Row), reinterpret_cast<LPARAM>(&It));
+}
+
+// The legend runs on the shared dialog procedure; its "Info" button is answered here and the
+// rest passed on.
+constexpr WORD IDC_LEGEND_INFO = 2101;
+constexpr const wchar_t *PROP_LEGEND_CORE = L"ZembrolaLegendCore";
+WNDPROC GDlgProc = nullptr;
+
+LRESULT CALLBACK LegendWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+  if (Msg == WM_COMMAND && LOWORD(WParam) == IDC_LEGEND_INFO) {
+    if (const auto *Core = static_cast<const TViewerCore *>(GetPropW(Wnd, PROP_LEGEND_CORE)))
+      ShowInfoDialog(Wnd, *Core);
+    return 0;
+  }
+  if (Msg == WM_NCDESTROY)
+    RemovePropW(Wnd, PROP_LEGEND_CORE);
+  return CallWindowProcW(GDlgProc, Wnd, Msg, WParam, LParam);
 }
 
 } // namespace
@@ -79,6 +97,12 @@ void ShowLegendDialog(HWND Root, const TViewerCore &Core) {
   CreateWindowExW(0, L"BUTTON", L"Schlie\u00DFen", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON,
                   (DlgW - BtnW) / 2, DlgH - SC(56), BtnW, SC(BASE_BTN_H), Dlg.get(),
                   reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_DLG_CANCEL)), ThisModule(), nullptr);
+  CreateWindowExW(0, L"BUTTON", L"Info", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, DlgW - 2 * M - BtnW,
+                  DlgH - SC(56), BtnW, SC(BASE_BTN_H), Dlg.get(),
+                  reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_LEGEND_INFO)), ThisModule(), nullptr);
+  SetPropW(Dlg.get(), PROP_LEGEND_CORE, const_cast<TViewerCore *>(&Core));
+  GDlgProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(Dlg.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LegendWndProc)));
 
   RunModalLoop(Root, Dlg.get());
 }

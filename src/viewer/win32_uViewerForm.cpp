@@ -4,6 +4,7 @@
 #include "viewer/uViewerKeys.h"
 #include "viewer/uViewerLayout.h"
 #include "viewer/win32_uDialogs.h"
+#include "viewer/win32_uInfoDialog.h"
 #include "viewer/win32_uLegendDialog.h"
 
 #include "base/uLog.h"
@@ -486,6 +487,10 @@ bool TViewerForm::HandleKey(UINT Msg, WPARAM WParam, LPARAM LParam) {
   if (const TViewerKey *K = FindViewerKey(Vk, Mods)) {
     switch (K->Action) {
     case TViewerAction::None:
+      break;
+    case TViewerAction::ShowInfo:
+      FCore.StopPlay();
+      ShowInfoDialog(RootWnd(), FCore);
       break;
     }
     return true;

@@ -2,6 +2,8 @@
 // folder per test, and writers for raw, VITA-49 and WAV bytes.
 #pragma once
 
+#include "formats/whole_file_decoders.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -126,16 +128,28 @@ inline TBytes I16Payload(const std::vector<int16_t> &V, bool Big) {
   return B;
 }
 
-// Context body: CIF0 with bit 21 and the extra bits, the skipped fields filled with
-// marker bytes, then the rate as 64-bit fixed point with 20 fraction bits.
+// The CIF0 context fields in falling bit order with their sizes in 32-bit words, from the
+// VITA-49.2 field list: reference point id, bandwidth, IF reference frequency, RF reference
+// frequency, RF reference offset, IF band offset, reference level, gain, over-range count,
+// sample rate, timestamp adjustment, timestamp calibration time, temperature, device id,
+// state and event indicators, data payload format, formatted GPS, formatted INS, ECEF
+// ephemeris, relative ephemeris, ephemeris reference id.
+struct TCifField {
+  int Bit;
+  int Words;
+};
+inline constexpr TCifField CIF0_FIELDS[] = {
+    {30, 1}, {29, 2}, {28, 2}, {27, 2}, {26, 2}, {25, 2},  {24, 1},  {23, 1},  {22, 1},  {21, 2}, {20, 2},
+    {19, 1}, {18, 1}, {17, 2}, {16, 1}, {15, 2}, {14, 11}, {13, 11}, {12, 13}, {11, 13}, {10, 1}};
+
+// Context body: CIF0 with bit 21 and the extra bits, the fields in front of the rate filled
+// with marker bytes, then the rate as 64-bit fixed point with 20 fraction bits.
 inline TBytes ContextRateBody(double RateHz, bool Big, uint32_t ExtraBits = 0) {
-  static const int Bits[9] = {30, 29, 28, 27, 26, 25, 24, 23, 22};
-  static const int Sizes[9] = {4, 8, 8, 8, 8, 8, 4, 4, 4};
   TBytes B;
   PutU32(B, (1u << 21) | ExtraBits, Big);
-  for (int K = 0; K < 9; ++K)
-    if (ExtraBits & (1u << Bits[K]))
-      B.insert(B.end(), static_cast<size_t>(Sizes[K]), uint8_t(0x7F));
+  for (const TCifField &F : CIF0_FIELDS)
+    if (F.Bit > 21 && (ExtraBits & (1u << F.Bit)))
+      B.insert(B.end(), static_cast<size_t>(4 * F.Words), uint8_t(0x7F));
   PutU64(B, static_cast<uint64_t>(static_cast<int64_t>(RateHz * 1048576.0)), Big);
   return B;
 }

@@ -21,7 +21,8 @@ TEST(FuzzRegressions, KeptInputsStayHarmless) {
     const char *Name;
     void (*Body)(const uint8_t *, size_t);
   } Targets[] = {{"source", zbfuzz::Source},   {"vita49", zbfuzz::Vita49},       {"wav", zbfuzz::Wav},
-                 {"sidecar", zbfuzz::Sidecar}, {"thumbnail", zbfuzz::Thumbnail}, {"sigmf", zbfuzz::SigMF}};
+                 {"sidecar", zbfuzz::Sidecar}, {"thumbnail", zbfuzz::Thumbnail}, {"sigmf", zbfuzz::SigMF},
+                 {"cif", zbfuzz::Cif}};
   int Replayed = 0;
   for (const auto &T : Targets) {
     const auto Dir = Root / T.Name;

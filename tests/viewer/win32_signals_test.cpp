@@ -4,9 +4,12 @@
 #include <commctrl.h>
 
 #include "base/win32_uModule.h"
+#include "formats/fmt_fixtures.h"
 #include "viewer/uHeadlessPlatform.h"
+#include "viewer/uInfoText.h"
 #include "viewer/uViewerCore.h"
 #include "viewer/win32_uDialogs.h"
+#include "viewer/win32_uInfoDialog.h"
 #include "viewer/win32_uLegendDialog.h"
 #include "viewer/win32_uSignalTooltip.h"
 #include "viewer/win32_uViewerForm.h"
@@ -255,4 +258,71 @@ TEST(SignalsTooltip, WithoutATooltipWindowEveryCallDoesNothing) {
   EXPECT_EQ(H.FLastMouseX, INT32_MIN);
   const char Sep = UserDecimalSeparator();
   EXPECT_TRUE(Sep == '.' || Sep == ',') << Sep;
+}
+
+// The information box, on its own and from the legend's "Info" button: it lists the loaded
+// recording's facts with their sources, disables its owner while it runs and ends by its button.
+namespace {
+
+struct TInfoSeen {
+  bool Seen = false, OwnerDisabled = false, FromLegend = false;
+  std::wstring Text;
+  HWND Owner = nullptr;
+};
+TInfoSeen *GInfo = nullptr;
+
+void CALLBACK ReadInfo(HWND, UINT, UINT_PTR Id, DWORD) {
+  HWND Dlg = FindWindowW(DLG_WC, L"Information");
+  if (!GInfo)
+    return;
+  if (!Dlg) {
+    // Asked for through the legend: press its Info button once it is there.
+    if (HWND Legend = GInfo->FromLegend && !GInfo->Seen ? FindWindowW(DLG_WC, L"Signallegende") : nullptr) {
+      GInfo->Owner = Legend;
+      PostMessageW(Legend, WM_COMMAND, MAKEWPARAM(2101, BN_CLICKED), 0);
+    }
+    return;
+  }
+  GInfo->Seen = true;
+  GInfo->OwnerDisabled = !IsWindowEnabled(GInfo->Owner);
+  if (HWND Edit = FindWindowExW(Dlg, nullptr, L"EDIT", nullptr)) {
+    wchar_t Buf[2048] = {};
+    GetWindowTextW(Edit, Buf, 2048);
+    GInfo->Text = Buf;
+  }
+  PostMessageW(Dlg, WM_COMMAND, MAKEWPARAM(IDC_DLG_CANCEL, BN_CLICKED), 0);
+  if (GInfo->FromLegend)
+    if (HWND Legend = FindWindowW(DLG_WC, L"Signallegende"))
+      PostMessageW(Legend, WM_COMMAND, MAKEWPARAM(IDC_DLG_CANCEL, BN_CLICKED), 0);
+  KillTimer(nullptr, Id);
+}
+
+} // namespace
+
+TEST_F(SignalsGL, InfoBoxListsTheFactsAlsoFromTheLegend) {
+  TTempDir D;
+  const std::string F = D.File("g001_433.92M_250k.cu8");
+  WriteBytes(F, TBytes(5000, 128));
+  WriteText(D.File("g001_433.92M_250k.txt"), "signals=\n[0] name=A modulation=FSK offset_hz=1000\n");
+  Core.LoadFile(F);
+  const std::string Want = RecordingInfoText(Core);
+  for (bool FromLegend : {false, true}) {
+    TInfoSeen Seen;
+    Seen.Owner = Host.Wnd;
+    Seen.FromLegend = FromLegend;
+    GInfo = &Seen;
+    SetTimer(nullptr, 0, 20, ReadInfo);
+    if (FromLegend)
+      ShowLegendDialog(Host.Wnd, Core);
+    else
+      ShowInfoDialog(Host.Wnd, Core);
+    GInfo = nullptr;
+    ASSERT_TRUE(Seen.Seen) << FromLegend;
+    EXPECT_TRUE(Seen.OwnerDisabled) << FromLegend;
+    EXPECT_TRUE(IsWindowEnabled(Host.Wnd)) << "enabled again when it ends";
+    EXPECT_EQ(FindWindowW(DLG_WC, nullptr), nullptr);
+    EXPECT_EQ(Seen.Text, std::wstring(Want.begin(), Want.end()));
+    EXPECT_NE(Seen.Text.find(L"Sample rate: 250 kHz (file name)"), std::wstring::npos);
+    EXPECT_NE(Seen.Text.find(L"Signals: 1"), std::wstring::npos);
+  }
 }

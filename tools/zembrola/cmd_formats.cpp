@@ -7,6 +7,7 @@
 #include "base/uText.h"
 #include "formats/uFileNames.h"
 #include "formats/uIQFormats.h"
+#include "formats/uValueSources.h"
 #include "metadata/uMetadata.h"
 
 #include <nlohmann/json.hpp>
@@ -52,10 +53,14 @@ void RunInfo(const std::string &Path, const std::string &Encoding) {
   const TIQMetadata M = LoadMetadata(Path);
   const TIQSource Src = OpenRecording(Path, M);
   const TIQFormatInfo &F = Src.GetFormatInfo();
-  // A centre the file's name gives counts as detected when the file's own header gives none.
+  // A rate or centre the file's name gives counts as detected when the file's own header gives
+  // none.
   const TFileNameInfo Named = ParseRecordingFileName(Path);
+  const bool HasDetectedRate = F.HasDetectedSampleRate || Named.HasSampleRate;
+  const double DetectedRate = F.HasDetectedSampleRate ? F.DetectedSampleRate : Named.SampleRateHz;
   const bool HasDetectedCentre = F.HasDetectedCenterFreq || Named.HasCenterFreq;
   const double DetectedCentre = F.HasDetectedCenterFreq ? F.DetectedCenterFreqHz : Named.CenterFreqHz;
+  const TSettledValues V = SettleRateAndCentre(SidecarValuesOf(M), F, Named);
 
   nlohmann::ordered_json Signals = nlohmann::ordered_json::array();
   for (const TSignalInfo &S : M.Signals)
@@ -65,7 +70,7 @@ void RunInfo(const std::string &Path, const std::string &Encoding) {
   for (const std::string &N : SidecarNotes(M))
     Notes.push_back(SidecarTextToUtf8(N, Encoding));
 
-  const double Rate = SettledSampleRate(Path, M, Src);
+  const double Rate = V.SampleRateHz;
 
   nlohmann::ordered_json J = {
       {"file", Utf8Repaired(Path)},
@@ -73,8 +78,8 @@ void RunInfo(const std::string &Path, const std::string &Encoding) {
        {{"kind", IQKindName(F.Kind)},
         {"name", Utf8Repaired(F.Name)},
         {"header_bytes", F.HeaderBytes},
-        {"detected_sample_rate", F.DetectedSampleRate},
-        {"has_detected_sample_rate", F.HasDetectedSampleRate},
+        {"detected_sample_rate", DetectedRate},
+        {"has_detected_sample_rate", HasDetectedRate},
         {"detected_center_freq_hz", DetectedCentre},
         {"has_detected_center_freq", HasDetectedCentre}}},
       {"total_samples", Src.TotalSamples()},
@@ -90,6 +95,8 @@ void RunInfo(const std::string &Path, const std::string &Encoding) {
         {"kind", M.Kind}}},
       {"sample_rate_hz", Rate},
       {"duration_sec", static_cast<double>(Src.TotalSamples()) / Rate},
+      {"sources",
+       {{"sample_rate", ValueSourceName(V.RateSource)}, {"center_freq", ValueSourceName(V.CenterSource)}}},
   };
   std::printf("%s\n", J.dump(2).c_str());
 }

@@ -6,6 +6,7 @@
 #include "base/uGlobals.h"
 #include "formats/uFileNames.h"
 #include "formats/uIQFormats.h"
+#include "formats/uValueSources.h"
 #include "metadata/uMetadata.h"
 
 #include <cstdio>
@@ -46,14 +47,8 @@ TIQSource OpenRecording(const std::string &Path, const TIQMetadata &M) {
 }
 
 double SettledSampleRate(const std::string &Path, const TIQMetadata &M, const TIQSource &Src) {
-  if (M.HasSampleRate)
-    return M.SampleRateHz;
-  if (Src.GetHasDetectedSampleRate() && IsUsableSampleRate(Src.GetDetectedSampleRate()))
-    return Src.GetDetectedSampleRate();
-  const TFileNameInfo Named = ParseRecordingFileName(Path);
-  if (Named.HasSampleRate)
-    return Named.SampleRateHz;
-  return DEF_SAMPLE_RATE;
+  return SettleRateAndCentre(SidecarValuesOf(M), Src.GetFormatInfo(), ParseRecordingFileName(Path))
+      .SampleRateHz;
 }
 
 std::vector<CommandRegistrar> &CommandRegistry() {
