@@ -1,5 +1,6 @@
 #include "viewer/win32_uViewerForm.h"
 
+#include "viewer/uOverview.h"
 #include "viewer/uViewerLayout.h"
 #include "viewer/win32_uDialogs.h"
 #include "viewer/win32_uLegendDialog.h"
@@ -84,7 +85,7 @@ void TViewerForm::EnsureWindowClasses() {
   const ClassDef defs[] = {
       {ROOT_WC, CS_HREDRAW | CS_VREDRAW, RootBrush.get(), RootWndProc,
        "EnsureWindowClasses: ROOT_WC atom=%d err=%d"},
-      {GL_WC, CS_OWNDC | CS_HREDRAW | CS_VREDRAW, nullptr, GLWndProc,
+      {GL_WC, CS_OWNDC | CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS, nullptr, GLWndProc,
        "EnsureWindowClasses: GL_WC atom=%d err=%d"},
       {DLG_WC, 0, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)), SettingsDlgWndProc,
        "EnsureWindowClasses: DLG_WC atom=%d err=%d"},
@@ -416,7 +417,8 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
       else if (WParam == TIMER_PROBE_ID) {
         KillTimer(Wnd, TIMER_PROBE_ID);
         Form->RenderFrame();
-      }
+      } else if (WParam == TIMER_OVERVIEW_ID)
+        Form->Core().HandleTimerId(TIMER_OVERVIEW_ID);
     }
     break;
   case WM_HSCROLL:
@@ -427,6 +429,13 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
     break;
   }
   return DefWindowProcW(Wnd, Msg, WParam, LParam);
+}
+
+// Modifier bits of the viewer's key table for the keys held now.
+uint8_t KeyMods() {
+  return static_cast<uint8_t>((GetKeyState(VK_SHIFT) < 0 ? KMOD_SHIFT : 0) |
+                              (GetKeyState(VK_CONTROL) < 0 ? KMOD_CTRL : 0) |
+                              (GetKeyState(VK_MENU) < 0 ? KMOD_ALT : 0));
 }
 
 LRESULT GLWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
@@ -447,10 +456,43 @@ LRESULT GLWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
       PostMessageA(GetParent(GetParent(Wnd)), WM_KEYDOWN, WParam, LParam);
       return 0;
     }
+    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd))))
+      if (Form->Core().HandleViewerKey(static_cast<uint32_t>(WParam), KeyMods()))
+        return 0;
     break;
   case WM_MOUSEMOVE:
-    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd))))
+    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd)))) {
       Form->HandleGLMouseMove(static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam)));
+      if (WParam & MK_LBUTTON)
+        Form->Core().ButtonDrag(static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam)));
+    }
+    return 0;
+  // The view tools: wheel zoom, click markers, drag pan, double-click whole band.
+  case WM_MOUSEWHEEL:
+    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd)))) {
+      POINT Pt{static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam))};
+      ScreenToClient(Wnd, &Pt);
+      if (Form->Core().WheelAt(Pt.x, Pt.y, GET_WHEEL_DELTA_WPARAM(WParam) / WHEEL_DELTA))
+        return 0;
+    }
+    break;
+  case WM_LBUTTONDOWN:
+    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd)))) {
+      SetCapture(Wnd);
+      Form->Core().ButtonDown(
+          static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam)),
+          static_cast<uint8_t>((WParam & MK_SHIFT ? KMOD_SHIFT : 0) | (WParam & MK_CONTROL ? KMOD_CTRL : 0)));
+    }
+    return 0;
+  case WM_LBUTTONUP:
+    if (GetCapture() == Wnd)
+      ReleaseCapture();
+    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd))))
+      Form->Core().ButtonUp(static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam)));
+    return 0;
+  case WM_LBUTTONDBLCLK:
+    if (TViewerForm *Form = FindForm(Key(GetParent(Wnd))))
+      Form->Core().DoubleClickAt(static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam)));
     return 0;
   case WM_MOUSELEAVE:
     if (TViewerForm *Form = FindForm(Key(GetParent(Wnd))))

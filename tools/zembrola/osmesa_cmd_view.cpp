@@ -2,6 +2,7 @@
 // plug-in runs, on a headless platform with an offscreen context.
 #include "commands.h"
 #include "osmesa_png.h"
+#include "osmesa_view_tools.h"
 
 #include "base/uFileStream.h"
 #include "render/osmesa_uWinGL.h"
@@ -27,6 +28,7 @@ struct TViewOptions {
   double PlaySec = 0.0;
   std::vector<std::string> Sets;
   std::string Overlay = "on";
+  TViewToolOptions Tools;
 };
 
 void ParseSize(const std::string &S, int &W, int &H) {
@@ -89,6 +91,7 @@ void RunView(const TViewOptions &O) {
 
   if (O.Overlay != "on" && O.Overlay != "off")
     throw CliError("--overlay must be on or off");
+  CheckViewToolOptions(O.Tools);
 
   THeadlessPlatform P;
   P.Width = W;
@@ -116,6 +119,8 @@ void RunView(const TViewOptions &O) {
     for (int64_t I = 0; I < Ticks && C.FPlaying; ++I)
       C.HandleTimer();
   }
+  if (C.LastFailure().empty())
+    ApplyViewToolOptions(O.Tools, C);
   if (!C.LastFailure().empty())
     throw CliError("cannot show " + O.File + ": " + C.LastFailure());
 
@@ -127,6 +132,7 @@ void RunView(const TViewOptions &O) {
   };
   C.FOverlayVisible = O.Overlay == "on";
   C.SetRenderer(&R);
+  DrawViewToolOptions(O.Tools, C);
   C.RenderFrame();
   Ctx.Finish();
   C.SetRenderer(nullptr);
@@ -146,6 +152,7 @@ static RegisterCommands reg([](CLI::App &App) {
   Cmd->add_option("--overlay", O->Overlay, "signal markers and hopper brackets: on or off")
       ->capture_default_str();
   Cmd->add_option("--set", O->Sets, SettingsHelp())->type_name("KEY=VALUE");
+  AddViewToolOptions(*Cmd, O->Tools);
   Cmd->callback([O] { RunView(*O); });
 });
 
