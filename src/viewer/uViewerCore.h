@@ -164,6 +164,13 @@ public:
   bool SeekFromOverview(int32_t X, int32_t Y, bool Track) noexcept;
   void HandleOverviewTimer() noexcept;
 
+  // Draws the frame and reads it back: RGB, top row first (false without a context).
+  bool RenderToRGB(std::vector<uint8_t> &RGB, int32_t &W, int32_t &H);
+  // The name a saved frame is offered under: the recording's name and the position.
+  std::string ExportName() const;
+  // Saves the frame as PNG where the platform's save dialog says; the status line tells.
+  bool ExportFrame() noexcept;
+
   struct TMarker {
     bool Set = false;
     double FreqHz = 0.0;

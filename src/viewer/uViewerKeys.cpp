@@ -17,6 +17,7 @@ constexpr TViewerKey VIEWER_KEYS[] = {
     {'L', KMOD_NONE, TViewerAction::AutoLevels, "L", "levels from what is in view"},
     {'K', KMOD_NONE, TViewerAction::PeakHold, "K", "peak-hold trace on/off"},
     {'O', KMOD_NONE, TViewerAction::Overview, "O", "overview of the whole recording on/off"},
+    {'S', KMOD_CTRL, TViewerAction::Export, "Ctrl+S", "save the picture as PNG"},
     {'H', KMOD_NONE, TViewerAction::Help, "H", "this help on/off"},
 };
 

@@ -41,6 +41,7 @@ enum class TViewerAction : uint8_t {
   PeakHold,   // peak-hold trace on and off
   Help,       // key overlay on and off
   Overview,   // overview strip of the whole recording on and off
+  Export,     // save the frame as PNG
 };
 
 struct TViewerKey {

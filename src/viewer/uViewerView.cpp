@@ -2,7 +2,10 @@
 // levels, a peak-hold trace and the key help. They only change what the next frame shows: no
 // FFT is run for them, the renderer redraws the texture and PSD it already has.
 #include "base/uStrUtils.h"
+#include "formats/uFileNames.h"
 #include "render/uGLRenderer.h"
+#include "render/uPngEncode.h"
+#include "render/uWinGL.h"
 #include "viewer/uOverview.h"
 #include "viewer/uViewerCore.h"
 
@@ -248,8 +251,10 @@ void TViewerCore::PrepareViewTools() {
     return;
   const TPixelRect S = FRenderer->StripRect();
   if (!FOverviewJob && S.Width > 0 && S.Height > 0 && FIQSource) {
-    FOverviewJob =
-        std::make_unique<TOverviewJob>(FIQSource->GetFileName(), FMeta.FormatHint, S.Width, S.Height);
+    // The same file and format hint the viewer opened.
+    const std::string Hint =
+        FMeta.FormatHint.empty() ? ParseRecordingFileName(FFileName).FormatHint : FMeta.FormatHint;
+    FOverviewJob = std::make_unique<TOverviewJob>(FIQSource->GetFileName(), Hint, S.Width, S.Height);
     FPlatform.StartTimer(TIMER_OVERVIEW_ID, TIMER_OVERVIEW_MS);
   }
   if (FOverviewJob) {
@@ -296,6 +301,63 @@ bool TViewerCore::SeekFromOverview(int32_t X, int32_t Y, bool Track) noexcept {
   return true;
 }
 
+bool TViewerCore::RenderToRGB(std::vector<uint8_t> &RGB, int32_t &W, int32_t &H) {
+  if (!FRenderer || !FPlatform.MakeCurrent() || !GL.glReadPixels || !GL.glFinish)
+    return false;
+  FPlatform.DrawableSize(W, H);
+  FRenderer->Resize(W, H);
+  W = FRenderer->Width(), H = FRenderer->Height();
+  PrepareViewTools();
+  const TFrameInputs In = BuildFrameInputs();
+  UploadWaterfall();
+  FRenderer->Render(In);
+  GL.glFinish();
+  // RGBA rows need no padding whatever the width; the frame's rows come bottom first.
+  std::vector<uint8_t> RGBA(static_cast<size_t>(W) * static_cast<size_t>(H) * 4);
+  GL.glReadPixels(0, 0, W, H, GL_RGBA, GL_UNSIGNED_BYTE, RGBA.data());
+  RGB.resize(static_cast<size_t>(W) * static_cast<size_t>(H) * 3);
+  for (int32_t Y = 0; Y < H; ++Y)
+    for (int32_t X = 0; X < W; ++X)
+      for (int32_t C = 0; C < 3; ++C)
+        RGB[(static_cast<size_t>(Y) * W + X) * 3 + C] =
+            RGBA[(static_cast<size_t>(H - 1 - Y) * W + X) * 4 + C];
+  FPlatform.Present();
+  return true;
+}
+
+std::string TViewerCore::ExportName() const {
+  std::string Name = FFileName.substr(FFileName.find_last_of("/\\") + 1);
+  const size_t Dot = Name.find_last_of('.');
+  if (Dot != std::string::npos && Dot > 0)
+    Name.resize(Dot);
+  return Name + "_" + Fixed(static_cast<double>(FPlayPosition) / FSampleRate, 3) + "s.png";
+}
+
+bool TViewerCore::ExportFrame() noexcept {
+  try {
+    std::vector<uint8_t> RGB;
+    int32_t W = 0, H = 0;
+    if (!RenderToRGB(RGB, W, H)) {
+      FPlatform.SetStatusText("Save failed: no picture to save");
+      return false;
+    }
+    std::string Saved, Why;
+    if (FPlatform.SaveFileAs(ExportName(), EncodePng(W, H, RGB), Saved, Why)) {
+      FPlatform.SetStatusText("Saved " + Saved);
+      return true;
+    }
+    if (!Why.empty())
+      FPlatform.SetStatusText("Save failed: " + Why);
+  } catch (const std::exception &E) {
+    try {
+      FPlatform.SetStatusText(std::string("Save failed: ") + E.what());
+    } catch (...) {
+    }
+  } catch (...) {
+  }
+  return false;
+}
+
 bool TViewerCore::DoViewAction(TViewerAction A) noexcept {
   try {
     const double Mid = (FBandView.S0 + FBandView.S1) / 2, Quarter = (FBandView.S1 - FBandView.S0) / 4;
@@ -332,6 +394,9 @@ bool TViewerCore::DoViewAction(TViewerAction A) noexcept {
       break;
     case TViewerAction::Overview:
       ToggleOverview();
+      return true;
+    case TViewerAction::Export:
+      ExportFrame();
       return true;
     default:
       return false;

@@ -4,6 +4,7 @@
 #include "viewer/uViewerLayout.h"
 #include "viewer/win32_uDialogs.h"
 #include "viewer/win32_uLegendDialog.h"
+#include "viewer/win32_uSaveDialog.h"
 
 #include "base/uLog.h"
 #include "base/win32_uHandles.h"
@@ -237,6 +238,14 @@ void TViewerForm::DrawableSize(int32_t &W, int32_t &H) {
   GetClientRect(FGLWnd, &rc);
   W = rc.right - rc.left;
   H = rc.bottom - rc.top;
+}
+
+bool TViewerForm::SaveFileAs(const std::string &Suggested, const std::vector<uint8_t> &Bytes,
+                             std::string &Saved, std::string &Why) {
+  FCore.StopPlay(); // the dialog runs its own message loop, as the settings dialog does
+  const size_t Slash = FFileName.find_last_of("/\\");
+  return SaveBytesWithDialog(FRootWnd.get(), Slash == std::string::npos ? "" : FFileName.substr(0, Slash),
+                             Suggested, Bytes, Saved, Why);
 }
 
 void TViewerForm::Present() {

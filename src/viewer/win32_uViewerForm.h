@@ -91,6 +91,8 @@ public:
   void DrawableSize(int32_t &W, int32_t &H) override;
   // A buffer swap, or through GDI where swaps of child windows never reach the screen.
   void Present() override;
+  bool SaveFileAs(const std::string &Suggested, const std::vector<uint8_t> &Bytes, std::string &Saved,
+                  std::string &Why) override;
 
   // Fields, in the order and with the initial values the viewer's parts rely on. Owners are
   // released in reverse order of declaration: renderer, core (its timers), GL context, hidden
