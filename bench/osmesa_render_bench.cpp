@@ -174,3 +174,26 @@ void BM_DbColorTableBuild(benchmark::State &State) {
 BENCHMARK(BM_DbColorTableBuild)->Unit(benchmark::kMicrosecond);
 
 } // namespace
+
+namespace {
+
+// One zoom step as the viewer takes it: a new band view, so the ring's columns are pooled
+// again from all 611 rows, and the frame drawn. Alternates between two views a wheel notch apart.
+void BM_ZoomStep800x600_Ring4096x611(benchmark::State &State) {
+  TOSMesaDestroyContext Ctx(800, 600);
+  TGLRenderer R;
+  R.Resize(800, 600);
+  TDemoRing Ring;
+  R.UpdateWaterfallRing(Ring.D.Rows, Ring.WriteIdx, WF_ROWS, -1, WF_NFFT, Ring.D.MinDb, Ring.D.MaxDb);
+  bool Narrow = false;
+  for (auto _ : State) {
+    Narrow = !Narrow;
+    R.SetBandView(Narrow ? 0.1 : 0.0, Narrow ? 0.9 : 1.0);
+    R.UpdateWaterfallRing(Ring.D.Rows, Ring.WriteIdx, WF_ROWS, 0, WF_NFFT, Ring.D.MinDb, Ring.D.MaxDb);
+    R.Render(Ring.D.In);
+    Ctx.Finish();
+  }
+}
+BENCHMARK(BM_ZoomStep800x600_Ring4096x611)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace

@@ -75,6 +75,30 @@ inline uint8_t ChannelByteFast(float C) {
   return static_cast<uint8_t>((C * 255.0f + 8388608.0f) - 8388608.0f);
 }
 
+// The time span the waterfall shows (Bot at its bottom edge, Top at its top) and the relative
+// height of the play line, for a window of WfLenSec > 0 seconds.
+void WaterfallTimeSpan(double PlayPosSec, double FileDurSec, double WfLenSec, double &Bot, double &Top,
+                       double &Rel) {
+  double EffWin = WfLenSec;
+  if (FileDurSec > 0.0 && FileDurSec < EffWin)
+    EffWin = FileDurSec;
+  const double Half = EffWin * 0.5;
+  if (FileDurSec <= EffWin || PlayPosSec < Half) {
+    Bot = 0.0;
+    Top = EffWin;
+    Rel = PlayPosSec / EffWin;
+  } else if (PlayPosSec <= FileDurSec - Half) {
+    Bot = PlayPosSec - Half;
+    Top = PlayPosSec + Half;
+    Rel = 0.5;
+  } else {
+    Bot = std::max(FileDurSec - EffWin, 0.0);
+    Top = std::min(Bot + EffWin, FileDurSec);
+    Rel = Top > Bot ? (PlayPosSec - Bot) / (Top - Bot) : 0.0;
+  }
+  Rel = std::isnan(Rel) ? 0.0 : std::clamp(Rel, 0.0, 1.0);
+}
+
 } // namespace
 
 // The colour map of uColormap evaluated in line, with the same float operations in the same
@@ -112,12 +136,64 @@ TRGB MapDbToColorInline(float Db, float MinDb, float MaxDb) {
   return DbToRGB(Db, MinDb, MaxDb);
 }
 
+namespace {
+constexpr int32_t STRIP_GAP = 6; // between the overview strip and the waterfall
+}
+
 TGLRenderer::TGLRenderer() = default;
 
 TGLRenderer::~TGLRenderer() {
   // Normally no context is current any more here and the texture dies with the context.
   if (FWaterfallTex != 0 && GL.glDeleteTextures)
     GL.glDeleteTextures(1, &FWaterfallTex);
+  if (FOverviewTex != 0 && GL.glDeleteTextures)
+    GL.glDeleteTextures(1, &FOverviewTex);
+}
+
+void TGLRenderer::SetOverviewStrip(int32_t Height) {
+  FStripH = std::max(Height, 0);
+  CalcLayout();
+}
+
+TPixelRect TGLRenderer::StripRect() const {
+  return {FWfLeft, FMarginBottom + 2, FWfWidth, FStripH > 0 ? FStripH - 2 : 0};
+}
+
+void TGLRenderer::UpdateOverviewTexture(const std::vector<uint8_t> &RGB, int32_t W, int32_t H) {
+  if (!GLDrawingEntriesLoaded(GL))
+    return;
+  if (W <= 0 || H <= 0 || RGB.size() < static_cast<size_t>(W) * H * 3) {
+    if (FOverviewTex != 0)
+      GL.glDeleteTextures(1, &FOverviewTex);
+    FOverviewTex = 0;
+    return;
+  }
+  // Rows padded to the default unpack alignment, bottom row first as the texture wants them.
+  const size_t Row = static_cast<size_t>(W) * 3, Stride = static_cast<size_t>(TexStride(W));
+  std::vector<uint8_t> Data(Stride * static_cast<size_t>(H), 0);
+  for (int32_t Y = 0; Y < H; ++Y)
+    std::copy_n(RGB.begin() + static_cast<ptrdiff_t>(Row * static_cast<size_t>(H - 1 - Y)), Row,
+                Data.begin() + static_cast<ptrdiff_t>(Stride * static_cast<size_t>(Y)));
+  if (FOverviewTex == 0) {
+    GL.glGenTextures(1, &FOverviewTex);
+    GL.glBindTexture(GL_TEXTURE_2D, FOverviewTex);
+    GL.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    GL.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  } else {
+    GL.glBindTexture(GL_TEXTURE_2D, FOverviewTex);
+  }
+  GL.glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(GL_RGB), W, H, 0, GL_RGB, GL_UNSIGNED_BYTE,
+                  Data.data());
+}
+
+bool TGLRenderer::GetOverviewFracAt(int32_t WinX, int32_t WinY, double &Frac) const {
+  const TPixelRect R = StripRect();
+  const int64_t GlY = int64_t{FHeight} - WinY;
+  if (FStripH <= 0 || R.Width <= 0 || WinX < R.Left || WinX > R.Left + R.Width || GlY < R.Bottom ||
+      GlY > R.Bottom + R.Height)
+    return false;
+  Frac = static_cast<double>(WinX - R.Left) / R.Width;
+  return true;
 }
 
 void TGLRenderer::Resize(int32_t AWidth, int32_t AHeight) {
@@ -129,11 +205,13 @@ void TGLRenderer::Resize(int32_t AWidth, int32_t AHeight) {
 void TGLRenderer::CalcLayout() {
   FPsdLeft = FWfLeft = FMarginLeft + FTimeAxisW;
   FPsdWidth = FWfWidth = FWidth - FMarginLeft - FTimeAxisW - FMarginRight;
-  const int32_t Usable = FHeight - FMarginTop - FMarginBottom - FGap;
+  // The overview strip, when shown, sits between the status line and the waterfall.
+  const int32_t Strip = FStripH > 0 ? FStripH + STRIP_GAP : 0;
+  const int32_t Usable = FHeight - FMarginTop - FMarginBottom - FGap - Strip;
   const int32_t Half = std::max(Usable, 20) / 2;
   FPsdHeight = FWfHeight = Half;
   FPsdBottom = FHeight - FMarginTop - Half;
-  FWfBottom = FMarginBottom;
+  FWfBottom = FMarginBottom + Strip;
 }
 
 void TGLRenderer::FillRect(float X1, float Y1, float X2, float Y2) {
@@ -148,6 +226,121 @@ void TGLRenderer::FillRect(float X1, float Y1, float X2, float Y2) {
 void TGLRenderer::Render(const TFrameInputs &In) {
   Render(In.Freqs, In.PSD_DB, In.MinDb, In.MaxDb, In.FreqLo, In.FreqHi, In.CenterFreqHz, In.SampleRateHz,
          In.PlayPosSec, In.FileDurSec, In.WfLenSec, In.Signals, In.HopperGroups, In.StatusText);
+  if ((!In.PeakDb.empty() || !In.Markers.empty() || !In.MarkerText.empty() || !In.Help.empty() ||
+       FStripH > 0) &&
+      GL.glViewport && GLDrawingEntriesLoaded(GL)) {
+    DrawTools(In);
+    GL.glFlush();
+  }
+}
+
+namespace {
+const float MARKER_RGB[2][3] = {{0.30f, 0.95f, 0.95f}, {0.98f, 0.45f, 0.85f}};
+}
+
+void TGLRenderer::DrawTools(const TFrameInputs &In) {
+  if (FStripH > 0) {
+    const TPixelRect S = StripRect();
+    const float L = static_cast<float>(S.Left), B = static_cast<float>(S.Bottom);
+    const float R = static_cast<float>(S.Left + S.Width), T = static_cast<float>(S.Bottom + S.Height);
+    GL.glColor4f(0.094f, 0.094f, 0.145f, 1.0f);
+    FillRect(L, B, R, T);
+    if (FOverviewTex != 0) {
+      GL.glEnable(GL_TEXTURE_2D);
+      GL.glBindTexture(GL_TEXTURE_2D, FOverviewTex);
+      Colour3(1.0f, 1.0f, 1.0f);
+      GL.glBegin(GL_QUADS);
+      GL.glTexCoord2f(0.0f, 0.0f);
+      GL.glVertex2f(L, B);
+      GL.glTexCoord2f(1.0f, 0.0f);
+      GL.glVertex2f(R, B);
+      GL.glTexCoord2f(1.0f, 1.0f);
+      GL.glVertex2f(R, T);
+      GL.glTexCoord2f(0.0f, 1.0f);
+      GL.glVertex2f(L, T);
+      GL.glEnd();
+      GL.glDisable(GL_TEXTURE_2D);
+    }
+    // The waterfall's window: a light frame over its stretch of the strip.
+    if (In.OverviewWinLo >= 0.0 && In.OverviewWinHi >= In.OverviewWinLo) {
+      const float X1 = L + static_cast<float>(std::min(In.OverviewWinLo, 1.0) * S.Width);
+      const float X2 = L + static_cast<float>(std::min(In.OverviewWinHi, 1.0) * S.Width);
+      EnableBlend();
+      GL.glColor4f(1.0f, 1.0f, 1.0f, 0.18f);
+      FillRect(X1, B, std::max(X2, X1 + 1.0f), T);
+      GL.glColor4f(0.98f, 0.73f, 0.24f, 0.9f);
+      GL.glBegin(GL_LINE_STRIP);
+      GL.glVertex2f(X1, B);
+      GL.glVertex2f(X2, B);
+      GL.glVertex2f(X2, T);
+      GL.glVertex2f(X1, T);
+      GL.glVertex2f(X1, B);
+      GL.glEnd();
+      GL.glDisable(GL_BLEND);
+    }
+    if (!In.OverviewText.empty())
+      DrawTextAt(S.Left + S.Width - 4 - static_cast<int32_t>(TextW(In.OverviewText)),
+                 S.Bottom + S.Height - FONT_H + 2, In.OverviewText, 0.96f, 0.82f, 0.36f);
+  }
+  const double Fr = In.FreqHi - In.FreqLo, Dr = In.MaxDb - In.MinDb;
+  // Peak hold: a thin light trace under the same scissor as the PSD.
+  if (In.PeakDb.size() == In.Freqs.size() && In.Freqs.size() >= 2 && Fr > 0.0 && Dr > 0.0) {
+    EnableBlend();
+    GL.glEnable(GL_SCISSOR_TEST);
+    GL.glScissor(FPsdLeft, FPsdBottom, std::max(FPsdWidth, 0), std::max(FPsdHeight, 0));
+    GL.glLineWidth(1.0f);
+    GL.glColor4f(0.92f, 0.92f, 0.96f, 0.7f);
+    GL.glBegin(GL_LINE_STRIP);
+    for (size_t I = 0; I < In.Freqs.size(); ++I)
+      GL.glVertex2f(static_cast<float>(FPsdLeft + (In.Freqs[I] - In.FreqLo) / Fr * FPsdWidth),
+                    static_cast<float>(FPsdBottom + (In.PeakDb[I] - In.MinDb) / Dr * FPsdHeight));
+    GL.glEnd();
+    GL.glDisable(GL_SCISSOR_TEST);
+    GL.glDisable(GL_BLEND);
+  }
+  // Markers: a line over both plots, its number above the PSD, a cross at its time.
+  const int32_t PsdTop = FPsdBottom + FPsdHeight;
+  for (size_t I = 0; I < In.Markers.size() && Fr > 0.0; ++I) {
+    const TFrameMarker &M = In.Markers[I];
+    if (!(M.FreqHz >= In.FreqLo && M.FreqHz <= In.FreqHi))
+      continue;
+    const float *C = MARKER_RGB[I % 2];
+    const float X = static_cast<float>(FPsdLeft + RoundI((M.FreqHz - In.FreqLo) / Fr * FPsdWidth));
+    Colour3(C[0], C[1], C[2]);
+    GL.glLineWidth(1.0f);
+    Line(X, static_cast<float>(FWfBottom), X, static_cast<float>(FWfBottom + FWfHeight));
+    Line(X, static_cast<float>(FPsdBottom), X, static_cast<float>(PsdTop));
+    DrawTextAt(RoundI(X) + 3, PsdTop - FONT_H, std::to_string(I + 1), C[0], C[1], C[2]);
+    const double Span = FLastTimeTop - FLastTimeBot;
+    if (M.HasTime && Span > 0.0 && M.TimeSec >= FLastTimeBot && M.TimeSec <= FLastTimeTop) {
+      const float Y = static_cast<float>(FWfBottom + RoundI((M.TimeSec - FLastTimeBot) / Span * FWfHeight));
+      Line(X - 6, Y, X + 7, Y);
+    }
+  }
+  if (!In.MarkerText.empty())
+    DrawTextAt(ClampI(int64_t{FWidth} - 4 - TextW(In.MarkerText)), 4, In.MarkerText, 0.30f, 0.95f, 0.95f);
+  // Help: a dark box over the plots with one row per key.
+  if (!In.Help.empty()) {
+    size_t KeyW = 0, TextWd = 0;
+    for (const auto &[K, T] : In.Help)
+      KeyW = std::max(KeyW, K.size()), TextWd = std::max(TextWd, T.size());
+    const int32_t BoxW = static_cast<int32_t>((KeyW + 2 + TextWd) * FONT_W) + 16;
+    const int32_t BoxH = static_cast<int32_t>(In.Help.size() + 1) * (FONT_H + 2) + 12;
+    const int32_t X0 = std::max(FPsdLeft + (FPsdWidth - BoxW) / 2, 0);
+    const int32_t Y1 = std::min(FHeight - 8, FPsdBottom + FPsdHeight);
+    EnableBlend();
+    GL.glColor4f(0.05f, 0.05f, 0.09f, 0.92f);
+    FillRect(static_cast<float>(X0), static_cast<float>(Y1 - BoxH), static_cast<float>(X0 + BoxW),
+             static_cast<float>(Y1));
+    GL.glDisable(GL_BLEND);
+    int32_t Y = Y1 - 8 - FONT_H + 4;
+    DrawTextAt(X0 + 8, Y, "Keys", 0.96f, 0.82f, 0.36f);
+    for (const auto &[K, T] : In.Help) {
+      Y -= FONT_H + 2;
+      DrawTextAt(X0 + 8, Y, K, 0.96f, 0.82f, 0.36f);
+      DrawTextAt(X0 + 8 + static_cast<int32_t>((KeyW + 2) * FONT_W), Y, T, 0.804f, 0.839f, 0.957f);
+    }
+  }
 }
 
 void TGLRenderer::Render(const TFloatArray &Freqs, const TFloatArray &PSD_DB, double MinDb, double MaxDb,
@@ -157,6 +350,11 @@ void TGLRenderer::Render(const TFloatArray &Freqs, const TFloatArray &PSD_DB, do
                          const std::string &StatusText) {
   FLastFreqLo = FreqLo;
   FLastFreqHi = FreqHi;
+  FLastTimeBot = FLastTimeTop = 0.0;
+  if (WfLenSec > 0.0) {
+    double Rel = 0.0;
+    WaterfallTimeSpan(PlayPosSec, FileDurSec, WfLenSec, FLastTimeBot, FLastTimeTop, Rel);
+  }
   // A library that lacks any drawing entry would crash mid-frame; draw nothing instead.
   if (!GL.glViewport || !GLDrawingEntriesLoaded(GL))
     return;
@@ -574,26 +772,8 @@ void TGLRenderer::DrawSignalOverlays(const TSignalOverlayArray &Signals,
 void TGLRenderer::DrawWaterfallTimeAxis(double PlayPosSec, double FileDurSec, double WfLenSec) {
   if (!(WfLenSec > 0.0) || FWfHeight <= 0)
     return;
-  double EffWin = WfLenSec;
-  if (FileDurSec > 0.0 && FileDurSec < EffWin)
-    EffWin = FileDurSec;
-  const double Half = EffWin * 0.5;
-
   double Bot, Top, Rel;
-  if (FileDurSec <= EffWin || PlayPosSec < Half) {
-    Bot = 0.0;
-    Top = EffWin;
-    Rel = PlayPosSec / EffWin;
-  } else if (PlayPosSec <= FileDurSec - Half) {
-    Bot = PlayPosSec - Half;
-    Top = PlayPosSec + Half;
-    Rel = 0.5;
-  } else {
-    Bot = std::max(FileDurSec - EffWin, 0.0);
-    Top = std::min(Bot + EffWin, FileDurSec);
-    Rel = Top > Bot ? (PlayPosSec - Bot) / (Top - Bot) : 0.0;
-  }
-  Rel = std::isnan(Rel) ? 0.0 : std::clamp(Rel, 0.0, 1.0);
+  WaterfallTimeSpan(PlayPosSec, FileDurSec, WfLenSec, Bot, Top, Rel);
   const double LineY = FWfBottom + Rel * FWfHeight;
   const double Span = Top - Bot;
 
@@ -716,6 +896,15 @@ bool TGLRenderer::IsWindowXYInPlot(int32_t WinX, int32_t WinY) const {
   if (GlY >= FPsdBottom && GlY <= int64_t{FPsdBottom} + FPsdHeight)
     return true;
   return GlY >= FWfBottom && GlY <= int64_t{FWfBottom} + FWfHeight;
+}
+
+bool TGLRenderer::GetTimeAtWindowY(int32_t WinY, double &TSec) const {
+  const int64_t GlY = int64_t{FHeight} - WinY;
+  if (FWfHeight <= 0 || !(FLastTimeTop > FLastTimeBot) || GlY < FWfBottom ||
+      GlY > int64_t{FWfBottom} + FWfHeight)
+    return false;
+  TSec = FLastTimeBot + static_cast<double>(GlY - FWfBottom) / FWfHeight * (FLastTimeTop - FLastTimeBot);
+  return true;
 }
 
 double TGLRenderer::GetFreqTolHz(int32_t PixelTol) const {

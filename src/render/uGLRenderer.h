@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One annotated signal: a marker at its frequency, labelled "#<Index> <Modulation>".
@@ -34,6 +35,14 @@ inline constexpr int32_t MAX_OVERLAY_LABELS = 250; // most signal labels per fra
 inline constexpr int32_t DASHLEN = 6;              // play-position line: dash, pixels
 inline constexpr int32_t GAPLEN = 4;               // play-position line: gap, pixels
 
+// A marker of the viewer's tools: a line at its frequency, and a cross in the waterfall at its
+// time when it has one.
+struct TFrameMarker {
+  double FreqHz = 0.0;
+  bool HasTime = false;
+  double TimeSec = 0.0;
+};
+
 // Everything one frame shows, for callers that prefer one record to fourteen arguments.
 struct TFrameInputs {
   TFloatArray Freqs;  // PSD bin frequencies, Hz, ascending
@@ -45,6 +54,15 @@ struct TFrameInputs {
   TSignalOverlayArray Signals;
   THopperGroupOverlayArray HopperGroups;
   std::string StatusText;
+  // Tools of the viewer, drawn over the frame only by Render(const TFrameInputs &); empty: none.
+  TFloatArray PeakDb;                                    // peak-hold trace, same bins as PSD_DB
+  std::vector<TFrameMarker> Markers;                     // numbered 1, 2, ...
+  std::string MarkerText;                                // readout, right-aligned in the status line
+  std::vector<std::pair<std::string, std::string>> Help; // help overlay: key and what it does
+  // Overview strip (when SetOverviewStrip gave it room): the time window shown, as fractions
+  // of the recording (Lo < 0: none), and a text over the strip (progress).
+  double OverviewWinLo = -1.0, OverviewWinHi = -1.0;
+  std::string OverviewText;
 };
 
 // MapDbToColor of uColormap, evaluated in line: the same bytes.
@@ -129,6 +147,16 @@ public:
   bool IsWindowXYInPlot(int32_t WinX, int32_t WinY) const;
   // Hz spanned by PixelTol pixels horizontally; 0 while the plot has no width.
   double GetFreqTolHz(int32_t PixelTol) const;
+  // Room for the overview strip under the waterfall: Height pixels (0: none, the usual layout).
+  void SetOverviewStrip(int32_t Height);
+  int32_t OverviewStripHeight() const { return FStripH; }
+  TPixelRect StripRect() const;
+  // The strip's picture, RGB top row first (W x H); W or H 0 removes it. Needs the context.
+  void UpdateOverviewTexture(const std::vector<uint8_t> &RGB, int32_t W, int32_t H);
+  // Fraction of the strip (0..1 across) at window point (y down); false outside the strip.
+  bool GetOverviewFracAt(int32_t WinX, int32_t WinY, double &Frac) const;
+  // Time (s) at window y (y down) in the waterfall of the latest frame; false outside it.
+  bool GetTimeAtWindowY(int32_t WinY, double &TSec) const;
 
   // Read-only views of the state, for diagnostics and tests.
   int32_t Width() const { return FWidth; }
@@ -162,6 +190,7 @@ private:
                           double FreqLo, double FreqHi);
   void DrawWaterfallTimeAxis(double PlayPosSec, double FileDurSec, double WfLenSec);
   void DrawDashedHLine(int32_t Y, int32_t X1, int32_t X2, float R, float G, float B);
+  void DrawTools(const TFrameInputs &In);
   void DrawTextAt(int32_t X, int32_t Y, const std::string &S, float R, float G, float B);
   void DrawChar(int32_t X, int32_t Y, unsigned char Ch, float R, float G, float B);
   void FillRect(float X1, float Y1, float X2, float Y2);
@@ -195,4 +224,7 @@ private:
   int32_t FGap = 22;       // vertical space between waterfall and PSD
   int32_t FTimeAxisW = 52; // room for the time-axis labels left of the plots
   double FLastFreqLo = 0.0, FLastFreqHi = 0.0;
+  double FLastTimeBot = 0.0, FLastTimeTop = 0.0; // time span of the latest waterfall
+  int32_t FStripH = 0;
+  GLuint FOverviewTex = 0;
 };

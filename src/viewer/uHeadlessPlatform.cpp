@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 void THeadlessPlatform::SetStatusText(const std::string &S) {
   StatusText = S;
@@ -61,4 +62,19 @@ void THeadlessPlatform::Advance(TViewerCore &Core, int64_t Ms) {
     Core.HandleTimerId(Next->first);
   }
   NowMs = Until;
+}
+
+bool THeadlessPlatform::SaveFileAs(const std::string &Suggested, const std::vector<uint8_t> &Bytes,
+                                   std::string &Saved, std::string &Why) {
+  SaveSuggested = Suggested;
+  if (SavePath.empty())
+    return false;
+  std::FILE *F = std::fopen(SavePath.c_str(), "wb");
+  const bool Ok = F && std::fwrite(Bytes.data(), 1, Bytes.size(), F) == Bytes.size();
+  if (F && std::fclose(F) != 0)
+    return Why = "cannot write " + SavePath, false;
+  if (!Ok)
+    return Why = "cannot write " + SavePath, false;
+  Saved = SavePath;
+  return true;
 }

@@ -32,6 +32,11 @@ public:
   }
   void Present() override;
   void WakeForFill() noexcept override { ++FillWakes; }
+  // Saves to SavePath when it is set (as a user who picks that file), else cancels; the name
+  // offered is kept in SaveSuggested.
+  bool SaveFileAs(const std::string &Suggested, const std::vector<uint8_t> &Bytes, std::string &Saved,
+                  std::string &Why) override;
+  std::string SavePath, SaveSuggested;
 
   // The user drags or clicks the slider: moves the thumb (clamped to the range) without the
   // program's own guard; the caller then hands the notification to the core.

@@ -7,6 +7,7 @@
 #include "formats/uFileNames.h"
 #include "render/uGLRenderer.h"
 #include "viewer/uWindowFill.h"
+#include "viewer/uOverview.h"
 
 #include <algorithm>
 #include <atomic>
@@ -555,6 +556,7 @@ TFrameInputs TViewerCore::BuildFrameInputs() const {
   In.WfLenSec = FWFWindowSec;
   FSignalModel.FillOverlays(FCenterFreq, FOverlayVisible, In.Signals, In.HopperGroups);
   In.StatusText = Fmt("%.2f / %.2f s", In.PlayPosSec, FDurationSec);
+  ApplyViewTools(In);
   return In;
 }
 
@@ -583,8 +585,10 @@ void TViewerCore::RenderFrame() noexcept {
     int32_t W = 0, H = 0;
     FPlatform.DrawableSize(W, H);
     FRenderer->Resize(W, H);
+    PrepareViewTools();
+    const TFrameInputs In = BuildFrameInputs(); // sets the band view the texture is built for
     UploadWaterfall();
-    FRenderer->Render(BuildFrameInputs());
+    FRenderer->Render(In);
     FPlatform.Present();
   } catch (const std::exception &E) {
     try {
@@ -710,6 +714,8 @@ void TViewerCore::HandleTimerId(int32_t Id) noexcept {
     HandleSeekTimer();
   else if (Id == TIMER_FILL_ID)
     DrainWindowFill();
+  else if (Id == TIMER_OVERVIEW_ID)
+    HandleOverviewTimer();
 }
 
 void TViewerCore::HandleSliderChange(uint16_t ScrollCode) noexcept {
@@ -747,6 +753,7 @@ void TViewerCore::CloseFile() noexcept {
   } catch (...) {
     FSeekTimerID = 0;
   }
+  FOverviewJob.reset(); // cancels its worker at once
   FIQSource.reset();
 }
 

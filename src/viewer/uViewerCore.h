@@ -12,7 +12,9 @@
 #include "formats/uIQFormats.h"
 #include "formats/uValueSources.h"
 #include "metadata/uMetadata.h"
+#include "viewer/uBandView.h"
 #include "viewer/uSignalModel.h"
+#include "viewer/uViewerKeys.h"
 #include "viewer/uViewerPlatform.h"
 #include "viewer/uViewerSettings.h"
 
@@ -25,6 +27,7 @@
 
 class TGLRenderer;
 class TWindowFill;
+class TOverviewJob;
 struct TFrameInputs;
 
 inline constexpr int32_t TARGET_ROWS = 600; // displayed waterfall rows CalcWFParams aims at
@@ -154,6 +157,71 @@ public:
   // Rows pushed since the display list was last built; -1 after the ring was rebuilt.
   int32_t NewRowsSinceFrame() const { return FNewRowsSinceFrame; }
 
+  // --- View tools: zoom and pan, markers, contrast, help (uViewerView.cpp; contained) ---
+  // Wheel steps over the plots at client point (X, Y): positive zooms in around the pointer's
+  // frequency, negative out. False when the point is not on the PSD plot or the waterfall.
+  bool WheelAt(int32_t X, int32_t Y, int32_t Steps) noexcept;
+  // Left button down / pointer moved with it down / up, at client points; Mods as in
+  // uViewerKeys. A press and release without a move places a marker (the second one with
+  // Shift); a move of a few pixels or more pans the band instead.
+  void ButtonDown(int32_t X, int32_t Y, uint8_t Mods) noexcept;
+  void ButtonDrag(int32_t X, int32_t Y) noexcept;
+  void ButtonUp(int32_t X, int32_t Y) noexcept;
+  // Double-click: back to the whole band.
+  void DoubleClickAt(int32_t X, int32_t Y) noexcept;
+  // A key typed into the viewer: true when the viewer claims it (and has acted on it).
+  bool HandleViewerKey(uint32_t Key, uint8_t Mods) noexcept;
+  bool DoViewAction(TViewerAction A) noexcept;
+  // Frequency span of the whole band (the PSD's, or centre +- half the rate without one).
+  void FullSpan(double &Lo, double &Hi) const;
+  // Shows LoHz .. HiHz (clipped to the band); false when it lies outside it.
+  bool ZoomToHz(double LoHz, double HiHz);
+  void ResetZoom() { FBandView.Reset(); }
+  // Places marker I (0 or 1) at a frequency, with a time when it lies in the waterfall.
+  void SetMarker(int32_t I, double FreqHz, bool HasTime = false, double TimeSec = 0.0);
+  void ClearMarkers();
+  // Moves the first marker to the strongest PSD bin in view (without a time).
+  bool MarkerToPeak();
+  // Level range from the levels in view: the 5th percentile of the PSD bins and waterfall
+  // levels shown, to 3 dB above the strongest, in whole dB.
+  bool AutoLevels();
+  void SetPeakHold(bool On);
+  // Folds the latest PSD into the peak hold (every frame does; a seek starts it afresh).
+  void UpdatePeakHold();
+  // Level of marker I: the waterfall row under its time, else the PSD; NaN without data.
+  double MarkerLevel(int32_t I) const;
+  // The readout of the markers ("M1 ... MHz ... dB", and the deltas between two).
+  std::string MarkerReadout() const;
+
+  // The overview strip: shown or hidden (hiding cancels its worker); while its worker runs a
+  // timer redraws the frame so that the strip fills in.
+  void ToggleOverview() noexcept;
+  bool OverviewShown() const { return FOverviewOn; }
+  TOverviewJob *OverviewJob() const { return FOverviewJob.get(); }
+  // Seeks to the strip's point as the slider does (Track: the pointer is still moving).
+  bool SeekFromOverview(int32_t X, int32_t Y, bool Track) noexcept;
+  void HandleOverviewTimer() noexcept;
+
+  // Draws the frame and reads it back: RGB, top row first (false without a context).
+  bool RenderToRGB(std::vector<uint8_t> &RGB, int32_t &W, int32_t &H);
+  // The name a saved frame is offered under: the recording's name and the position.
+  std::string ExportName() const;
+  // Saves the frame as PNG where the platform's save dialog says; the status line tells.
+  bool ExportFrame() noexcept;
+
+  struct TMarker {
+    bool Set = false;
+    double FreqHz = 0.0;
+    bool HasTime = false;
+    double TimeSec = 0.0;
+  };
+  TBandView FBandView;
+  TMarker FMarkers[2];
+  bool FPeakHoldOn = false;
+  TFloatArray FPeakDb;       // max of every PSD since peak hold was switched on or the last seek
+  int64_t FPeakLastPos = -1; // play position of the latest PSD folded in
+  bool FHelpVisible = false;
+
   // --- State (read by the window adapter and by tests) ---
   std::string FFileName;
   std::shared_ptr<TIQSource> FIQSource; // shared with the workers of a fill in flight
@@ -195,6 +263,17 @@ private:
   // Hands the ring to the renderer's texture (needs the context current).
   void UploadWaterfall();
   void ReportFailure(const char *What, const std::string &Detail) noexcept;
+  // The view tools' part of a frame: the band view handed to the renderer and the frame's
+  // zoomed span, markers, peak trace and help; UpdatePeakHold folds the latest PSD in.
+  void ApplyViewTools(TFrameInputs &In) const;
+  double ZoomMinWidth() const;
+  int32_t FDownX = 0, FDownY = 0, FLastDragX = 0;
+  uint8_t FDownMods = 0;
+  bool FButtonDown = false, FPanning = false, FStripDrag = false;
+  bool FOverviewOn = false;
+  std::unique_ptr<TOverviewJob> FOverviewJob;
+  // Before each frame: the peak hold and the overview strip brought up to date.
+  void PrepareViewTools();
   void KillSeekTimer();
   void StopPlayNoThrow() noexcept;
   // Reads through the source and notes a read that came back shorter than the recording

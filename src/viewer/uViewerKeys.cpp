@@ -6,6 +6,20 @@ namespace {
 constexpr TViewerKey VIEWER_KEYS[] = {
     {0, KMOD_NONE, TViewerAction::None, "", ""}, // placeholder: keeps the array non-empty
     {'I', KMOD_NONE, TViewerAction::ShowInfo, "I", "Information about the recording and its sources"},
+    {KEY_OEM_PLUS, KMOD_NONE, TViewerAction::ZoomIn, "+", "zoom in (also the wheel)"},
+    {KEY_ADD, KMOD_NONE, TViewerAction::ZoomIn, "Num +", "zoom in"},
+    {KEY_OEM_MINUS, KMOD_NONE, TViewerAction::ZoomOut, "-", "zoom out"},
+    {KEY_SUBTRACT, KMOD_NONE, TViewerAction::ZoomOut, "Num -", "zoom out"},
+    {'0', KMOD_NONE, TViewerAction::ZoomReset, "0", "whole band (also a double-click)"},
+    {KEY_LEFT, KMOD_SHIFT, TViewerAction::PanLeft, "Shift+Left", "pan down (also dragging)"},
+    {KEY_RIGHT, KMOD_SHIFT, TViewerAction::PanRight, "Shift+Right", "pan up"},
+    {'M', KMOD_NONE, TViewerAction::MarkerToPeak, "M", "marker 1 to the strongest bin in view"},
+    {'C', KMOD_NONE, TViewerAction::ClearMarkers, "C", "clear markers (click: 1, Shift+click: 2)"},
+    {'L', KMOD_NONE, TViewerAction::AutoLevels, "L", "levels from what is in view"},
+    {'K', KMOD_NONE, TViewerAction::PeakHold, "K", "peak-hold trace on/off"},
+    {'O', KMOD_NONE, TViewerAction::Overview, "O", "overview of the whole recording on/off"},
+    {'S', KMOD_CTRL, TViewerAction::Export, "Ctrl+S", "save the picture as PNG"},
+    {'H', KMOD_NONE, TViewerAction::Help, "H", "this help on/off"},
 };
 
 } // namespace

@@ -16,6 +16,10 @@ inline constexpr uint32_t KEY_LEFT = 0x25;
 inline constexpr uint32_t KEY_RIGHT = 0x27;
 inline constexpr uint32_t KEY_F1 = 0x70;
 inline constexpr uint32_t KEY_F24 = 0x87;
+inline constexpr uint32_t KEY_ADD = 0x6B;       // keypad +
+inline constexpr uint32_t KEY_SUBTRACT = 0x6D;  // keypad -
+inline constexpr uint32_t KEY_OEM_PLUS = 0xBB;  // "=+" on US layouts, "+" elsewhere
+inline constexpr uint32_t KEY_OEM_MINUS = 0xBD; // "-"
 
 // Modifier bits.
 inline constexpr uint8_t KMOD_NONE = 0;
@@ -27,6 +31,18 @@ inline constexpr uint8_t KMOD_ALT = 4;
 enum class TViewerAction : uint8_t {
   None,
   ShowInfo, // the information box: where rate and centre came from
+  ZoomIn,       // narrow the band around its middle
+  ZoomOut,      // widen it
+  ZoomReset,    // the whole band
+  PanLeft,      // move the band down by a quarter of its width
+  PanRight,     // up by a quarter
+  MarkerToPeak, // first marker to the strongest bin in view
+  ClearMarkers,
+  AutoLevels, // level range from the levels in view
+  PeakHold,   // peak-hold trace on and off
+  Help,       // key overlay on and off
+  Overview,   // overview strip of the whole recording on and off
+  Export,     // save the frame as PNG
 };
 
 struct TViewerKey {

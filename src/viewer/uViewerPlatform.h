@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 inline constexpr int32_t TIMER_PLAY_ID = 1;            // play timer of the root window
 inline constexpr int32_t TIMER_PLAY_MS = 33;           // play timer period
@@ -45,4 +46,11 @@ public:
   // DrainWindowFill on the viewer's own thread soon, ahead of the drain timer (a posted
   // message). Must be safe to call from any thread; doing nothing leaves it to the timer.
   virtual void WakeForFill() noexcept {}
+  // Asks the user where to save Bytes (a file offered as Suggested, a name without folder) and
+  // writes them there; false when cancelled, refused or not possible (no dialog on this
+  // platform), with the reason in Why (empty when cancelled). Saved: the name written.
+  virtual bool SaveFileAs(const std::string & /*Suggested*/, const std::vector<uint8_t> & /*Bytes*/,
+                          std::string & /*Saved*/, std::string & /*Why*/) {
+    return false;
+  }
 };

@@ -1,11 +1,13 @@
 #include "viewer/win32_uViewerForm.h"
 
+#include "viewer/uOverview.h"
 #include "viewer/uViewerController.h"
 #include "viewer/uViewerKeys.h"
 #include "viewer/uViewerLayout.h"
 #include "viewer/win32_uDialogs.h"
 #include "viewer/win32_uInfoDialog.h"
 #include "viewer/win32_uLegendDialog.h"
+#include "viewer/win32_uSaveDialog.h"
 
 #include "base/uLog.h"
 #include "base/win32_uHandles.h"
@@ -141,7 +143,7 @@ void TViewerForm::EnsureWindowClasses() {
   const ClassDef defs[] = {
       {ROOT_WC, CS_HREDRAW | CS_VREDRAW, RootBrush.get(), RootWndProc,
        "EnsureWindowClasses: ROOT_WC atom=%d err=%d"},
-      {GL_WC, CS_OWNDC | CS_HREDRAW | CS_VREDRAW, nullptr, GLWndProc,
+      {GL_WC, CS_OWNDC | CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS, nullptr, GLWndProc,
        "EnsureWindowClasses: GL_WC atom=%d err=%d"},
       {DLG_WC, 0, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)), SettingsDlgWndProc,
        "EnsureWindowClasses: DLG_WC atom=%d err=%d"},
@@ -299,6 +301,14 @@ void TViewerForm::DrawableSize(int32_t &W, int32_t &H) {
   GetClientRect(FGLWnd, &rc);
   W = rc.right - rc.left;
   H = rc.bottom - rc.top;
+}
+
+bool TViewerForm::SaveFileAs(const std::string &Suggested, const std::vector<uint8_t> &Bytes,
+                             std::string &Saved, std::string &Why) {
+  FCore.StopPlay(); // the dialog runs its own message loop, as the settings dialog does
+  const size_t Slash = FFileName.find_last_of("/\\");
+  return SaveBytesWithDialog(FRootWnd.get(), Slash == std::string::npos ? "" : FFileName.substr(0, Slash),
+                             Suggested, Bytes, Saved, Why);
 }
 
 void TViewerForm::Present() {
@@ -492,6 +502,9 @@ bool TViewerForm::HandleKey(UINT Msg, WPARAM WParam, LPARAM LParam) {
       FCore.StopPlay();
       ShowInfoDialog(RootWnd(), FCore);
       break;
+    default: // the view tools live in the core
+      FCore.HandleViewerKey(Vk, Mods);
+      break;
     }
     return true;
   }
@@ -598,7 +611,8 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
       else if (WParam == TIMER_PROBE_ID) {
         KillTimer(Wnd, TIMER_PROBE_ID);
         Form->RenderFrame();
-      }
+      } else if (WParam == TIMER_OVERVIEW_ID)
+        Form->Core().HandleTimerId(TIMER_OVERVIEW_ID);
     }
     break;
   case WM_ZB_FILL_DONE:
@@ -641,8 +655,38 @@ LRESULT GLWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
       return 0;
     break;
   case WM_MOUSEMOVE:
-    if (TViewerForm *Form = FormOfRoot(GetParent(Wnd)))
+    if (TViewerForm *Form = FormOfRoot(GetParent(Wnd))) {
       Form->HandleGLMouseMove(static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam)));
+      if (WParam & MK_LBUTTON)
+        Form->Core().ButtonDrag(static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam)));
+    }
+    return 0;
+  // The view tools: wheel zoom, click markers, drag pan, double-click whole band.
+  case WM_MOUSEWHEEL:
+    if (TViewerForm *Form = FormOfRoot(GetParent(Wnd))) {
+      POINT Pt{static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam))};
+      ScreenToClient(Wnd, &Pt);
+      if (Form->Core().WheelAt(Pt.x, Pt.y, GET_WHEEL_DELTA_WPARAM(WParam) / WHEEL_DELTA))
+        return 0;
+    }
+    break;
+  case WM_LBUTTONDOWN:
+    if (TViewerForm *Form = FormOfRoot(GetParent(Wnd))) {
+      SetCapture(Wnd);
+      Form->Core().ButtonDown(
+          static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam)),
+          static_cast<uint8_t>((WParam & MK_SHIFT ? KMOD_SHIFT : 0) | (WParam & MK_CONTROL ? KMOD_CTRL : 0)));
+    }
+    return 0;
+  case WM_LBUTTONUP:
+    if (GetCapture() == Wnd)
+      ReleaseCapture();
+    if (TViewerForm *Form = FormOfRoot(GetParent(Wnd)))
+      Form->Core().ButtonUp(static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam)));
+    return 0;
+  case WM_LBUTTONDBLCLK:
+    if (TViewerForm *Form = FormOfRoot(GetParent(Wnd)))
+      Form->Core().DoubleClickAt(static_cast<int16_t>(LOWORD(LParam)), static_cast<int16_t>(HIWORD(LParam)));
     return 0;
   case WM_MOUSELEAVE:
     if (TViewerForm *Form = FormOfRoot(GetParent(Wnd)))

@@ -135,6 +135,8 @@ public:
   // A buffer swap, or through GDI where swaps of child windows never reach the screen.
   void Present() override;
   void WakeForFill() noexcept override;
+  bool SaveFileAs(const std::string &Suggested, const std::vector<uint8_t> &Bytes, std::string &Saved,
+                  std::string &Why) override;
 
   // Fields, in the order and with the initial values the viewer's parts rely on. Owners are
   // released in reverse order of declaration: renderer, core (its timers), GL context, hidden

@@ -2,6 +2,7 @@
 // plug-in runs, on a headless platform with an offscreen context.
 #include "commands.h"
 #include "osmesa_png.h"
+#include "osmesa_view_tools.h"
 
 #include "base/uFileStream.h"
 #include "render/osmesa_uWinGL.h"
@@ -28,6 +29,7 @@ struct TViewOptions {
   std::vector<std::string> Sets;
   std::string Overlay = "on";
   bool FirstFrame = false;
+  TViewToolOptions Tools;
 };
 
 void ParseSize(const std::string &S, int &W, int &H) {
@@ -90,6 +92,7 @@ void RunView(const TViewOptions &O) {
 
   if (O.Overlay != "on" && O.Overlay != "off")
     throw CliError("--overlay must be on or off");
+  CheckViewToolOptions(O.Tools);
 
   THeadlessPlatform P;
   P.Width = W;
@@ -120,6 +123,8 @@ void RunView(const TViewOptions &O) {
     for (int64_t I = 0; I < Ticks && C.FPlaying; ++I)
       C.HandleTimer();
   }
+  if (C.LastFailure().empty())
+    ApplyViewToolOptions(O.Tools, C);
   if (!C.LastFailure().empty())
     throw CliError("cannot show " + O.File + ": " + C.LastFailure());
 
@@ -131,6 +136,7 @@ void RunView(const TViewOptions &O) {
   };
   C.FOverlayVisible = O.Overlay == "on";
   C.SetRenderer(&R);
+  DrawViewToolOptions(O.Tools, C);
   C.RenderFrame();
   Ctx.Finish();
   C.SetRenderer(nullptr);
@@ -153,6 +159,7 @@ static RegisterCommands reg([](CLI::App &App) {
   Cmd->add_flag("--first-frame", O->FirstFrame,
                 "draw the frame as it stands after the first frame's wait, the waterfall maybe still filling "
                 "(default: the complete window)");
+  AddViewToolOptions(*Cmd, O->Tools);
   Cmd->callback([O] { RunView(*O); });
 });
 

@@ -1,0 +1,105 @@
+// The whole-recording overview: a burst far shorter than a column is found by the full pass in
+// its own column at its own frequency; the worker thread gives the same picture, reports its
+// progress and stops at once when cancelled.
+#include "viewer_fixtures.h"
+
+#include "formats/uIQFormats.h"
+#include "viewer/uOverview.h"
+
+#include <chrono>
+#include <limits>
+#include <thread>
+
+namespace {
+
+TOverviewImage Blank(int32_t W, int32_t H) {
+  TOverviewImage I;
+  I.Width = W, I.Height = H;
+  I.Db.assign(static_cast<size_t>(W) * H, -std::numeric_limits<float>::infinity());
+  I.Pass.assign(static_cast<size_t>(W), 0);
+  return I;
+}
+
+// The row holding the strongest level of column X.
+int32_t PeakRow(const TOverviewImage &I, int32_t X) {
+  int32_t Best = 0;
+  for (int32_t Y = 1; Y < I.Height; ++Y)
+    Best = I.At(X, Y) > I.At(X, Best) ? Y : Best;
+  return Best;
+}
+
+TEST(Overview, FullPassFindsAShortBurstInItsColumnAndRow) {
+  TTempDir D;
+  const std::string F = D.File("burst.cs16");
+  // 4 s at 2 MHz; a tone at +100 kHz (frequency row 0.525 of the height) for 2 ms at 2.0 s.
+  WriteInt16Recording(F, Sec(4), Sec(2.0), Sec(2.002));
+  const TIQSource Src(F, "");
+  const std::atomic<bool> Never{false};
+  TOverviewImage Img = Blank(40, 32); // 0.1 s per column
+  EXPECT_EQ(OverviewNFFT(32), 64);
+  ASSERT_TRUE(OverviewSampledPass(Src, Img, Never));
+  for (int32_t X = 0; X < 40; ++X)
+    EXPECT_EQ(Img.Pass[static_cast<size_t>(X)], 1);
+  for (int32_t X = 0; X < 40; ++X)
+    ASSERT_TRUE(OverviewFullColumn(Src, Img, X, Never));
+  const int32_t ToneRow = static_cast<int32_t>(0.525 * 32);
+  for (int32_t X = 0; X < 40; ++X) {
+    if (X == 20) {
+      EXPECT_NEAR(PeakRow(Img, X), ToneRow, 1);
+      EXPECT_GT(Img.At(X, PeakRow(Img, X)), -20.0f);
+    } else {
+      EXPECT_EQ(Img.At(X, ToneRow), -120.0f) << "column " << X; // silence elsewhere
+    }
+  }
+  // Colours: the top image row is the highest frequency; the tone's pixel is the brightest.
+  float Lo = 0, Hi = 0;
+  OverviewLevels(Img, Lo, Hi);
+  EXPECT_EQ(Lo, -120.0f);
+  const std::vector<uint8_t> RGB = OverviewRGB(Img, Lo, Hi);
+  ASSERT_EQ(RGB.size(), 40u * 32 * 3);
+  const size_t Tone = (static_cast<size_t>(31 - PeakRow(Img, 20)) * 40 + 20) * 3;
+  const TRGB C = MapDbToColor(Img.At(20, PeakRow(Img, 20)), Lo, Hi);
+  EXPECT_EQ(RGB[Tone], C.R);
+  EXPECT_EQ(RGB[Tone + 1], C.G);
+}
+
+TEST(Overview, WorkerGivesTheSamePictureAndCancelsAtOnce) {
+  TTempDir D;
+  const std::string F = D.File("tone.cs16");
+  WriteInt16Recording(F, Sec(2), Sec(0.5), Sec(1.5));
+  {
+    TOverviewJob Job(F, "", 16, 20);
+    for (int I = 0; I < 2000 && !Job.Finished(); ++I)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(Job.Finished());
+    EXPECT_EQ(Job.Failure(), "");
+    double Done = 0;
+    const TOverviewImage Got = Job.Snapshot(Done);
+    EXPECT_EQ(Done, 1.0);
+    const TIQSource Src(F, "");
+    const std::atomic<bool> Never{false};
+    TOverviewImage Want = Blank(16, 20);
+    for (int32_t X = 0; X < 16; ++X)
+      OverviewFullColumn(Src, Want, X, Never);
+    EXPECT_EQ(Got.Db, Want.Db);
+  }
+  // A long recording: cancelling stops the worker before its passes are through.
+  const std::string Long = D.File("long.cs16");
+  WriteInt16Recording(Long, Sec(60));
+  {
+    TOverviewJob Job(Long, "", 200, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Job.Cancel();
+    double Done = 0;
+    EXPECT_TRUE(Job.Finished());
+    EXPECT_EQ(Job.Snapshot(Done).Width, 200);
+    EXPECT_LT(Done, 1.0);
+  }
+  // A missing file stops the worker with the reason.
+  TOverviewJob Bad(D.File("missing.cs16"), "", 8, 8);
+  for (int I = 0; I < 1000 && !Bad.Finished(); ++I)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(Bad.Finished());
+}
+
+} // namespace
