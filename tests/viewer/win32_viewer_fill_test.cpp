@@ -133,9 +133,10 @@ TEST_F(FillingViewer, HostLoopStaysLiveWhileA100MSRecordingFillsAndClosingJoins)
     std::printf("[ fill ] a plain repaint of the viewer: up to %.1f ms\n", PaintMs);
     // 50 ms where a repaint of an unchanged frame is quick. A redraw while filling colours and
     // uploads the whole texture; on a machine so loaded that a plain repaint takes more than
-    // 10 ms that alone takes longer, and only a stall of the old kind (the whole window read on
-    // the host's thread, seconds at this rate) is caught there.
-    EXPECT_LT(TWatchdog::LongestMs, PaintMs <= 10 ? 50.0 : 250.0);
+    // 10 ms that alone takes longer (seen: 280-330 ms for 32-bit Wine on a busy machine), and
+    // only a stall of the old kind (the whole window read on the host's thread, seconds at this
+    // rate) is caught there.
+    EXPECT_LT(TWatchdog::LongestMs, PaintMs <= 10 ? 50.0 : 1000.0);
   }
   plugin->Close(Root);
   HostWindow::Pump();
