@@ -690,6 +690,34 @@ void TGLRenderer::UpdateWaterfallRing(std::span<const TSingleArray> Ring, int32_
                        FTexData.data());
 }
 
+void TGLRenderer::UpdateWaterfallSlots(std::span<const TSingleArray> Ring, int32_t WriteIdx, int32_t RowCount,
+                                       std::span<const int32_t> Slots, int32_t NFFT, float MinDb,
+                                       float MaxDb) {
+  const int64_t H = static_cast<int64_t>(Ring.size());
+  const bool GLReady = GLDrawingEntriesLoaded(GL);
+  // A full ring keeps slot s in texture row H - 1 - s for good, so a slot's row can be redone
+  // on its own; anything else about the image that changed needs the whole of it.
+  const bool InPlace = H > 0 && RowCount >= H && FRingSlots == H && FTexHeight == H && !PlanColumns(NFFT) &&
+                       FTexWidth == (FPoolCols > 0 ? FPoolCols : NFFT) && FColours.IsFor(MinDb, MaxDb) &&
+                       (WriteIdx % H + H) % H == FRingWriteIdx && (!GLReady || FWaterfallTex != 0);
+  if (!InPlace) {
+    UpdateWaterfallRing(Ring, WriteIdx, RowCount, -1, NFFT, MinDb, MaxDb);
+    return;
+  }
+  const size_t Stride = static_cast<size_t>(TexStride(FTexWidth));
+  if (GLReady)
+    GL.glBindTexture(GL_TEXTURE_2D, FWaterfallTex);
+  for (const int32_t S : Slots) {
+    if (S < 0 || S >= H)
+      continue;
+    const int32_t TexRow = static_cast<int32_t>(H - 1 - S);
+    ColourRow(Ring[static_cast<size_t>(S)], TexRow);
+    if (GLReady)
+      GL.glTexSubImage2D(GL_TEXTURE_2D, 0, 0, TexRow, FTexWidth, 1, GL_RGB, GL_UNSIGNED_BYTE,
+                         FTexData.data() + static_cast<size_t>(TexRow) * Stride);
+  }
+}
+
 void TGLRenderer::DrawWaterfallRegion() {
   if (FWaterfallTex == 0)
     return;

@@ -121,6 +121,11 @@ public:
   // RowCount <= 0, NFFT <= 0 or an empty ring change nothing. Needs the renderer's context current.
   void UpdateWaterfallRing(std::span<const TSingleArray> Ring, int32_t WriteIdx, int32_t RowCount,
                            int32_t NewRows, int32_t NFFT, float MinDb, float MaxDb);
+  // The same for rows rewritten in place (a window filled piece by piece): only the listed ring
+  // slots are coloured and uploaded, where the texture holds this full ring as the previous call
+  // left it; otherwise the whole image is rebuilt as UpdateWaterfallRing does for a refill.
+  void UpdateWaterfallSlots(std::span<const TSingleArray> Ring, int32_t WriteIdx, int32_t RowCount,
+                            std::span<const int32_t> Slots, int32_t NFFT, float MinDb, float MaxDb);
 
   // The part of the band the waterfall shows, as fractions of the whole span (0 = the lowest
   // frequency, 1 = the highest); clamped into 0..1, an empty or inverted view shows the whole

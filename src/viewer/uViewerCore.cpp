@@ -6,8 +6,8 @@
 #include "dsp/uFFT.h"
 #include "formats/uFileNames.h"
 #include "render/uGLRenderer.h"
-#include "viewer/uWindowFill.h"
 #include "viewer/uOverview.h"
+#include "viewer/uWindowFill.h"
 
 #include <algorithm>
 #include <atomic>
@@ -326,10 +326,16 @@ int32_t TViewerCore::BuildDisplayRows() {
 void TViewerCore::UploadWaterfall() {
   // The renderer reads the ring itself and colours only the rows pushed since the last frame;
   // copying the ring into a display list every frame would cost more than drawing it.
-  FRenderer->UpdateWaterfallRing(FWaterfallBuf, FWFWriteIdx,
-                                 std::min<int32_t>(FWFRowCount, FWaterfallBuf.size()), FNewRowsSinceFrame,
-                                 FWF_NFFT, static_cast<float>(FMagMinDb), static_cast<float>(FMagMaxDb));
+  const int32_t Count = std::min<int32_t>(FWFRowCount, FWaterfallBuf.size());
+  if (FSlotsDirty && FNewRowsSinceFrame == 0)
+    FRenderer->UpdateWaterfallSlots(FWaterfallBuf, FWFWriteIdx, Count, FDirtySlots, FWF_NFFT,
+                                    static_cast<float>(FMagMinDb), static_cast<float>(FMagMaxDb));
+  else
+    FRenderer->UpdateWaterfallRing(FWaterfallBuf, FWFWriteIdx, Count, FSlotsDirty ? -1 : FNewRowsSinceFrame,
+                                   FWF_NFFT, static_cast<float>(FMagMinDb), static_cast<float>(FMagMaxDb));
   FNewRowsSinceFrame = 0;
+  FSlotsDirty = false;
+  FDirtySlots.clear();
 }
 
 void TViewerCore::GetWindowBounds(double &TLo, double &THi) const {
@@ -1001,11 +1007,14 @@ bool TViewerCore::PumpFill(bool Contained) {
       if (Row.size() == Slot.size()) {
         std::copy(Row.begin(), Row.end(), Slot.begin());
         Landed = true;
+        // Only these slots need colouring again, while no other change is waiting for the frame.
+        if (FNewRowsSinceFrame == 0)
+          FDirtySlots.push_back(static_cast<int32_t>(C % H));
       }
     }
   }
   if (Landed)
-    FNewRowsSinceFrame = -1;
+    FSlotsDirty = true;
   if (!Finished)
     return Landed;
   // The last piece is in: the fill's reads are committed in order, as one read after the

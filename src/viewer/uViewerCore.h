@@ -309,6 +309,10 @@ private:
   TRowBuffer FDisplayRows;
   TRowBuffer FAppendRows; // the rows of the latest forward append, kept for their storage
   int32_t FNewRowsSinceFrame = -1;
+  // Ring slots a filling window rewrote since the last frame, while nothing else changed (then
+  // only they are coloured again); FSlotsDirty without slots listed means the whole ring.
+  std::vector<int32_t> FDirtySlots;
+  bool FSlotsDirty = false;
   std::string FReadFault;  // first short read of the running entry point
   double FFaultPosSec = 0; // where it happened
   std::string FLastFailure;
