@@ -194,6 +194,7 @@ TEST_F(TFillFixture, NewRequestsLeaveNoStaleRow) {
          R.C.ApplySettings(S);
        }},
       {"next file", [](TViewerRig &R, const std::string &Next) { R.Open(Next); }},
+      {"flip", [](TViewerRig &R, const std::string &Next) { ASSERT_TRUE(R.C.OpenNext(Next)); }},
       {"reset", [](TViewerRig &R, const std::string &) { R.C.ResetPlay(); }},
   };
   for (const TCase &K : Cases) {
@@ -221,6 +222,29 @@ TEST_F(TFillFixture, NewRequestsLeaveNoStaleRow) {
     EXPECT_EQ(WithoutTimes(Rig.P.StatusText), WithoutTimes(Sync.P.StatusText)) << K.What;
     EXPECT_FALSE(Rig.P.TimerActive(TIMER_FILL_ID));
   }
+}
+
+// A flip draws the next file's frame without waiting for its rows (the previous file's frame was
+// on screen meanwhile), then lands the synchronous rows.
+TEST_F(TFillFixture, FlipDrawsAtOnceThenTheSynchronousRows) {
+  Gate.Open = true;
+  Bg.Open(A);
+  Bg.C.FinishWindowFill();
+  Gate.Open = false;
+  Bg.C.FFirstFrameWaitMs = 3000;
+  const auto T0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Bg.C.OpenNext(B));
+  // Far short of the wait: the workers are held at the gate all the while.
+  EXPECT_LT(std::chrono::steady_clock::now() - T0, std::chrono::milliseconds(1500));
+  EXPECT_TRUE(Bg.C.WindowFilling());
+  EXPECT_EQ(Bg.C.FPSDDb.size(), 2048u); // the frame's PSD is the next file's
+  EXPECT_EQ(Bg.P.StatusText.rfind("Filling waterfall 0% | Pos: 0.00/13.00s", 0), 0u) << Bg.P.StatusText;
+  Gate.Open = true;
+  Bg.C.FinishWindowFill();
+  TViewerRig Sync;
+  Sync.Open(B);
+  ExpectSameRing(Bg.C, Sync.C, "flip");
+  EXPECT_TRUE(Bg.C.FPSDDb == Sync.C.FPSDDb);
 }
 
 TEST_F(TFillFixture, ClosingDuringTheFillJoinsEveryWorker) {
