@@ -4,6 +4,7 @@
 #include "viewer_fixtures.h"
 
 #include "dsp/uFFT.h"
+#include "viewer/uWindowFill.h"
 
 #include <atomic>
 #include <chrono>
@@ -245,6 +246,36 @@ TEST_F(TFillFixture, FlipDrawsAtOnceThenTheSynchronousRows) {
   Sync.Open(B);
   ExpectSameRing(Bg.C, Sync.C, "flip");
   EXPECT_TRUE(Bg.C.FPSDDb == Sync.C.FPSDDb);
+}
+
+// Unloading the library: every viewer's fill is cancelled, and the wait for its workers to leave
+// the fill's code keeps to its bound; cancelled fills wake nobody, and later fills run as ever.
+TEST_F(TFillFixture, CancelAllFillsWaitsWithinItsBound) {
+  TViewerRig Other;
+  Other.C.FBackgroundFill = true;
+  Other.C.FFirstFrameWaitMs = 0;
+  Other.C.FFillBeforePiece = Gate.Hook();
+  Gate.DelayMs = 300; // a worker at the gate stays in its piece at least this long
+  Bg.Open(A);
+  Other.Open(B);
+  ASSERT_TRUE(Bg.C.WindowFilling() && Other.C.WindowFilling());
+  for (int I = 0; I < 2000 && Gate.Calls.load() == 0; ++I)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_GT(Gate.Calls.load(), 0);
+  EXPECT_FALSE(CancelAllWindowFills(0.02));
+  EXPECT_TRUE(CancelAllWindowFills(5.0));
+  const int32_t Calls = Gate.Calls.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(Gate.Calls.load(), Calls) << "a worker took another piece";
+  EXPECT_EQ(Bg.P.FillWakes.load() + Other.P.FillWakes.load(), 0);
+
+  Gate.Open = true;
+  Gate.DelayMs = 0;
+  Bg.C.ResetPlay();
+  Bg.C.FinishWindowFill();
+  TViewerRig Sync;
+  Sync.Open(A);
+  ExpectSameRing(Bg.C, Sync.C, "after cancelling all");
 }
 
 TEST_F(TFillFixture, ClosingDuringTheFillJoinsEveryWorker) {
