@@ -6,6 +6,7 @@
 #include "base/uLog.h"
 #include "base/win32_uPath.h"
 #include "thumbnail/win32_uThumbnail.h"
+#include "viewer/uWindowFill.h"
 #include "viewer/win32_uViewerForm.h"
 
 #include <cstring>
@@ -23,6 +24,9 @@ constexpr int lc_newparams = 2;
 constexpr int lc_selectall = 3;
 constexpr int lc_setpercent = 4;
 
+// How long unloading waits for a fill's workers to finish the piece they are on.
+constexpr double UNLOAD_FILL_WAIT_S = 1.0;
+
 constexpr char WLX_DETECT_STRING[] =
     "EXT=\"IQ\" | EXT=\"RAW\" | EXT=\"CF32\" | EXT=\"CS8\" | EXT=\"CS16\" | EXT=\"SDRIQ\"";
 static_assert(sizeof(WLX_DETECT_STRING) - 1 == 72);
@@ -30,7 +34,7 @@ static_assert(sizeof(WLX_DETECT_STRING) - 1 == 72);
 
 wchar_t GDllPath[261] = {};
 
-BOOL WINAPI DllMain(HINSTANCE Inst, DWORD Reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE Inst, DWORD Reason, LPVOID Reserved) {
   if (Reason == DLL_PROCESS_ATTACH) {
     DisableThreadLibraryCalls(Inst);
     // Only the module path and the (inert) log here: anything heavier waits for the first
@@ -40,6 +44,12 @@ BOOL WINAPI DllMain(HINSTANCE Inst, DWORD Reason, LPVOID) {
     Log("DLL loaded (begin block)");
   } else if (Reason == DLL_PROCESS_DETACH) {
     GProcessDetach = true;
+    // FreeLibrary while a viewer is still open (the host closes its viewers first; this is the
+    // last line): its fill's workers must be out of this code before it is unmapped. They are
+    // cancelled and waited for, briefly, but not joined: a thread's exit takes the loader lock,
+    // which this thread holds. At process exit (Reserved set) the other threads are gone already.
+    if (Reserved == nullptr && !CancelAllWindowFills(UNLOAD_FILL_WAIT_S))
+      Log("DLL unloaded with a window fill still reading");
   }
   return TRUE;
 }

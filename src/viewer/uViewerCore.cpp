@@ -176,10 +176,12 @@ bool TViewerCore::OpenNext(const std::string &AFileName) noexcept {
   FPSDFreqs.clear();
   FPSDDb.clear();
   CalcWFParams();
+  FFlipping = true;
   Contain("open", [&] {
     SetSliderPos(0.0);
     ShowFirstFrame();
   });
+  FFlipping = false;
   return true;
 }
 
@@ -978,8 +980,13 @@ void TViewerCore::StartWindowFill(double TLo, double THi) {
     FinishWindowFill();
     return;
   }
-  // A short wait shows a small window whole at once; a large one is drawn with what is in.
-  FFill->WaitFinished(FFirstFrameWaitMs / 1000.0);
+  // A short wait shows a small window whole at once; a large one is drawn with what is in. A
+  // flip does not hold up the host for it: the next file's frame is drawn at once with the rows
+  // that are in, and redrawn when the wait would have ended (or when the window is whole).
+  if (FFlipping)
+    FFillDrawnAt += FFirstFrameWaitMs / 1000.0 - FILL_REDRAW_MS / 1000.0;
+  else
+    FFill->WaitFinished(FFirstFrameWaitMs / 1000.0);
   PumpFill(false); // a failure found by then is the caller's, as a synchronous load's would be
 }
 

@@ -326,6 +326,7 @@ private:
   bool FFillUndrawn = false; // rows landed since the fill's last redraw
   double FFillDrawnAt = 0;   // platform clock of that redraw
   std::string FStatusBase;   // the status text without the filling lead
+  bool FFlipping = false;    // OpenNext's first frame is being drawn
 };
 
 // Round half to even, saturated to the target type (NaN gives 0).

@@ -6,8 +6,28 @@
 #include <chrono>
 #include <cstdlib>
 #include <numeric>
+#include <thread>
 
-TWindowFill::TWindowFill(TWindowFillPlan APlan) : FPlan(std::move(APlan)) {
+namespace {
+// Process-wide, for CancelAllWindowFills: a worker counts itself from before its thread starts
+// until its last step, and each call of CancelAllWindowFills stops the fills started before it.
+std::atomic<int32_t> GWorkersInside{0};
+std::atomic<uint64_t> GCancelEpoch{0};
+} // namespace
+
+bool CancelAllWindowFills(double Seconds) noexcept {
+  GCancelEpoch.fetch_add(1);
+  // Polled, not waited on a condition: the worker's last touch of this code is one decrement.
+  const auto Until = std::chrono::steady_clock::now() + std::chrono::duration<double>(std::max(Seconds, 0.0));
+  while (GWorkersInside.load() > 0) {
+    if (std::chrono::steady_clock::now() >= Until)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+TWindowFill::TWindowFill(TWindowFillPlan APlan) : FPlan(std::move(APlan)), FEpoch(GCancelEpoch.load()) {
   const int64_t PC = std::max<int64_t>(FPlan.PieceChunks, 1);
   FPlan.PieceChunks = PC;
   FPieces = FPlan.TotalChunks > 0 ? (FPlan.TotalChunks + PC - 1) / PC : 0;
@@ -30,7 +50,16 @@ TWindowFill::TWindowFill(TWindowFillPlan APlan) : FPlan(std::move(APlan)) {
   std::lock_guard<std::mutex> Lock(FMutex);
   try {
     for (int32_t T = 0; T < Want; ++T) {
-      FThreads.emplace_back([this] { Work(); });
+      GWorkersInside.fetch_add(1);
+      try {
+        FThreads.emplace_back([this] {
+          Work();
+          GWorkersInside.fetch_sub(1);
+        });
+      } catch (...) {
+        GWorkersInside.fetch_sub(1);
+        throw;
+      }
       ++FRunning;
     }
   } catch (...) {
@@ -47,6 +76,10 @@ TWindowFill::~TWindowFill() {
 
 void TWindowFill::Cancel() noexcept {
   FCancelled.store(true, std::memory_order_relaxed);
+}
+
+bool TWindowFill::Stopped() const noexcept {
+  return FCancelled.load(std::memory_order_relaxed) || GCancelEpoch.load(std::memory_order_relaxed) != FEpoch;
 }
 
 void TWindowFill::Join() noexcept {
@@ -81,7 +114,7 @@ std::vector<int64_t> TWindowFill::TakeDone() {
 void TWindowFill::Work() noexcept {
   for (;;) {
     const int64_t I = FNext.fetch_add(1, std::memory_order_relaxed);
-    if (I >= FPieces || FCancelled.load(std::memory_order_relaxed))
+    if (I >= FPieces || Stopped())
       break;
     const int64_t P = FOrder[static_cast<size_t>(I)];
     if (P > FStopAt.load(std::memory_order_relaxed))
@@ -121,6 +154,6 @@ void TWindowFill::Work() noexcept {
     FChanged.notify_all();
   }
   // A cancelled fill is nobody's business any more.
-  if (Last && FPlan.OnFinished && !FCancelled.load(std::memory_order_relaxed))
+  if (Last && FPlan.OnFinished && !Stopped())
     FPlan.OnFinished();
 }

@@ -36,6 +36,11 @@ struct TWindowFillPlan {
   std::function<void()> OnFinished;
 };
 
+// Unloading the library with a viewer still open: every fill in the process is cancelled, and
+// the caller waits up to Seconds until each worker has left the fill's code (not until its thread
+// has ended: that needs the loader lock the unloading thread holds). True when all have left.
+bool CancelAllWindowFills(double Seconds) noexcept;
+
 class TWindowFill {
 public:
   struct TPiece {
@@ -78,6 +83,7 @@ public:
 
 private:
   void Work() noexcept;
+  bool Stopped() const noexcept; // cancelled, on its own or with every fill
 
   TWindowFillPlan FPlan;
   int64_t FPieces = 0;
@@ -87,6 +93,7 @@ private:
   std::atomic<int64_t> FNext{0};
   std::atomic<int64_t> FStopAt; // the first piece that came back short or failed
   std::atomic<bool> FCancelled{false};
+  uint64_t FEpoch = 0; // CancelAllWindowFills' count when it started
   mutable std::mutex FMutex;
   std::condition_variable FChanged;
   std::vector<int64_t> FFinishedPieces; // guarded by FMutex

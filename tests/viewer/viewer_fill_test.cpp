@@ -4,6 +4,7 @@
 #include "viewer_fixtures.h"
 
 #include "dsp/uFFT.h"
+#include "viewer/uWindowFill.h"
 
 #include <atomic>
 #include <chrono>
@@ -194,6 +195,7 @@ TEST_F(TFillFixture, NewRequestsLeaveNoStaleRow) {
          R.C.ApplySettings(S);
        }},
       {"next file", [](TViewerRig &R, const std::string &Next) { R.Open(Next); }},
+      {"flip", [](TViewerRig &R, const std::string &Next) { ASSERT_TRUE(R.C.OpenNext(Next)); }},
       {"reset", [](TViewerRig &R, const std::string &) { R.C.ResetPlay(); }},
   };
   for (const TCase &K : Cases) {
@@ -221,6 +223,59 @@ TEST_F(TFillFixture, NewRequestsLeaveNoStaleRow) {
     EXPECT_EQ(WithoutTimes(Rig.P.StatusText), WithoutTimes(Sync.P.StatusText)) << K.What;
     EXPECT_FALSE(Rig.P.TimerActive(TIMER_FILL_ID));
   }
+}
+
+// A flip draws the next file's frame without waiting for its rows (the previous file's frame was
+// on screen meanwhile), then lands the synchronous rows.
+TEST_F(TFillFixture, FlipDrawsAtOnceThenTheSynchronousRows) {
+  Gate.Open = true;
+  Bg.Open(A);
+  Bg.C.FinishWindowFill();
+  Gate.Open = false;
+  Bg.C.FFirstFrameWaitMs = 3000;
+  const auto T0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Bg.C.OpenNext(B));
+  // Far short of the wait: the workers are held at the gate all the while.
+  EXPECT_LT(std::chrono::steady_clock::now() - T0, std::chrono::milliseconds(1500));
+  EXPECT_TRUE(Bg.C.WindowFilling());
+  EXPECT_EQ(Bg.C.FPSDDb.size(), 2048u); // the frame's PSD is the next file's
+  EXPECT_EQ(Bg.P.StatusText.rfind("Filling waterfall 0% | Pos: 0.00/13.00s", 0), 0u) << Bg.P.StatusText;
+  Gate.Open = true;
+  Bg.C.FinishWindowFill();
+  TViewerRig Sync;
+  Sync.Open(B);
+  ExpectSameRing(Bg.C, Sync.C, "flip");
+  EXPECT_TRUE(Bg.C.FPSDDb == Sync.C.FPSDDb);
+}
+
+// Unloading the library: every viewer's fill is cancelled, and the wait for its workers to leave
+// the fill's code keeps to its bound; cancelled fills wake nobody, and later fills run as ever.
+TEST_F(TFillFixture, CancelAllFillsWaitsWithinItsBound) {
+  TViewerRig Other;
+  Other.C.FBackgroundFill = true;
+  Other.C.FFirstFrameWaitMs = 0;
+  Other.C.FFillBeforePiece = Gate.Hook();
+  Gate.DelayMs = 300; // a worker at the gate stays in its piece at least this long
+  Bg.Open(A);
+  Other.Open(B);
+  ASSERT_TRUE(Bg.C.WindowFilling() && Other.C.WindowFilling());
+  for (int I = 0; I < 2000 && Gate.Calls.load() == 0; ++I)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_GT(Gate.Calls.load(), 0);
+  EXPECT_FALSE(CancelAllWindowFills(0.02));
+  EXPECT_TRUE(CancelAllWindowFills(5.0));
+  const int32_t Calls = Gate.Calls.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(Gate.Calls.load(), Calls) << "a worker took another piece";
+  EXPECT_EQ(Bg.P.FillWakes.load() + Other.P.FillWakes.load(), 0);
+
+  Gate.Open = true;
+  Gate.DelayMs = 0;
+  Bg.C.ResetPlay();
+  Bg.C.FinishWindowFill();
+  TViewerRig Sync;
+  Sync.Open(A);
+  ExpectSameRing(Bg.C, Sync.C, "after cancelling all");
 }
 
 TEST_F(TFillFixture, ClosingDuringTheFillJoinsEveryWorker) {

@@ -37,6 +37,9 @@ void ExpectSameFileState(const TViewerRig &Got, const TViewerRig &Want) {
   EXPECT_DOUBLE_EQ(Got.C.FDurationSec, Want.C.FDurationSec);
   EXPECT_EQ(Got.C.FHasCenterFreq, Want.C.FHasCenterFreq);
   EXPECT_DOUBLE_EQ(Got.C.FCenterFreq, Want.C.FCenterFreq);
+  // Where each value came from: the new file's sources, not the previous file's.
+  EXPECT_EQ(Got.C.FValues.RateSource, Want.C.FValues.RateSource);
+  EXPECT_EQ(Got.C.FValues.CenterSource, Want.C.FValues.CenterSource);
   EXPECT_EQ(Got.C.FSignalModel.FSignalCount, Want.C.FSignalModel.FSignalCount);
   EXPECT_EQ(Got.C.FWF_NFFT, Want.C.FWF_NFFT);
   EXPECT_EQ(Got.C.FWFDecimation, Want.C.FWFDecimation);
