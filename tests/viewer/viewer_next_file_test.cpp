@@ -52,7 +52,9 @@ void ExpectSameFileState(const TViewerRig &Got, const TViewerRig &Want) {
   EXPECT_EQ(Got.C.FPlayPosition, 0);
   EXPECT_EQ(Got.P.SliderPos, 0);
   EXPECT_EQ(Got.P.SliderMax, SLIDER_RANGE_MAX);
-  EXPECT_EQ(Got.P.StatusText, Want.P.StatusText);
+  // The status line up to its timings, which depend on the machine.
+  auto Untimed = [](const std::string &S) { return S.substr(0, S.find(" IO:")); };
+  EXPECT_EQ(Untimed(Got.P.StatusText), Untimed(Want.P.StatusText));
 }
 
 } // namespace
