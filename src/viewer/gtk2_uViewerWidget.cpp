@@ -124,17 +124,22 @@ uint32_t GdkKeyToViewerKey(guint KeyVal) {
 // Construction
 
 TGtkViewer::TGtkViewer(GtkWidget *Parent, const std::string &FileName, double T0) : FOpenT0(T0) {
-  for (int32_t I = 0; I < 2; ++I) {
+  constexpr int32_t Ids[3] = {TIMER_PLAY_ID, TIMER_SEEK_ID, TIMER_FILL_ID};
+  for (int32_t I = 0; I < 3; ++I) {
     FTimers[I].Owner = this;
-    FTimers[I].Id = I == 0 ? TIMER_PLAY_ID : TIMER_SEEK_ID;
+    FTimers[I].Id = Ids[I];
   }
-  // The file first: one that cannot be shown leaves no widget behind in the host.
-  FCore = OpenCore(FileName);
+  FCore = std::make_unique<TViewerCore>(*this);
+  // The host's thread only draws: the window's rows come from worker threads. A recording
+  // without a sample is left to the host's own viewer.
+  FCore->FBackgroundFill = true;
+  FCore->FNeedSamples = true;
   BuildWidgets(Parent);
   try {
-    FCore->ShowFirstFrame();
+    FCore->Open(FileName);
   } catch (...) {
-    // The widgets are the host's now: take them out again without the viewer going with them.
+    // The widgets are the host's now: take them out again without the viewer going with them,
+    // so that a file that cannot be shown leaves nothing behind.
     g_signal_handlers_disconnect_by_func(FRoot, reinterpret_cast<gpointer>(OnDestroy), this);
     ReleaseAll();
     gtk_widget_destroy(FRoot);
@@ -152,8 +157,14 @@ TGtkViewer::~TGtkViewer() {
 void TGtkViewer::ReleaseAll() noexcept {
   FDestroyed = true;
   if (FCore) {
-    FCore->CloseFile();
+    FCore->CloseFile(); // joins the fill's workers: no WakeForFill after this
     FCore->SetRenderer(nullptr);
+  }
+  {
+    std::lock_guard<std::mutex> Lock(FWakeLock);
+    FWakeClosed = true;
+    if (FWakeSource)
+      g_source_remove(std::exchange(FWakeSource, 0u));
   }
   for (TTimer &T : FTimers)
     if (T.Source)
@@ -164,16 +175,6 @@ void TGtkViewer::ReleaseAll() noexcept {
   FGL.reset();
   if (FTip)
     gtk_widget_destroy(std::exchange(FTip, nullptr));
-}
-
-std::unique_ptr<TViewerCore> TGtkViewer::OpenCore(const std::string &FileName) {
-  auto C = std::make_unique<TViewerCore>(*this);
-  C->LoadFile(FileName);
-  if (C->FTotalSamples <= 0)
-    throw std::runtime_error("no complete sample in " + FileName);
-  C->CalcWFParams();
-  LogFmt("Create: LoadFile done TotalSamples=%d SampleRate=%.0f", C->FTotalSamples, C->FSampleRate);
-  return C;
 }
 
 void TGtkViewer::BuildWidgets(GtkWidget *Parent) {
@@ -275,19 +276,15 @@ void TGtkViewer::CreateDrawing() {
 
 bool TGtkViewer::LoadNext(const std::string &FileName, double T0) noexcept {
   try {
-    std::unique_ptr<TViewerCore> Next = OpenCore(FileName);
-    FCore->CloseFile();
-    FCore->SetRenderer(nullptr);
-    FCore = std::move(Next);
-    FCore->SetRenderer(FRenderer.get());
-    FOpenT0 = T0;
+    const double OpenT0 = FOpenT0;
+    FOpenT0 = T0; // the first frame of the next file is timed from the host's request
     FFirstShown = false;
+    if (!FCore->OpenNext(FileName)) {
+      FOpenT0 = OpenT0;
+      FFirstShown = true;
+      return false;
+    }
     FPlayT0 = -1;
-    gtk_button_set_label(GTK_BUTTON(FButtons[static_cast<int>(TViewerButton::Play)]), PLAY_TEXT);
-    gtk_button_set_label(GTK_BUTTON(FButtons[static_cast<int>(TViewerButton::Overlay)]),
-                         OverlayButtonText(FCore->FOverlayVisible));
-    FCore->ShowFirstFrame();
-    FCore->SetSliderPos(0.0); // the thumb still stands where the last file left it
     ShowHover(HoverRefresh(FHover, *FCore));
     LogTiming("open %s\n", FileName.c_str());
     return true;
@@ -305,6 +302,7 @@ bool TGtkViewer::LoadNext(const std::string &FileName, double T0) noexcept {
 void TGtkViewer::SetStatusText(const std::string &S) {
   if (!FDestroyed && FStatus)
     gtk_label_set_text(GTK_LABEL(FStatus), ToGtk(S).c_str());
+  LogTiming("status %s\n", S.c_str());
 }
 
 void TGtkViewer::SetPlayButtonText(const std::string &S) {
@@ -340,10 +338,18 @@ void TGtkViewer::ScheduleTimer(TTimer &T) {
   T.Source = g_timeout_add(static_cast<guint>(WaitMs), OnTimer, &T);
 }
 
+TGtkViewer::TTimer *TGtkViewer::TimerOf(int32_t Id) {
+  for (TTimer &T : FTimers)
+    if (T.Id == Id)
+      return &T;
+  return nullptr;
+}
+
 uintptr_t TGtkViewer::StartTimer(int32_t Id, int32_t Ms) {
-  if (FDestroyed)
+  TTimer *P = TimerOf(Id);
+  if (FDestroyed || !P)
     return 0;
-  TTimer &T = FTimers[Id == TIMER_PLAY_ID ? 0 : 1];
+  TTimer &T = *P;
   if (T.Source)
     g_source_remove(std::exchange(T.Source, 0u));
   T.PeriodMs = std::max(Ms, 1);
@@ -353,9 +359,30 @@ uintptr_t TGtkViewer::StartTimer(int32_t Id, int32_t Ms) {
 }
 
 void TGtkViewer::KillTimer(int32_t Id) {
-  TTimer &T = FTimers[Id == TIMER_PLAY_ID ? 0 : 1];
-  if (T.Source)
-    g_source_remove(std::exchange(T.Source, 0u));
+  TTimer *T = TimerOf(Id);
+  if (T && T->Source)
+    g_source_remove(std::exchange(T->Source, 0u));
+}
+
+void TGtkViewer::WakeForFill() noexcept {
+  // Runs on a worker thread: g_idle_add is the one GLib call made from here (it is safe from
+  // any thread); the drain itself runs on the host's thread.
+  std::lock_guard<std::mutex> Lock(FWakeLock);
+  if (!FWakeClosed && !FWakeSource)
+    FWakeSource = g_idle_add(OnFillWake, this);
+}
+
+gboolean TGtkViewer::OnFillWake(gpointer Self) {
+  auto *V = static_cast<TGtkViewer *>(Self);
+  {
+    std::lock_guard<std::mutex> Lock(V->FWakeLock);
+    V->FWakeSource = 0;
+  }
+  Guard("fill", [V] {
+    if (!V->FDestroyed)
+      V->FCore->DrainWindowFill();
+  });
+  return FALSE;
 }
 
 gboolean TGtkViewer::OnTimer(gpointer Data) {
@@ -416,6 +443,26 @@ void TGtkViewer::Present() {
   }
 }
 
+bool TGtkViewer::CopyFrame() {
+  if (FDestroyed || FFrame.empty() || FFrameW <= 0 || FFrameH <= 0)
+    return false;
+  GdkPixbuf *Pix = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, FFrameW, FFrameH);
+  if (!Pix)
+    return false;
+  guchar *Dst = gdk_pixbuf_get_pixels(Pix);
+  const int Stride = gdk_pixbuf_get_rowstride(Pix);
+  for (int32_t Y = 0; Y < FFrameH; ++Y) {
+    const uint8_t *Src = FFrame.data() + static_cast<size_t>(Y) * static_cast<size_t>(FFrameW) * 4;
+    guchar *Row = Dst + static_cast<size_t>(Y) * static_cast<size_t>(Stride);
+    for (int32_t X = 0; X < FFrameW; ++X) // RGBx to RGB
+      std::memcpy(Row + X * 3, Src + X * 4, 3);
+  }
+  gtk_clipboard_set_image(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), Pix); // the clipboard keeps a copy
+  g_object_unref(Pix);
+  LogTiming("copied %d %d\n", FFrameW, FFrameH);
+  return true;
+}
+
 void TGtkViewer::Blit(int32_t X, int32_t Y, int32_t W, int32_t H) {
   if (!FArea || !gtk_widget_get_realized(FArea) || FFrame.empty())
     return;
@@ -473,6 +520,7 @@ void TGtkViewer::OnDestroy(GtkWidget *, gpointer Self) {
     // it returns.
     V->FDeletePending = true;
     V->FDestroyed = true;
+    V->FCore->StopWindowFill(); // no worker outlives the widgets
     return;
   }
   Guard("destroy", [V] { delete V; });

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <system_error>
 #include <vector>
 
@@ -111,7 +112,11 @@ void TViewerCore::ShowFirstFrame() {
 
 void TViewerCore::Open(const std::string &AFileName) {
   LoadFile(AFileName);
+  if (FNeedSamples && FTotalSamples <= 0)
+    throw std::runtime_error("no complete sample in " + AFileName);
+  LogFmt("Create: LoadFile done TotalSamples=%d SampleRate=%.0f", FTotalSamples, FSampleRate);
   CalcWFParams();
+  LogFmt("Create: WF NFFT=%d History=%d Decim=%d", FWF_NFFT, FWFHistory, FWFDecimation);
   ShowFirstFrame();
 }
 
@@ -149,6 +154,10 @@ bool TViewerCore::OpenNext(const std::string &AFileName) noexcept {
       return false;
     Aside = std::make_unique<TViewerCore>(NoWindows);
     Aside->LoadFile(AFileName);
+    if (FNeedSamples && Aside->FTotalSamples <= 0) {
+      Log("OpenNext: no complete sample");
+      return false;
+    }
   } catch (const std::exception &E) {
     LogFmt("OpenNext: cannot open: %s", E.what());
     return false;
