@@ -134,12 +134,13 @@ TGtkViewer::TGtkViewer(GtkWidget *Parent, const std::string &FileName, double T0
   // without a sample is left to the host's own viewer.
   FCore->FBackgroundFill = true;
   FCore->FNeedSamples = true;
+  // The file first: one that cannot be shown leaves no widget behind in the host.
+  FCore->OpenRecording(FileName);
   BuildWidgets(Parent);
   try {
-    FCore->Open(FileName);
+    FCore->ShowFirstFrame();
   } catch (...) {
-    // The widgets are the host's now: take them out again without the viewer going with them,
-    // so that a file that cannot be shown leaves nothing behind.
+    // The widgets are the host's now: take them out again without the viewer going with them.
     g_signal_handlers_disconnect_by_func(FRoot, reinterpret_cast<gpointer>(OnDestroy), this);
     ReleaseAll();
     gtk_widget_destroy(FRoot);

@@ -110,13 +110,17 @@ void TViewerCore::ShowFirstFrame() {
   RenderFrame();
 }
 
-void TViewerCore::Open(const std::string &AFileName) {
+void TViewerCore::OpenRecording(const std::string &AFileName) {
   LoadFile(AFileName);
   if (FNeedSamples && FTotalSamples <= 0)
     throw std::runtime_error("no complete sample in " + AFileName);
   LogFmt("Create: LoadFile done TotalSamples=%d SampleRate=%.0f", FTotalSamples, FSampleRate);
   CalcWFParams();
   LogFmt("Create: WF NFFT=%d History=%d Decim=%d", FWF_NFFT, FWFHistory, FWFDecimation);
+}
+
+void TViewerCore::Open(const std::string &AFileName) {
+  OpenRecording(AFileName);
   ShowFirstFrame();
 }
 

@@ -85,9 +85,10 @@ public:
   TGLRenderer *Renderer() const { return FRenderer; }
   // The rest of the opening: ring, slider range, first waterfall window, first PSD, first frame.
   void ShowFirstFrame();
-  // LoadFile, CalcWFParams and ShowFirstFrame, for callers that set the renderer beforehand:
-  // the opening every viewer runs. With FNeedSamples a recording without one complete sample
-  // throws before anything is drawn.
+  // LoadFile and CalcWFParams: the opening every viewer runs before its drawing is set up and
+  // ShowFirstFrame follows. With FNeedSamples a recording without one complete sample throws.
+  void OpenRecording(const std::string &AFileName);
+  // OpenRecording and ShowFirstFrame, for callers that set the renderer beforehand.
   void Open(const std::string &AFileName);
   // Shows another recording in this viewer (flipping through a folder). The file is opened and
   // its sidecar read aside first; only when that succeeds are playback and the drag's settling
