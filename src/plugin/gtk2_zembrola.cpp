@@ -24,7 +24,11 @@ static_assert(sizeof(WLX_DETECT_STRING) - 1 == 72);
 
 constexpr int LISTPLUGIN_OK = 0;
 constexpr int LISTPLUGIN_ERROR = 1;
+// ListSendCommand's commands.
+constexpr int LC_COPY = 1;
 constexpr int LC_NEWPARAMS = 2;
+constexpr int LC_SELECTALL = 3;
+constexpr int LC_SETPERCENT = 4;
 
 constexpr const char *PROP_FORM = "ZembrolaForm";
 
@@ -176,6 +180,21 @@ ZB_EXPORT int ListGetDetectString(char *DetectString, int MaxLen) {
 
 ZB_EXPORT int ListSendCommand(void *ListWin, int Command, int Parameter) {
   (void)Parameter;
-  // New options from the host change nothing here; copying and selecting have no text to act on.
-  return ViewerOf(ListWin) && Command == LC_NEWPARAMS ? LISTPLUGIN_OK : LISTPLUGIN_ERROR;
+  try {
+    TGtkViewer *V = ViewerOf(ListWin);
+    if (!V)
+      return LISTPLUGIN_ERROR;
+    switch (Command) {
+    case LC_COPY:
+      return V->CopyFrame() ? LISTPLUGIN_OK : LISTPLUGIN_ERROR;
+    case LC_NEWPARAMS:  // nothing of the viewer depends on the host's view parameters
+    case LC_SELECTALL:  // a frame has no selection
+    case LC_SETPERCENT: // the slider is the viewer's own
+      return LISTPLUGIN_OK;
+    default:
+      return LISTPLUGIN_ERROR;
+    }
+  } catch (...) {
+    return LISTPLUGIN_ERROR;
+  }
 }

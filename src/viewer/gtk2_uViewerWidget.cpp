@@ -8,6 +8,7 @@
 #include "render/uGLRenderer.h"
 #include "render/uWinGL.h"
 #include "viewer/gtk2_uDialogs.h"
+#include "viewer/uOverview.h"
 #include "viewer/uViewerKeys.h"
 #include "viewer/uViewerLayout.h"
 
@@ -115,6 +116,15 @@ uint32_t GdkKeyToViewerKey(guint KeyVal) {
     return KEY_LEFT;
   case GDK_Right:
     return KEY_RIGHT;
+  case GDK_plus:
+  case GDK_equal:
+    return KEY_OEM_PLUS;
+  case GDK_minus:
+    return KEY_OEM_MINUS;
+  case GDK_KP_Add:
+    return KEY_ADD;
+  case GDK_KP_Subtract:
+    return KEY_SUBTRACT;
   default:
     return 0;
   }
@@ -124,12 +134,18 @@ uint32_t GdkKeyToViewerKey(guint KeyVal) {
 // Construction
 
 TGtkViewer::TGtkViewer(GtkWidget *Parent, const std::string &FileName, double T0) : FOpenT0(T0) {
-  for (int32_t I = 0; I < 2; ++I) {
+  constexpr int32_t Ids[4] = {TIMER_PLAY_ID, TIMER_SEEK_ID, TIMER_FILL_ID, TIMER_OVERVIEW_ID};
+  for (int32_t I = 0; I < 4; ++I) {
     FTimers[I].Owner = this;
-    FTimers[I].Id = I == 0 ? TIMER_PLAY_ID : TIMER_SEEK_ID;
+    FTimers[I].Id = Ids[I];
   }
+  FCore = std::make_unique<TViewerCore>(*this);
+  // The host's thread only draws: the window's rows come from worker threads. A recording
+  // without a sample is left to the host's own viewer.
+  FCore->FBackgroundFill = true;
+  FCore->FNeedSamples = true;
   // The file first: one that cannot be shown leaves no widget behind in the host.
-  FCore = OpenCore(FileName);
+  FCore->OpenRecording(FileName);
   BuildWidgets(Parent);
   try {
     FCore->ShowFirstFrame();
@@ -152,8 +168,14 @@ TGtkViewer::~TGtkViewer() {
 void TGtkViewer::ReleaseAll() noexcept {
   FDestroyed = true;
   if (FCore) {
-    FCore->CloseFile();
+    FCore->CloseFile(); // joins the fill's workers: no WakeForFill after this
     FCore->SetRenderer(nullptr);
+  }
+  {
+    std::lock_guard<std::mutex> Lock(FWakeLock);
+    FWakeClosed = true;
+    if (FWakeSource)
+      g_source_remove(std::exchange(FWakeSource, 0u));
   }
   for (TTimer &T : FTimers)
     if (T.Source)
@@ -164,16 +186,6 @@ void TGtkViewer::ReleaseAll() noexcept {
   FGL.reset();
   if (FTip)
     gtk_widget_destroy(std::exchange(FTip, nullptr));
-}
-
-std::unique_ptr<TViewerCore> TGtkViewer::OpenCore(const std::string &FileName) {
-  auto C = std::make_unique<TViewerCore>(*this);
-  C->LoadFile(FileName);
-  if (C->FTotalSamples <= 0)
-    throw std::runtime_error("no complete sample in " + FileName);
-  C->CalcWFParams();
-  LogFmt("Create: LoadFile done TotalSamples=%d SampleRate=%.0f", C->FTotalSamples, C->FSampleRate);
-  return C;
 }
 
 void TGtkViewer::BuildWidgets(GtkWidget *Parent) {
@@ -200,13 +212,17 @@ void TGtkViewer::BuildWidgets(GtkWidget *Parent) {
   FArea = gtk_drawing_area_new();
   gtk_widget_set_can_focus(FArea, TRUE);
   gtk_widget_set_double_buffered(FArea, FALSE); // frames come whole from the offscreen buffer
-  gtk_widget_add_events(FArea, GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK | GDK_BUTTON_PRESS_MASK);
+  gtk_widget_add_events(FArea, GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK | GDK_BUTTON_PRESS_MASK |
+                                   GDK_BUTTON_RELEASE_MASK | GDK_SCROLL_MASK);
   SetBg(FArea, 0x2E, 0x1E, 0x1E);
   g_signal_connect(FArea, "realize", G_CALLBACK(OnRealize), this);
   g_signal_connect(FArea, "expose-event", G_CALLBACK(OnExpose), this);
   g_signal_connect(FArea, "motion-notify-event", G_CALLBACK(OnMotion), this);
   g_signal_connect(FArea, "leave-notify-event", G_CALLBACK(OnLeave), this);
   g_signal_connect(FArea, "button-press-event", G_CALLBACK(OnAreaPress), this);
+  // The view tools: wheel zoom, click markers, drag pan, double-click whole band.
+  g_signal_connect(FArea, "button-release-event", G_CALLBACK(OnAreaRelease), this);
+  g_signal_connect(FArea, "scroll-event", G_CALLBACK(OnScroll), this);
   gtk_box_pack_start(GTK_BOX(FRoot), FArea, TRUE, TRUE, 0);
 
   GtkObject *Adj = gtk_adjustment_new(0, 0, SLIDER_RANGE_MAX, 1, 100, 0);
@@ -275,19 +291,15 @@ void TGtkViewer::CreateDrawing() {
 
 bool TGtkViewer::LoadNext(const std::string &FileName, double T0) noexcept {
   try {
-    std::unique_ptr<TViewerCore> Next = OpenCore(FileName);
-    FCore->CloseFile();
-    FCore->SetRenderer(nullptr);
-    FCore = std::move(Next);
-    FCore->SetRenderer(FRenderer.get());
-    FOpenT0 = T0;
+    const double OpenT0 = FOpenT0;
+    FOpenT0 = T0; // the first frame of the next file is timed from the host's request
     FFirstShown = false;
+    if (!FCore->OpenNext(FileName)) {
+      FOpenT0 = OpenT0;
+      FFirstShown = true;
+      return false;
+    }
     FPlayT0 = -1;
-    gtk_button_set_label(GTK_BUTTON(FButtons[static_cast<int>(TViewerButton::Play)]), PLAY_TEXT);
-    gtk_button_set_label(GTK_BUTTON(FButtons[static_cast<int>(TViewerButton::Overlay)]),
-                         OverlayButtonText(FCore->FOverlayVisible));
-    FCore->ShowFirstFrame();
-    FCore->SetSliderPos(0.0); // the thumb still stands where the last file left it
     ShowHover(HoverRefresh(FHover, *FCore));
     LogTiming("open %s\n", FileName.c_str());
     return true;
@@ -305,6 +317,7 @@ bool TGtkViewer::LoadNext(const std::string &FileName, double T0) noexcept {
 void TGtkViewer::SetStatusText(const std::string &S) {
   if (!FDestroyed && FStatus)
     gtk_label_set_text(GTK_LABEL(FStatus), ToGtk(S).c_str());
+  LogTiming("status %s\n", S.c_str());
 }
 
 void TGtkViewer::SetPlayButtonText(const std::string &S) {
@@ -340,10 +353,18 @@ void TGtkViewer::ScheduleTimer(TTimer &T) {
   T.Source = g_timeout_add(static_cast<guint>(WaitMs), OnTimer, &T);
 }
 
+TGtkViewer::TTimer *TGtkViewer::TimerOf(int32_t Id) {
+  for (TTimer &T : FTimers)
+    if (T.Id == Id)
+      return &T;
+  return nullptr;
+}
+
 uintptr_t TGtkViewer::StartTimer(int32_t Id, int32_t Ms) {
-  if (FDestroyed)
+  TTimer *P = TimerOf(Id);
+  if (FDestroyed || !P)
     return 0;
-  TTimer &T = FTimers[Id == TIMER_PLAY_ID ? 0 : 1];
+  TTimer &T = *P;
   if (T.Source)
     g_source_remove(std::exchange(T.Source, 0u));
   T.PeriodMs = std::max(Ms, 1);
@@ -353,9 +374,30 @@ uintptr_t TGtkViewer::StartTimer(int32_t Id, int32_t Ms) {
 }
 
 void TGtkViewer::KillTimer(int32_t Id) {
-  TTimer &T = FTimers[Id == TIMER_PLAY_ID ? 0 : 1];
-  if (T.Source)
-    g_source_remove(std::exchange(T.Source, 0u));
+  TTimer *T = TimerOf(Id);
+  if (T && T->Source)
+    g_source_remove(std::exchange(T->Source, 0u));
+}
+
+void TGtkViewer::WakeForFill() noexcept {
+  // Runs on a worker thread: g_idle_add is the one GLib call made from here (it is safe from
+  // any thread); the drain itself runs on the host's thread.
+  std::lock_guard<std::mutex> Lock(FWakeLock);
+  if (!FWakeClosed && !FWakeSource)
+    FWakeSource = g_idle_add(OnFillWake, this);
+}
+
+gboolean TGtkViewer::OnFillWake(gpointer Self) {
+  auto *V = static_cast<TGtkViewer *>(Self);
+  {
+    std::lock_guard<std::mutex> Lock(V->FWakeLock);
+    V->FWakeSource = 0;
+  }
+  Guard("fill", [V] {
+    if (!V->FDestroyed)
+      V->FCore->DrainWindowFill();
+  });
+  return FALSE;
 }
 
 gboolean TGtkViewer::OnTimer(gpointer Data) {
@@ -416,6 +458,26 @@ void TGtkViewer::Present() {
   }
 }
 
+bool TGtkViewer::CopyFrame() {
+  if (FDestroyed || FFrame.empty() || FFrameW <= 0 || FFrameH <= 0)
+    return false;
+  GdkPixbuf *Pix = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, FFrameW, FFrameH);
+  if (!Pix)
+    return false;
+  guchar *Dst = gdk_pixbuf_get_pixels(Pix);
+  const int Stride = gdk_pixbuf_get_rowstride(Pix);
+  for (int32_t Y = 0; Y < FFrameH; ++Y) {
+    const uint8_t *Src = FFrame.data() + static_cast<size_t>(Y) * static_cast<size_t>(FFrameW) * 4;
+    guchar *Row = Dst + static_cast<size_t>(Y) * static_cast<size_t>(Stride);
+    for (int32_t X = 0; X < FFrameW; ++X) // RGBx to RGB
+      std::memcpy(Row + X * 3, Src + X * 4, 3);
+  }
+  gtk_clipboard_set_image(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), Pix); // the clipboard keeps a copy
+  g_object_unref(Pix);
+  LogTiming("copied %d %d\n", FFrameW, FFrameH);
+  return true;
+}
+
 void TGtkViewer::Blit(int32_t X, int32_t Y, int32_t W, int32_t H) {
   if (!FArea || !gtk_widget_get_realized(FArea) || FFrame.empty())
     return;
@@ -473,6 +535,7 @@ void TGtkViewer::OnDestroy(GtkWidget *, gpointer Self) {
     // it returns.
     V->FDeletePending = true;
     V->FDestroyed = true;
+    V->FCore->StopWindowFill(); // no worker outlives the widgets
     return;
   }
   Guard("destroy", [V] { delete V; });
@@ -500,6 +563,8 @@ gboolean TGtkViewer::OnMotion(GtkWidget *, GdkEventMotion *E, gpointer Self) {
   auto *V = static_cast<TGtkViewer *>(Self);
   Guard("motion", [&] {
     V->ShowHover(HoverMove(V->FHover, *V->FCore, static_cast<int32_t>(E->x), static_cast<int32_t>(E->y)));
+    if (E->state & GDK_BUTTON1_MASK)
+      V->FCore->ButtonDrag(static_cast<int32_t>(E->x), static_cast<int32_t>(E->y));
   });
   return FALSE;
 }
@@ -510,12 +575,40 @@ gboolean TGtkViewer::OnLeave(GtkWidget *, GdkEventCrossing *, gpointer Self) {
   return FALSE;
 }
 
-gboolean TGtkViewer::OnAreaPress(GtkWidget *W, GdkEventButton *, gpointer) {
+gboolean TGtkViewer::OnAreaPress(GtkWidget *W, GdkEventButton *E, gpointer Self) {
+  auto *V = static_cast<TGtkViewer *>(Self);
   gtk_widget_grab_focus(W);
+  if (E->button != 1)
+    return FALSE;
+  const auto X = static_cast<int32_t>(E->x), Y = static_cast<int32_t>(E->y);
+  Guard("press", [&] {
+    if (E->type == GDK_2BUTTON_PRESS)
+      V->FCore->DoubleClickAt(X, Y);
+    else if (E->type == GDK_BUTTON_PRESS)
+      V->FCore->ButtonDown(X, Y,
+                           static_cast<uint8_t>((E->state & GDK_SHIFT_MASK ? KMOD_SHIFT : 0) |
+                                                (E->state & GDK_CONTROL_MASK ? KMOD_CTRL : 0)));
+  });
   return FALSE;
 }
 
-gboolean TGtkViewer::OnKey(GtkWidget *, GdkEventKey *E, gpointer) {
+gboolean TGtkViewer::OnAreaRelease(GtkWidget *, GdkEventButton *E, gpointer Self) {
+  auto *V = static_cast<TGtkViewer *>(Self);
+  if (E->button == 1)
+    Guard("release", [&] { V->FCore->ButtonUp(static_cast<int32_t>(E->x), static_cast<int32_t>(E->y)); });
+  return FALSE;
+}
+
+gboolean TGtkViewer::OnScroll(GtkWidget *, GdkEventScroll *E, gpointer Self) {
+  auto *V = static_cast<TGtkViewer *>(Self);
+  const int32_t Steps = E->direction == GDK_SCROLL_UP ? 1 : E->direction == GDK_SCROLL_DOWN ? -1 : 0;
+  bool Used = false;
+  Guard("wheel",
+        [&] { Used = V->FCore->WheelAt(static_cast<int32_t>(E->x), static_cast<int32_t>(E->y), Steps); });
+  return Used ? TRUE : FALSE;
+}
+
+gboolean TGtkViewer::OnKey(GtkWidget *, GdkEventKey *E, gpointer Self) {
   // Only the keys the viewer claims stop here; Escape and everything else go on to the host.
   uint8_t Mods = KMOD_NONE;
   if (E->state & GDK_SHIFT_MASK)
@@ -526,6 +619,10 @@ gboolean TGtkViewer::OnKey(GtkWidget *, GdkEventKey *E, gpointer) {
     Mods |= KMOD_ALT;
   const uint32_t Key = GdkKeyToViewerKey(E->keyval);
   const TViewerKey *K = Key ? FindViewerKey(Key, Mods) : nullptr;
+  if (K && K->Action != TViewerAction::ShowInfo) { // no information box on this side yet
+    auto *V = static_cast<TGtkViewer *>(Self);
+    Guard("key", [&] { V->FCore->HandleViewerKey(Key, Mods); });
+  }
   return K ? TRUE : FALSE;
 }
 

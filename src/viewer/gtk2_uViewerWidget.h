@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,10 @@ public:
   bool MakeCurrent() override;
   void DrawableSize(int32_t &W, int32_t &H) override;
   void Present() override;
+  void WakeForFill() noexcept override;
+
+  // The frame as drawn onto the clipboard as an image; false when none is drawn yet.
+  bool CopyFrame();
 
 private:
   struct TTimer {
@@ -83,12 +88,12 @@ private:
   void BuildWidgets(GtkWidget *Parent);
   // Stops timers and playback and releases context, renderer and tooltip.
   void ReleaseAll() noexcept;
-  std::unique_ptr<TViewerCore> OpenCore(const std::string &FileName);
   void CreateDrawing();
   void Blit(int32_t X, int32_t Y, int32_t W, int32_t H);
   void OnButton(TViewerButton B);
   void ShowHover(const THoverView &V);
   void ShowTooltip(const std::string &Text);
+  TTimer *TimerOf(int32_t Id);
   void ScheduleTimer(TTimer &T);
   void LogTiming(const char *Fmt, ...) __attribute__((format(printf, 2, 3)));
 
@@ -99,11 +104,14 @@ private:
   static gboolean OnLeave(GtkWidget *W, GdkEventCrossing *E, gpointer Self);
   static gboolean OnAreaPress(GtkWidget *W, GdkEventButton *E, gpointer Self);
   static gboolean OnKey(GtkWidget *W, GdkEventKey *E, gpointer Self);
+  static gboolean OnAreaRelease(GtkWidget *W, GdkEventButton *E, gpointer Self);
+  static gboolean OnScroll(GtkWidget *W, GdkEventScroll *E, gpointer Self);
   static void OnButtonClicked(GtkButton *Btn, gpointer Self);
   static void OnSliderValue(GtkRange *R, gpointer Self);
   static gboolean OnSliderPress(GtkWidget *W, GdkEventButton *E, gpointer Self);
   static gboolean OnSliderRelease(GtkWidget *W, GdkEventButton *E, gpointer Self);
   static gboolean OnTimer(gpointer Data);
+  static gboolean OnFillWake(gpointer Self);
 
   GtkWidget *FRoot = nullptr; // vertical box: toolbar, drawing area, slider, status row
   GtkWidget *FButtons[VIEWER_BUTTON_COUNT] = {};
@@ -114,7 +122,11 @@ private:
   bool FInDialog = false;                          // a modal dialog of this viewer runs its own loop
   bool FDeletePending = false;                     // the widgets went while it ran: the viewer goes after it
   THoverState FHover;
-  TTimer FTimers[2];
+  TTimer FTimers[4]; // play, seek debounce, window fill, overview strip
+  // The idle callback a worker's WakeForFill queued, at most one; none once the viewer closes.
+  std::mutex FWakeLock;
+  guint FWakeSource = 0;
+  bool FWakeClosed = false;
   std::unique_ptr<TOSMesaContextOwner> FGL;
   std::unique_ptr<TGLRenderer> FRenderer;
   std::unique_ptr<TViewerCore> FCore;

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <system_error>
 #include <vector>
 
@@ -110,9 +111,17 @@ void TViewerCore::ShowFirstFrame() {
   RenderFrame();
 }
 
-void TViewerCore::Open(const std::string &AFileName) {
+void TViewerCore::OpenRecording(const std::string &AFileName) {
   LoadFile(AFileName);
+  if (FNeedSamples && FTotalSamples <= 0)
+    throw std::runtime_error("no complete sample in " + AFileName);
+  LogFmt("Create: LoadFile done TotalSamples=%d SampleRate=%.0f", FTotalSamples, FSampleRate);
   CalcWFParams();
+  LogFmt("Create: WF NFFT=%d History=%d Decim=%d", FWF_NFFT, FWFHistory, FWFDecimation);
+}
+
+void TViewerCore::Open(const std::string &AFileName) {
+  OpenRecording(AFileName);
   ShowFirstFrame();
 }
 
@@ -150,6 +159,10 @@ bool TViewerCore::OpenNext(const std::string &AFileName) noexcept {
       return false;
     Aside = std::make_unique<TViewerCore>(NoWindows);
     Aside->LoadFile(AFileName);
+    if (FNeedSamples && Aside->FTotalSamples <= 0) {
+      Log("OpenNext: no complete sample");
+      return false;
+    }
   } catch (const std::exception &E) {
     LogFmt("OpenNext: cannot open: %s", E.what());
     return false;

@@ -88,14 +88,18 @@ public:
   TGLRenderer *Renderer() const { return FRenderer; }
   // The rest of the opening: ring, slider range, first waterfall window, first PSD, first frame.
   void ShowFirstFrame();
-  // LoadFile, CalcWFParams and ShowFirstFrame, for callers that set the renderer beforehand.
+  // LoadFile and CalcWFParams: the opening every viewer runs before its drawing is set up and
+  // ShowFirstFrame follows. With FNeedSamples a recording without one complete sample throws.
+  void OpenRecording(const std::string &AFileName);
+  // OpenRecording and ShowFirstFrame, for callers that set the renderer beforehand.
   void Open(const std::string &AFileName);
   // Shows another recording in this viewer (flipping through a folder). The file is opened and
   // its sidecar read aside first; only when that succeeds are playback and the drag's settling
   // stopped and the per-file state replaced (source, sidecar, signals, rate, centre, ring,
   // position, slider, texts) and the first frame drawn. Settings, renderer and context stay.
   // False, with the previous file still shown untouched, when the file cannot be opened; a read
-  // failure after that is reported in the status line as elsewhere. Never throws.
+  // failure after that is reported in the status line as elsewhere; with FNeedSamples, so is a
+  // recording without one complete sample. Never throws.
   bool OpenNext(const std::string &AFileName) noexcept;
 
   // --- Contained entry points (never throw) ---
@@ -253,6 +257,8 @@ public:
   TSignalModel FSignalModel;    // the sidecar's signals and hopper groups, built by LoadFile
   char FDecimalSep = '.';       // decimal separator of the texts that describe signals
   bool FBackgroundFill = false; // fill the window on worker threads (the host's viewer does)
+  // Refuse a recording without one complete sample (a host that then shows it otherwise).
+  bool FNeedSamples = false;
   int32_t FFirstFrameWaitMs = FIRST_FRAME_WAIT_MS;
   // Called on a worker thread before it reads piece P of a background fill (tests slow or fail
   // the reader through it).

@@ -27,11 +27,13 @@ void SetReadout(const TSignalHover &H, const std::string &S) {
     SetWindowTextW(H.FFreqWnd, TextToWide(S).c_str());
 }
 
-void Apply(TSignalHover &H, const TViewerCore &Core, int32_t X, int32_t Y) {
-  const TMouseInfo M = Core.MouseAt(X, Y);
-  SetReadout(H, M.Readout);
-  if (M.Pick >= 0)
-    ShowSignalTooltip(H, X, Y, M.InfoText);
+// Readout and tooltip as the controller's view of the point says.
+void Show(const TSignalHover &H, const THoverView &V) {
+  if (!V.Changed)
+    return;
+  SetReadout(H, V.Readout);
+  if (V.ShowTip)
+    ShowSignalTooltip(H, H.FPoint.LastX, H.FPoint.LastY, V.TipText);
   else
     HideSignalTooltip(H);
 }
@@ -79,14 +81,13 @@ void HideSignalTooltip(const TSignalHover &H) {
 }
 
 void HandleGLMouseMove(TSignalHover &H, const TViewerCore &Core, int32_t X, int32_t Y) noexcept {
-  if (X == H.FLastMouseX && Y == H.FLastMouseY)
+  const THoverView V = HoverMove(H.FPoint, Core, X, Y);
+  if (!V.Changed)
     return;
-  H.FLastMouseX = X;
-  H.FLastMouseY = Y;
   try {
     TRACKMOUSEEVENT Tme{sizeof(Tme), TME_LEAVE, H.FGLWnd, 0};
     TrackMouseEvent(&Tme);
-    Apply(H, Core, X, Y);
+    Show(H, V);
   } catch (...) {
     // Out of memory for a text: the readout and tooltip stay as they were.
   }
@@ -97,19 +98,16 @@ void HandleGLMouseMoveMsg(TSignalHover &H, const TViewerCore &Core, LPARAM LPara
 }
 
 void HandleGLMouseLeave(TSignalHover &H) noexcept {
-  H.FLastMouseX = H.FLastMouseY = NO_MOUSE_POS;
   try {
-    SetReadout(H, {});
+    Show(H, HoverLeave(H.FPoint));
   } catch (...) {
+    HideSignalTooltip(H);
   }
-  HideSignalTooltip(H);
 }
 
 void RefreshSignalHover(TSignalHover &H, const TViewerCore &Core) noexcept {
-  if (H.FLastMouseX == NO_MOUSE_POS && H.FLastMouseY == NO_MOUSE_POS)
-    return;
   try {
-    Apply(H, Core, H.FLastMouseX, H.FLastMouseY);
+    Show(H, HoverRefresh(H.FPoint, Core));
   } catch (...) {
   }
 }

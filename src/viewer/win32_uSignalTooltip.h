@@ -6,23 +6,20 @@
 #include <windows.h>
 
 #include "base/win32_uHandles.h"
+#include "viewer/uViewerController.h"
 
 #include <cstdint>
 #include <string>
 
-class TViewerCore;
-
 inline constexpr int32_t TOOLTIP_OFFSET = 18;  // pixels right of and below the mouse
 inline constexpr UINT_PTR TOOLTIP_TOOL_ID = 1; // the tooltip's one tool, on the drawing window
-inline constexpr int32_t NO_MOUSE_POS = INT32_MIN;
 
 // What the hover handling keeps per viewer. The form owns one and hands it its windows.
 struct TSignalHover {
   unique_hwnd FTooltipWnd; // empty when it could not be created: no tooltip, readout still works
   HWND FGLWnd = nullptr;   // the drawing window, owner of the tool
   HWND FFreqWnd = nullptr; // the frequency readout (a static text); may be null
-  int32_t FLastMouseX = NO_MOUSE_POS;
-  int32_t FLastMouseY = NO_MOUSE_POS;
+  THoverState FPoint;      // the last point seen
 };
 
 // Creates the tooltip (owned by Root) with its tool on GLWnd and remembers the windows.

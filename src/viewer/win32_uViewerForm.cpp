@@ -105,10 +105,7 @@ TViewerForm::TViewerForm(HWND AParent, const std::string &AFileName)
   LogFmt("Create: CreateWindows done RootWnd=%d GLWnd=%d", FRootWnd.get(), FGLWnd);
   FRegistration = TUnregisterForm(Key(FRootWnd.get()), this);
   FFormProp = TRemoveFormProp(FRootWnd.get(), this);
-  FCore.LoadFile(FFileName);
-  FCore.CalcWFParams();
-  LogFmt("Create: LoadFile done TotalSamples=%d SampleRate=%.0f", FCore.FTotalSamples, FCore.FSampleRate);
-  LogFmt("Create: WF NFFT=%d History=%d Decim=%d", FCore.FWF_NFFT, FCore.FWFHistory, FCore.FWFDecimation);
+  FCore.OpenRecording(FFileName);
   InitGL();
   LogFmt("Create: InitGL done FGLRC=%d FGLDC=%d", FGL.RC.get(), FGL.DC.get());
   // The host's thread only draws: the window's rows come from worker threads.
@@ -200,8 +197,6 @@ void TViewerForm::CreateWindows() {
     throw EWindowCreation("CreateWindows: the drawing window could not be created (error " +
                           std::to_string(GetLastError()) + ")");
   FSliderWnd = Make(TRACKBAR_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | TBS_NOTICKS, L.Slider, IDC_SLIDER);
-  SendMessageW(FSliderWnd, TBM_SETRANGE, TRUE, MAKELPARAM(0, 10000));
-  SendMessageW(FSliderWnd, TBM_SETPOS, TRUE, 0);
   FStatusWnd = Make(L"STATIC", L"Loading...", WS_CHILD | WS_VISIBLE, L.Status, IDC_STATUS);
   FFreqWnd = Make(L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_RIGHT, L.Freq, 0);
   InitTooltip(FHover, FRootWnd.get(), FGLWnd, FFreqWnd);
@@ -602,17 +597,12 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
     break;
   case WM_TIMER:
     if (Form) {
-      if (WParam == TIMER_PLAY_ID)
-        Form->HandleTimer();
-      else if (WParam == TIMER_SEEK_ID)
-        Form->HandleSeekTimer();
-      else if (WParam == TIMER_FILL_ID)
-        Form->Core().DrainWindowFill();
-      else if (WParam == TIMER_PROBE_ID) {
+      if (WParam == TIMER_PROBE_ID) {
         KillTimer(Wnd, TIMER_PROBE_ID);
         Form->RenderFrame();
-      } else if (WParam == TIMER_OVERVIEW_ID)
-        Form->Core().HandleTimerId(TIMER_OVERVIEW_ID);
+      } else {
+        Form->Core().HandleTimerId(static_cast<int32_t>(WParam));
+      }
     }
     break;
   case WM_ZB_FILL_DONE:
@@ -621,7 +611,7 @@ LRESULT RootWndProcImpl(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
     break;
   case WM_HSCROLL:
     if (Form && reinterpret_cast<HWND>(LParam) == Form->FSliderWnd)
-      Form->HandleSliderChange(LOWORD(WParam));
+      Form->Core().HandleSliderChange(LOWORD(WParam));
     break;
   default:
     break;

@@ -100,9 +100,6 @@ public:
   // then fits the renderer and draws a frame.
   void LayoutChildren();
   void HandlePaint();
-  void HandleTimer() { FCore.HandleTimer(); }
-  void HandleSeekTimer() { FCore.HandleSeekTimer(); }
-  void HandleSliderChange(WORD ScrollCode) { FCore.HandleSliderChange(ScrollCode); }
   // Frequency readout and the tooltip of the signal under the mouse.
   void HandleGLMouseMove(int32_t X, int32_t Y) { ::HandleGLMouseMove(FHover, FCore, X, Y); }
   void HandleGLMouseLeave() { ::HandleGLMouseLeave(FHover); }
@@ -143,7 +140,6 @@ public:
   // window, tooltip, registration, and last the root window with every child window.
   HWND FParentWnd = nullptr;
   unique_hwnd FRootWnd;
-  HWND FToolbarWnd = nullptr; // never created: the toolbar is the painted strip of the root
   HWND FGLWnd = nullptr;
   HWND FSliderWnd = nullptr;
   HWND FStatusWnd = nullptr;

@@ -2,7 +2,9 @@
 """The Linux plug-in inside the real Double Commander (GTK2), headless: the viewer's frame equals
 `zembrola render` of the same file at the same size, N shows the next recording, Escape closes
 the viewer with the host still running, Quick View on and off, a resized viewer redraws at its new
-size, playing advances the status line and keeps real time at 20 MS/s. Prints the timings.
+size, playing advances the status line and keeps real time at 20 MS/s, Ctrl+C copies the frame, a
+large recording shows its first frame while its waterfall still fills and closes at once during the
+fill. Prints the timings.
 
 usage: doublecmd_host_test.py --build build/linux [--demo out.png [--file RECORDING]]
 With --demo it only opens the recording (the demo recording unless --file names one), plays it
@@ -33,6 +35,7 @@ FIRST_FRAME_LIMIT = 1.3  # open to first frame in the host against `zembrola ren
 # Play position advance per wall-clock second at 20 MS/s (0.97 to 0.99 measured on a loaded
 # two-core machine; the margin is for a busier one).
 REAL_TIME_MIN = 0.9
+BIG_SAMPLES = 200_000_000
 
 failures = []
 
@@ -77,7 +80,7 @@ def make_recordings(build, tmp):
     rec = os.path.join(tmp, "rec")
     os.makedirs(rec)
     # In name order: demo.cs16, demo.cs8 (the next file), demo.raw (empty: nothing to show),
-    # demo.txt (the sidecar of the first two), fast.cs8, fast.txt.
+    # demo.txt (the sidecar of the first two), fast.cs8, fast.txt, zbig.cs16, zbig.txt.
     shutil.copy(os.path.join(gen, "demo_int16.cs16"), os.path.join(rec, "demo.cs16"))
     shutil.copy(os.path.join(gen, "demo_int8.cs8"), os.path.join(rec, "demo.cs8"))
     shutil.copy(os.path.join(gen, "demo_int16.txt"), os.path.join(rec, "demo.txt"))
@@ -90,6 +93,11 @@ def make_recordings(build, tmp):
             f.write(body)
     with open(os.path.join(rec, "fast.txt"), "w") as f:
         f.write("sample_rate_hz=20000000\ncenter_freq_hz=433920000\n")
+    # 100 MS/s for 2 s, sparse: 800 MB of int16 that take the window fill seconds.
+    with open(os.path.join(rec, "zbig.cs16"), "wb") as f:
+        f.truncate(BIG_SAMPLES * 4)
+    with open(os.path.join(rec, "zbig.txt"), "w") as f:
+        f.write("sample_rate_hz=100000000\ncenter_freq_hz=2400000000\n")
     return rec
 
 
@@ -161,6 +169,13 @@ def main():
         print(f"timing: F3 to first frame in the host {first_ms:.0f} ms, zembrola render of the same file and "
               f"size {render_s * 1000:.0f} ms (x{ratio:.2f})")
         check(ratio <= FIRST_FRAME_LIMIT, f"open to first frame within {FIRST_FRAME_LIMIT}x zembrola render")
+
+        # Ctrl+C: the frame as drawn goes to the clipboard as an image.
+        copies = host.count("copied")
+        host.focus(viewer)
+        host.key("ctrl+c")
+        copied = host.wait_note("copied", copies, 5)
+        check(copied == f"{fr[2]} {fr[3]}", f"Ctrl+C copies the frame to the clipboard ({copied})")
 
         # The mouse over the PSD shows the frequency readout; the settings dialog opens and cancels.
         x0, y0, w0, h0, _ = fr
@@ -266,7 +281,7 @@ def main():
 
         # 20 MS/s in real time.
         host.focus(host.main)
-        host.key("End", "Up")
+        host.key("End", "Up", "Up", "Up")
         viewer, _ = open_viewer(host)
         fx, fy, _, _, _ = host.frame()
         host.click(fx + 44, fy - 16)
@@ -278,6 +293,50 @@ def main():
         check(real >= REAL_TIME_MIN, f"20 MS/s playback keeps real time (>= {REAL_TIME_MIN})")
         host.focus(viewer)
         host.key("Escape")
+        time.sleep(0.5)
+
+        # A large recording: the first frame comes while the waterfall still fills and the status line
+        # says so; Escape during the fill closes at once; left open, the window completes.
+        for close_early in (True, False):
+            host.focus(host.main)
+            host.key("End", "Up")
+            mark, t_key = len(host.notes()), time.time()
+            host.key("F3")
+            viewer = host.wait_window(".", 30, exclude=(host.main,))
+            end = t_key + 60
+            while time.time() < end and not any(k == "first_frame_ms" for k, _ in host.notes()[mark:]):
+                time.sleep(0.05)
+            if close_early:
+                t = time.time()
+                host.focus(viewer)
+                host.key("Escape")
+                while viewer in host.windows(".") and time.time() < t + 10:
+                    time.sleep(0.05)
+                gone = time.time() - t
+                print(f"timing: Escape during the fill closes the viewer in {gone * 1000:.0f} ms")
+                sts = [v for k, v in host.notes()[mark:] if k == "status"]
+                check(viewer not in host.windows(".") and gone < 2.0 and host.alive() and
+                      any(v.startswith("Filling waterfall") for v in sts),
+                      "Escape while the waterfall fills closes the viewer at once, host running")
+                time.sleep(0.5)
+                continue
+            while time.time() < end:
+                sts = [v for k, v in host.notes()[mark:] if k == "status"]
+                if sts and not sts[-1].startswith("Filling waterfall"):
+                    break
+                time.sleep(0.1)
+            notes = [(k, v) for k, v in host.notes()[mark:] if k in ("first_frame_ms", "status")]
+            first = next((i for i, (k, _) in enumerate(notes) if k == "first_frame_ms"), len(notes))
+            after = [v for k, v in notes[first:] if k == "status"]
+            filled = bool(after) and after[0].startswith("Filling waterfall") and \
+                not after[-1].startswith("Filling waterfall")
+            ms = notes[first][1] if first < len(notes) else "?"
+            print(f"timing: 100 MS/s sparse recording: first frame {ms} ms after ListLoad, "
+                  f"window complete within {time.time() - t_key:.1f} s of F3")
+            check(filled, "a large recording: first frame while the waterfall fills, the status line says so, "
+                  "then the window completes")
+            host.focus(viewer)
+            host.key("Escape")
         check(host.alive(), "host still running at the end")
     finally:
         if host:

@@ -105,17 +105,23 @@ TEST(ViewerNextFile, FlipMatchesAFreshOpenWithTheSameSettings) {
   }
 }
 
-// A file that cannot be opened: false, and the viewer goes on as before (still playing).
+// A file that cannot be opened (for a viewer that needs samples, also one without any): false,
+// and the viewer goes on as before (still playing).
 TEST(ViewerNextFile, UnopenableFileLeavesThePreviousOneShown) {
   TFlipFiles F;
+  const std::string Empty = F.D.File("empty.cs16");
+  WriteText(Empty, "");
   TViewerRig R;
+  R.C.FNeedSamples = true;
+  EXPECT_ANY_THROW(R.C.Open(Empty)) << "a first file without a sample";
   R.Open(F.A);
   R.C.StartPlay();
   R.P.Advance(R.C, 66);
   const int64_t Pos = R.C.FPlayPosition;
   const TRowBuffer Ring = R.C.FWaterfallBuf;
   const int32_t Presents = R.P.Presents;
-  for (const std::string &Bad : {F.D.File("missing.cs16"), F.D.File("no/such/dir.cs16"), std::string()}) {
+  for (const std::string &Bad :
+       {F.D.File("missing.cs16"), F.D.File("no/such/dir.cs16"), std::string(), Empty}) {
     EXPECT_FALSE(R.C.OpenNext(Bad)) << Bad;
     EXPECT_EQ(R.C.FFileName, F.A);
     EXPECT_EQ(R.C.FPlayPosition, Pos);

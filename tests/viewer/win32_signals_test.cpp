@@ -231,8 +231,8 @@ TEST_F(SignalsGL, TooltipShowsTextBelowRightOfTheMouseAndHides) {
   ShowSignalTooltip(H, 5, 5, "x");
   HandleGLMouseMoveMsg(H, Core, MAKELPARAM(static_cast<WORD>(-5), 7));
   HostWindow::Pump();
-  EXPECT_EQ(H.FLastMouseX, -5) << "client coordinates are signed 16-bit";
-  EXPECT_EQ(H.FLastMouseY, 7);
+  EXPECT_EQ(H.FPoint.LastX, -5) << "client coordinates are signed 16-bit";
+  EXPECT_EQ(H.FPoint.LastY, 7);
   EXPECT_EQ(WindowText(Freq), L"");
   EXPECT_FALSE(IsWindowVisible(Tip));
   // A repeated move to the same point changes nothing.
@@ -242,7 +242,7 @@ TEST_F(SignalsGL, TooltipShowsTextBelowRightOfTheMouseAndHides) {
   // Leaving forgets the point, so the same point counts again afterwards.
   HandleGLMouseLeave(H);
   EXPECT_EQ(WindowText(Freq), L"");
-  EXPECT_EQ(H.FLastMouseX, INT32_MIN);
+  EXPECT_EQ(H.FPoint.LastX, INT32_MIN);
   SetWindowTextW(Freq, L"kept");
   HandleGLMouseMove(H, Core, -5, 7);
   EXPECT_EQ(WindowText(Freq), L"");
@@ -255,7 +255,7 @@ TEST(SignalsTooltip, WithoutATooltipWindowEveryCallDoesNothing) {
   ShowSignalTooltip(H, 1, 2, "x");
   HideSignalTooltip(H);
   HandleGLMouseLeave(H);
-  EXPECT_EQ(H.FLastMouseX, INT32_MIN);
+  EXPECT_EQ(H.FPoint.LastX, INT32_MIN);
   const char Sep = UserDecimalSeparator();
   EXPECT_TRUE(Sep == '.' || Sep == ',') << Sep;
 }
