@@ -5,6 +5,7 @@
 
 #include "base/uFileStream.h"
 #include "base/uLog.h"
+#include "base/uText.h"
 #include "viewer/gtk2_uViewerWidget.h"
 
 #include <chrono>
@@ -54,21 +55,7 @@ std::string Utf16ToUtf8(const uint16_t *W) {
     } else if (Cp >= 0xDC00 && Cp <= 0xDFFF) {
       return {};
     }
-    if (Cp < 0x80) {
-      Out += static_cast<char>(Cp);
-    } else if (Cp < 0x800) {
-      Out += static_cast<char>(0xC0 | (Cp >> 6));
-      Out += static_cast<char>(0x80 | (Cp & 0x3F));
-    } else if (Cp < 0x10000) {
-      Out += static_cast<char>(0xE0 | (Cp >> 12));
-      Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
-      Out += static_cast<char>(0x80 | (Cp & 0x3F));
-    } else {
-      Out += static_cast<char>(0xF0 | (Cp >> 18));
-      Out += static_cast<char>(0x80 | ((Cp >> 12) & 0x3F));
-      Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
-      Out += static_cast<char>(0x80 | (Cp & 0x3F));
-    }
+    AppendUtf8(Out, Cp);
   }
   return Out;
 }
