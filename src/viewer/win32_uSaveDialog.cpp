@@ -1,5 +1,6 @@
 #include "viewer/win32_uSaveDialog.h"
 
+#include "base/win32_uHandles.h"
 #include "base/win32_uPath.h"
 
 #include <commdlg.h>
@@ -7,16 +8,28 @@
 namespace {
 
 using TGetSaveFileNameW = BOOL(WINAPI *)(LPOPENFILENAMEW);
+using TCommDlgExtendedError = DWORD(WINAPI *)();
 
-// The module stays loaded for the process: the dialog's code may be in use by a later dialog.
-TGetSaveFileNameW SaveFileNameEntry() {
-  static const TGetSaveFileNameW Entry = [] {
-    HMODULE M = LoadLibraryW(L"comdlg32.dll");
-    return M ? reinterpret_cast<TGetSaveFileNameW>(
-                   reinterpret_cast<void *>(GetProcAddress(M, "GetSaveFileNameW")))
-             : nullptr;
+// The dialog's entry points, looked up rather than imported so that the plug-in loads where the
+// host's system lacks comdlg32. The module stays loaded for the process: the dialog's code may
+// be in use by a later dialog.
+struct TDialogEntries {
+  TGetSaveFileNameW Ask = nullptr;
+  TCommDlgExtendedError LastError = nullptr;
+};
+
+const TDialogEntries &DialogEntries() {
+  static const TDialogEntries Entries = [] {
+    TDialogEntries E;
+    if (HMODULE M = LoadLibraryW(L"comdlg32.dll")) {
+      E.Ask = reinterpret_cast<TGetSaveFileNameW>(
+          reinterpret_cast<void *>(GetProcAddress(M, "GetSaveFileNameW")));
+      E.LastError = reinterpret_cast<TCommDlgExtendedError>(
+          reinterpret_cast<void *>(GetProcAddress(M, "CommDlgExtendedError")));
+    }
+    return E;
   }();
-  return Entry;
+  return Entries;
 }
 
 } // namespace
@@ -24,8 +37,8 @@ TGetSaveFileNameW SaveFileNameEntry() {
 bool SaveBytesWithDialog(HWND Owner, const std::string &Folder, const std::string &Suggested,
                          const std::vector<uint8_t> &Bytes, std::string &Saved, std::string &Why) {
   Why.clear();
-  const TGetSaveFileNameW Ask = SaveFileNameEntry();
-  if (!Ask) {
+  const TDialogEntries &Dlg = DialogEntries();
+  if (!Dlg.Ask) {
     Why = "no save dialog on this system";
     return false;
   }
@@ -41,21 +54,21 @@ bool SaveBytesWithDialog(HWND Owner, const std::string &Folder, const std::strin
   Ofn.lpstrInitialDir = Dir.empty() ? nullptr : Dir.c_str();
   Ofn.lpstrDefExt = L"png";
   Ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-  if (!Ask(&Ofn)) {
-    if (CommDlgExtendedError() != 0)
+  if (!Dlg.Ask(&Ofn)) {
+    if (Dlg.LastError && Dlg.LastError() != 0)
       Why = "the save dialog failed";
     return false;
   }
   const wchar_t *Path = Name.c_str();
-  HANDLE H = CreateFileW(Path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (H == INVALID_HANDLE_VALUE) {
+  HANDLE Raw = CreateFileW(Path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const unique_handle H(Raw == INVALID_HANDLE_VALUE ? nullptr : Raw);
+  if (!H) {
     Why = "cannot create " + TcPathToString(Path);
     return false;
   }
   DWORD Done = 0;
-  const bool Ok =
-      WriteFile(H, Bytes.data(), static_cast<DWORD>(Bytes.size()), &Done, nullptr) && Done == Bytes.size();
-  CloseHandle(H);
+  const bool Ok = WriteFile(H.get(), Bytes.data(), static_cast<DWORD>(Bytes.size()), &Done, nullptr) &&
+                  Done == Bytes.size();
   if (!Ok) {
     Why = "cannot write " + TcPathToString(Path);
     return false;
