@@ -85,17 +85,22 @@ std::string SparseRecording(double Rate, double Seconds, const std::string &Tag 
   return P;
 }
 
+// A headless platform that draws into Ctx.
+void DrawInto(THeadlessPlatform &P, TOSMesaDestroyContext &Ctx) {
+  P.OnMakeCurrent = [&Ctx] {
+    Ctx.MakeCurrent();
+    return true;
+  };
+  P.OnPresent = [&Ctx] { Ctx.Finish(); };
+}
+
 struct TOffscreenViewer {
   TOSMesaDestroyContext Ctx{800, 600};
   TGLRenderer Renderer;
   THeadlessPlatform P;
   TViewerCore C{P};
   TOffscreenViewer() {
-    P.OnMakeCurrent = [this] {
-      Ctx.MakeCurrent();
-      return true;
-    };
-    P.OnPresent = [this] { Ctx.Finish(); };
+    DrawInto(P, Ctx);
     C.SetRenderer(&Renderer);
   }
   ~TOffscreenViewer() { C.SetRenderer(nullptr); }
@@ -109,11 +114,7 @@ void OpenToFirstFrame(benchmark::State &State, int32_t Threads) {
   for (auto _ : State) {
     TGLRenderer Renderer;
     THeadlessPlatform P;
-    P.OnMakeCurrent = [&Ctx] {
-      Ctx.MakeCurrent();
-      return true;
-    };
-    P.OnPresent = [&Ctx] { Ctx.Finish(); };
+    DrawInto(P, Ctx);
     TViewerCore C(P);
     C.SetRenderer(&Renderer);
     C.Open(File);
@@ -164,11 +165,7 @@ TOpenTimes OpenAndFill(const std::string &File, TOSMesaDestroyContext &Ctx, bool
   TOpenTimes T;
   TGLRenderer Renderer;
   THeadlessPlatform P;
-  P.OnMakeCurrent = [&Ctx] {
-    Ctx.MakeCurrent();
-    return true;
-  };
-  P.OnPresent = [&Ctx] { Ctx.Finish(); };
+  DrawInto(P, Ctx);
   TViewerCore C(P);
   C.SetRenderer(&Renderer);
   C.FBackgroundFill = Background;

@@ -223,6 +223,16 @@ void TGLRenderer::FillRect(float X1, float Y1, float X2, float Y2) {
   GL.glEnd();
 }
 
+void TGLRenderer::StrokeRect(float X1, float Y1, float X2, float Y2) {
+  GL.glBegin(GL_LINE_STRIP);
+  GL.glVertex2f(X1, Y1);
+  GL.glVertex2f(X2, Y1);
+  GL.glVertex2f(X2, Y2);
+  GL.glVertex2f(X1, Y2);
+  GL.glVertex2f(X1, Y1);
+  GL.glEnd();
+}
+
 void TGLRenderer::Render(const TFrameInputs &In) {
   Render(In.Freqs, In.PSD_DB, In.MinDb, In.MaxDb, In.FreqLo, In.FreqHi, In.CenterFreqHz, In.SampleRateHz,
          In.PlayPosSec, In.FileDurSec, In.WfLenSec, In.Signals, In.HopperGroups, In.StatusText);
@@ -269,13 +279,7 @@ void TGLRenderer::DrawTools(const TFrameInputs &In) {
       GL.glColor4f(1.0f, 1.0f, 1.0f, 0.18f);
       FillRect(X1, B, std::max(X2, X1 + 1.0f), T);
       GL.glColor4f(0.98f, 0.73f, 0.24f, 0.9f);
-      GL.glBegin(GL_LINE_STRIP);
-      GL.glVertex2f(X1, B);
-      GL.glVertex2f(X2, B);
-      GL.glVertex2f(X2, T);
-      GL.glVertex2f(X1, T);
-      GL.glVertex2f(X1, B);
-      GL.glEnd();
+      StrokeRect(X1, B, X2, T);
       GL.glDisable(GL_BLEND);
     }
     if (!In.OverviewText.empty())
@@ -516,13 +520,7 @@ void TGLRenderer::DrawGrid(int32_t ALeft, int32_t ABottom, int32_t AWidth, int32
   GL.glColor4f(0.271f, 0.278f, 0.353f, 1.0f);
   const float L = static_cast<float>(ALeft), B = static_cast<float>(ABottom);
   const float R = static_cast<float>(ALeft + AWidth), T = static_cast<float>(ABottom + AHeight);
-  GL.glBegin(GL_LINE_STRIP);
-  GL.glVertex2f(L, B);
-  GL.glVertex2f(R, B);
-  GL.glVertex2f(R, T);
-  GL.glVertex2f(L, T);
-  GL.glVertex2f(L, B);
-  GL.glEnd();
+  StrokeRect(L, B, R, T);
   GL.glDisable(GL_BLEND);
 }
 

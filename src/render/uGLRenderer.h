@@ -199,6 +199,7 @@ private:
   void DrawTextAt(int32_t X, int32_t Y, const std::string &S, float R, float G, float B);
   void DrawChar(int32_t X, int32_t Y, unsigned char Ch, float R, float G, float B);
   void FillRect(float X1, float Y1, float X2, float Y2);
+  void StrokeRect(float X1, float Y1, float X2, float Y2); // the outline, as one closed line strip
   static int32_t TexStride(int32_t W) { return (W * 3 + 3) / 4 * 4; }
 
   int32_t FWidth = 0;
