@@ -61,17 +61,17 @@ void BM_Overview1GiB_Sampled(benchmark::State &State) {
 }
 BENCHMARK(BM_Overview1GiB_Sampled)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Arg: threads (0: one per processor, as the viewer runs it).
 void BM_Overview1GiB_Full(benchmark::State &State) {
   const TIQSource Src(GiBFile(), "");
   const std::atomic<bool> Never{false};
   for (auto _ : State) {
     TOverviewImage I = Strip();
-    for (int32_t X = 0; X < I.Width; ++X)
-      OverviewFullColumn(Src, I, X, Never);
+    OverviewFullPass(Src, I, Never, nullptr, static_cast<int32_t>(State.range(0)));
     benchmark::DoNotOptimize(I.Db.data());
   }
 }
-BENCHMARK(BM_Overview1GiB_Full)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_Overview1GiB_Full)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // The file's bytes from the page cache, 4 MiB at a time.
 void BM_Read1GiB_Raw(benchmark::State &State) {
@@ -88,16 +88,18 @@ void BM_Read1GiB_Raw(benchmark::State &State) {
 }
 BENCHMARK(BM_Read1GiB_Raw)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-// The same through the reader the passes use (bytes to complex floats), in their chunk size.
+// The same through the reader the passes use (bytes to complex floats), through one buffer of
+// their size.
 void BM_Read1GiB_Samples(benchmark::State &State) {
   const TIQSource Src(GiBFile(), "");
+  TComplexArray Buf(static_cast<size_t>(OVERVIEW_READ_SAMPLES));
   for (auto _ : State) {
     int64_t Got = 0;
     for (int64_t At = 0; At < Src.TotalSamples(); At += OVERVIEW_READ_SAMPLES)
-      Got += static_cast<int64_t>(Src.LoadSegment(At, static_cast<int32_t>(OVERVIEW_READ_SAMPLES)).size());
+      Got += static_cast<int64_t>(Src.ReadSegment(At, Buf));
     benchmark::DoNotOptimize(Got);
   }
 }
-BENCHMARK(BM_Read1GiB_Samples)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_Read1GiB_Samples)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace

@@ -178,6 +178,12 @@ void ComputeWaterfallChunkRows(std::span<const TComplexSample> Samples, int64_t 
 
 void ComputeWaterfallPooledRows(const TComplexArray &Samples, int32_t NFFT, double Overlap, int32_t K,
                                 TRowBuffer &Rows, int32_t &RowCount) {
+  ComputeWaterfallPooledRows(std::span<const TComplexSample>(Samples), NFFT, Overlap, K,
+                             std::span<TSingleArray>(Rows), RowCount, 0);
+}
+
+void ComputeWaterfallPooledRows(std::span<const TComplexSample> Samples, int32_t NFFT, double Overlap,
+                                int32_t K, std::span<TSingleArray> Rows, int32_t &RowCount, int32_t Threads) {
   RowCount = 0;
   if (!ValidFFTSize(NFFT) || K < 1 || Samples.size() < static_cast<size_t>(NFFT))
     return;
@@ -199,6 +205,6 @@ void ComputeWaterfallPooledRows(const TComplexArray &Samples, int32_t NFFT, doub
     J.First[static_cast<size_t>(R)] = A;
     J.Cum[static_cast<size_t>(R) + 1] = J.Cum[static_cast<size_t>(R)] + (B - A);
   }
-  RunRowsJob(J, NFFT);
+  RunRowsJob(J, NFFT, Threads);
   RowCount = static_cast<int32_t>(Count);
 }

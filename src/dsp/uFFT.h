@@ -93,6 +93,9 @@ void ComputeWaterfallChunkRows(std::span<const TComplexSample> Samples, int64_t 
 // there are fewer than NFFT samples, K < 1 or NFFT is not a power of two.
 void ComputeWaterfallPooledRows(const TComplexArray &Samples, int32_t NFFT, double Overlap, int32_t K,
                                 TRowBuffer &Rows, int32_t &RowCount);
+// The same on Threads threads (0: as WaterfallThreadsFor says), into the rows of a span.
+void ComputeWaterfallPooledRows(std::span<const TComplexSample> Samples, int32_t NFFT, double Overlap,
+                                int32_t K, std::span<TSingleArray> Rows, int32_t &RowCount, int32_t Threads);
 
 // Threads ComputeWaterfallRows, ComputeWaterfallChunkRows and ComputeWaterfallPooledRows use. 0 (the
 // default): chosen per call from the processor count and the amount of work, one thread for small calls. N >=

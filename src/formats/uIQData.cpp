@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -140,101 +141,135 @@ int64_t GetTotalSamples(const std::string &FileName, TIQFormat Fmt, int64_t Head
   return SamplesIn(F.Size(), HeaderBytes, BytesPerSample(Fmt));
 }
 
-TComplexArray LoadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t StartSample,
-                            int32_t MaxSamples, int64_t HeaderBytes) {
-  TComplexArray Result;
+namespace {
+
+// Len samples of Fmt from Buf, scaled to about +-1.
+void ConvertIQ(TIQFormat Fmt, const uint8_t *Buf, size_t Len, TComplexSample *Out) {
+  const size_t Bytes = static_cast<size_t>(BytesPerSample(Fmt));
+  switch (Fmt) {
+  case iqfInt16:
+    if constexpr (std::endian::native == std::endian::little) {
+      // The bytes are the values already: widened eight at a time (same products as below).
+      typedef int16_t V8S __attribute__((vector_size(16)));
+      typedef float V8F __attribute__((vector_size(32)));
+      const size_t Values = Len * 2, Whole = Values / 8 * 8;
+      auto *Dst = reinterpret_cast<unsigned char *>(Out);
+      for (size_t I = 0; I < Whole; I += 8) {
+        V8S S;
+        std::memcpy(&S, Buf + I * 2, sizeof S);
+        const V8F F = __builtin_convertvector(S, V8F) * 3.0517578125e-05f;
+        std::memcpy(Dst + I * 4, &F, sizeof F);
+      }
+      for (size_t I = Whole; I < Values; ++I) {
+        int16_t V;
+        std::memcpy(&V, Buf + I * 2, 2);
+        const float F = static_cast<float>(V) * 3.0517578125e-05f;
+        std::memcpy(Dst + I * 4, &F, 4);
+      }
+      break;
+    }
+    for (size_t I = 0; I < Len; ++I) {
+      const uint8_t *P = Buf + I * 4;
+      const int16_t Re = static_cast<int16_t>(static_cast<uint16_t>(P[0] | (P[1] << 8)));
+      const int16_t Im = static_cast<int16_t>(static_cast<uint16_t>(P[2] | (P[3] << 8)));
+      Out[I].Re = static_cast<float>(Re) * 3.0517578125e-05f;
+      Out[I].Im = static_cast<float>(Im) * 3.0517578125e-05f;
+    }
+    break;
+  case iqfFloat32:
+    for (size_t I = 0; I < Len; ++I) {
+      const uint8_t *P = Buf + I * 8;
+      const uint32_t A = uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24;
+      const uint32_t B = uint32_t(P[4]) | uint32_t(P[5]) << 8 | uint32_t(P[6]) << 16 | uint32_t(P[7]) << 24;
+      std::memcpy(&Out[I].Re, &A, 4);
+      std::memcpy(&Out[I].Im, &B, 4);
+    }
+    break;
+  case iqfInt8:
+    for (size_t I = 0; I < Len; ++I) {
+      Out[I].Re = static_cast<float>(static_cast<int8_t>(Buf[I * 2])) * 0.0078125f;
+      Out[I].Im = static_cast<float>(static_cast<int8_t>(Buf[I * 2 + 1])) * 0.0078125f;
+    }
+    break;
+  default: {
+    const size_t Half = Bytes / 2;
+    for (size_t I = 0; I < Len; ++I) {
+      const uint8_t *P = Buf + I * Bytes;
+      Out[I].Re = Component(Fmt, P);
+      Out[I].Im = Component(Fmt, P + Half);
+    }
+    break;
+  }
+  }
+}
+
+// Opens FileName at StartSample and says how many of at most MaxSamples samples lie there
+// (0: nothing, the file is then not opened).
+int64_t OpenIQAt(const std::string &FileName, TIQFormat Fmt, int64_t StartSample, int64_t MaxSamples,
+                 int64_t HeaderBytes, std::optional<TFCloseFile> &F) {
   if (!FileExists(FileName))
-    return Result;
+    return 0;
   if (StartSample < 0)
     StartSample = 0;
   const int32_t BPS = BytesPerSample(Fmt);
   if (BPS <= 0)
-    return Result;
-  TFCloseFile F(FileName);
+    return 0;
+  F.emplace(FileName);
   // The size is taken now, so a file that has grown since it was opened yields the newer
   // samples.
-  const int64_t TotalSamp = SamplesIn(F.Size(), HeaderBytes, BPS);
+  const int64_t TotalSamp = SamplesIn(F->Size(), HeaderBytes, BPS);
   if (StartSample >= TotalSamp)
-    return Result;
-  int64_t Count = MaxSamples;
-  if (StartSample + Count > TotalSamp)
-    Count = TotalSamp - StartSample;
+    return 0;
+  const int64_t Count = std::min(MaxSamples, TotalSamp - StartSample);
+  if (Count <= 0)
+    return 0;
+  F->Seek((HeaderBytes > 0 ? HeaderBytes : 0) + static_cast<int64_t>(BPS) * StartSample);
+  return Count;
+}
+
+// Read and converted piece by piece through one small buffer: a buffer of the whole request
+// would be a second copy of it (tens of MiB at high rates), and each piece is converted while
+// it is still in the cache. Grow(Done, Len) gives where the piece's samples go.
+constexpr size_t IQ_PIECE = 65536;
+template <class TGrow> void ReadIQPieces(TFCloseFile &F, TIQFormat Fmt, size_t N, TGrow Grow) {
+  const size_t Bytes = static_cast<size_t>(BytesPerSample(Fmt));
+  std::vector<uint8_t> Buf(std::min(N, IQ_PIECE) * Bytes);
+  for (size_t Done = 0; Done < N;) {
+    const size_t Len = std::min(N - Done, IQ_PIECE);
+    F.ReadExact(Buf.data(), Len * Bytes);
+    ConvertIQ(Fmt, Buf.data(), Len, Grow(Done, Len));
+    Done += Len;
+  }
+}
+
+} // namespace
+
+TComplexArray LoadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t StartSample,
+                            int32_t MaxSamples, int64_t HeaderBytes) {
+  TComplexArray Result;
+  std::optional<TFCloseFile> F;
+  const int64_t Count = OpenIQAt(FileName, Fmt, StartSample, MaxSamples, HeaderBytes, F);
   if (Count <= 0)
     return Result;
-  F.Seek((HeaderBytes > 0 ? HeaderBytes : 0) + static_cast<int64_t>(BPS) * StartSample);
-
   // On the 32-bit build a very large request would overflow the buffer size.
   if (static_cast<uint64_t>(Count) > static_cast<uint64_t>(SIZE_MAX / 16))
     throw std::runtime_error("LoadIQSegment: request of " + std::to_string(Count) + " samples is too large");
-  const size_t N = static_cast<size_t>(Count);
-  // Read and converted piece by piece through one small buffer: a buffer of the whole request
-  // would be a second copy of it (tens of MiB at high rates), and the samples are grown in step
-  // with the reads so that each piece is written while it is still in the cache.
-  constexpr size_t PIECE = 65536;
-  const size_t Bytes = static_cast<size_t>(BPS);
-  std::vector<uint8_t> Buf(std::min(N, PIECE) * Bytes);
-  Result.reserve(N);
-  for (size_t Done = 0; Done < N;) {
-    const size_t Len = std::min(N - Done, PIECE);
-    F.ReadExact(Buf.data(), Len * Bytes);
+  Result.reserve(static_cast<size_t>(Count));
+  ReadIQPieces(*F, Fmt, static_cast<size_t>(Count), [&](size_t Done, size_t Len) {
     Result.resize(Done + Len);
-    TComplexSample *Out = Result.data() + Done;
-    switch (Fmt) {
-    case iqfInt16:
-      if constexpr (std::endian::native == std::endian::little) {
-        // The bytes are the values already: widened eight at a time (same products as below).
-        typedef int16_t V8S __attribute__((vector_size(16)));
-        typedef float V8F __attribute__((vector_size(32)));
-        const size_t Values = Len * 2, Whole = Values / 8 * 8;
-        auto *Dst = reinterpret_cast<unsigned char *>(Out);
-        for (size_t I = 0; I < Whole; I += 8) {
-          V8S S;
-          std::memcpy(&S, Buf.data() + I * 2, sizeof S);
-          const V8F F = __builtin_convertvector(S, V8F) * 3.0517578125e-05f;
-          std::memcpy(Dst + I * 4, &F, sizeof F);
-        }
-        for (size_t I = Whole; I < Values; ++I) {
-          int16_t V;
-          std::memcpy(&V, Buf.data() + I * 2, 2);
-          const float F = static_cast<float>(V) * 3.0517578125e-05f;
-          std::memcpy(Dst + I * 4, &F, 4);
-        }
-        break;
-      }
-      for (size_t I = 0; I < Len; ++I) {
-        const uint8_t *P = Buf.data() + I * 4;
-        const int16_t Re = static_cast<int16_t>(static_cast<uint16_t>(P[0] | (P[1] << 8)));
-        const int16_t Im = static_cast<int16_t>(static_cast<uint16_t>(P[2] | (P[3] << 8)));
-        Out[I].Re = static_cast<float>(Re) * 3.0517578125e-05f;
-        Out[I].Im = static_cast<float>(Im) * 3.0517578125e-05f;
-      }
-      break;
-    case iqfFloat32:
-      for (size_t I = 0; I < Len; ++I) {
-        const uint8_t *P = Buf.data() + I * 8;
-        const uint32_t A = uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24;
-        const uint32_t B = uint32_t(P[4]) | uint32_t(P[5]) << 8 | uint32_t(P[6]) << 16 | uint32_t(P[7]) << 24;
-        std::memcpy(&Out[I].Re, &A, 4);
-        std::memcpy(&Out[I].Im, &B, 4);
-      }
-      break;
-    case iqfInt8:
-      for (size_t I = 0; I < Len; ++I) {
-        Out[I].Re = static_cast<float>(static_cast<int8_t>(Buf[I * 2])) * 0.0078125f;
-        Out[I].Im = static_cast<float>(static_cast<int8_t>(Buf[I * 2 + 1])) * 0.0078125f;
-      }
-      break;
-    default: {
-      const size_t Half = Bytes / 2;
-      for (size_t I = 0; I < Len; ++I) {
-        const uint8_t *P = Buf.data() + I * Bytes;
-        Out[I].Re = Component(Fmt, P);
-        Out[I].Im = Component(Fmt, P + Half);
-      }
-      break;
-    }
-    }
-    Done += Len;
-  }
+    return Result.data() + Done;
+  });
   return Result;
+}
+
+size_t ReadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t StartSample,
+                     std::span<TComplexSample> Out, int64_t HeaderBytes) {
+  std::optional<TFCloseFile> F;
+  const int64_t Count =
+      OpenIQAt(FileName, Fmt, StartSample, static_cast<int64_t>(std::min<size_t>(Out.size(), INT64_MAX)),
+               HeaderBytes, F);
+  if (Count <= 0)
+    return 0;
+  ReadIQPieces(*F, Fmt, static_cast<size_t>(Count), [&](size_t Done, size_t) { return Out.data() + Done; });
+  return static_cast<size_t>(Count);
 }

@@ -5,6 +5,7 @@
 #include "base/uGlobals.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 // Raw sample encodings.
@@ -59,3 +60,7 @@ int64_t GetTotalSamples(const std::string &FileName, TIQFormat Fmt, int64_t Head
 // start is treated as 0. Throws EFileStreamError when opening, seeking or reading fails.
 TComplexArray LoadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t StartSample,
                             int32_t MaxSamples, int64_t HeaderBytes);
+// The same into Out, up to Out.size() samples, for callers that read a long stretch through one
+// buffer; returns how many were written.
+size_t ReadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t StartSample,
+                     std::span<TComplexSample> Out, int64_t HeaderBytes);

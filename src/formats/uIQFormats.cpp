@@ -327,3 +327,12 @@ TComplexArray TIQSource::LoadSegment(int64_t StartSample, int32_t MaxSamples) co
     return ReadVita49Segment(FFileName, FVita, S, Count);
   return ReadWavSegment(FFileName, FWav, S, Count);
 }
+
+size_t TIQSource::ReadSegment(int64_t StartSample, std::span<TComplexSample> Out) const {
+  if (FInfo.Kind != iqkVita49 && FInfo.Kind != iqkWav)
+    return ReadIQSegment(FFileName, FInfo.RawFmt, StartSample, Out, FInfo.HeaderBytes);
+  const TComplexArray S =
+      LoadSegment(StartSample, static_cast<int32_t>(std::min<size_t>(Out.size(), INT32_MAX)));
+  std::copy(S.begin(), S.end(), Out.begin());
+  return S.size();
+}

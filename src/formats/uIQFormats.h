@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,9 @@ public:
   // Up to MaxSamples samples from StartSample; fewer at the end, empty when nothing lies
   // there. For VITA-49 and WAV a negative MaxSamples reaches to the end.
   TComplexArray LoadSegment(int64_t StartSample, int32_t MaxSamples) const;
+  // The same into Out, up to Out.size() samples; returns how many were written. Raw kinds
+  // convert straight into Out, so a long stretch read through one buffer costs no allocation.
+  size_t ReadSegment(int64_t StartSample, std::span<TComplexSample> Out) const;
 
 private:
   std::string FFileName;

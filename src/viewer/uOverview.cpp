@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <limits>
 
 namespace {
@@ -82,21 +83,28 @@ bool OverviewSampledPass(const TIQSource &Src, TOverviewImage &Img, const std::a
   return true;
 }
 
-bool OverviewFullColumn(const TIQSource &Src, TOverviewImage &Img, int32_t X, const std::atomic<bool> &Cancel,
-                        std::mutex *Lock) {
+namespace {
+
+// Column X from every whole transform of its stretch, read through Buf (a multiple of NFFT).
+bool FullColumnThrough(const TIQSource &Src, TOverviewImage &Img, int32_t X, const std::atomic<bool> &Cancel,
+                       std::mutex *Lock, TComplexArray &Buf) {
   const int32_t NFFT = OverviewNFFT(Img.Height);
   int64_t First = 0, End = 0;
   OverviewColumnRange(Src.TotalSamples(), Img.Width, X, First, End);
   // Whole transforms only; a column shorter than one transform takes one from its start.
-  const int64_t Read = std::max<int64_t>((OVERVIEW_READ_SAMPLES / NFFT) * NFFT, NFFT);
+  const int64_t Read = static_cast<int64_t>(Buf.size());
   TRowBuffer Rows(1);
   TSingleArray Max;
   for (int64_t At = First; At < End || At == First; At += Read) {
     if (Cancel.load(std::memory_order_relaxed))
       return false;
     const int64_t Want = std::max<int64_t>(std::min(Read, End - At), NFFT);
-    const TComplexArray S = Src.LoadSegment(At, static_cast<int32_t>(Want));
-    if (!PooledRow(S, NFFT, Rows))
+    const size_t Got = Src.ReadSegment(At, std::span<TComplexSample>(Buf.data(), static_cast<size_t>(Want)));
+    int32_t Count = 0;
+    // One thread per column: the pass spreads its columns over the threads instead.
+    ComputeWaterfallPooledRows(std::span<const TComplexSample>(Buf.data(), Got), NFFT, 0.0, 1, Rows, Count,
+                               1);
+    if (Count == 0)
       break;
     if (Max.empty())
       Max = Rows[0];
@@ -111,6 +119,52 @@ bool OverviewFullColumn(const TIQSource &Src, TOverviewImage &Img, int32_t X, co
   FoldRow(Img, X, Max);
   Img.Pass[static_cast<size_t>(X)] = 2;
   return true;
+}
+
+TComplexArray ColumnBuffer(int32_t Height) {
+  const int64_t NFFT = OverviewNFFT(Height);
+  return TComplexArray(static_cast<size_t>(std::max<int64_t>(OVERVIEW_READ_SAMPLES / NFFT * NFFT, NFFT)));
+}
+
+} // namespace
+
+bool OverviewFullColumn(const TIQSource &Src, TOverviewImage &Img, int32_t X, const std::atomic<bool> &Cancel,
+                        std::mutex *Lock) {
+  TComplexArray Buf = ColumnBuffer(Img.Height);
+  return FullColumnThrough(Src, Img, X, Cancel, Lock, Buf);
+}
+
+bool OverviewFullPass(const TIQSource &Src, TOverviewImage &Img, const std::atomic<bool> &Cancel,
+                      std::mutex *Lock, int32_t Threads, std::atomic<int32_t> *Done) {
+  if (Threads <= 0)
+    Threads = static_cast<int32_t>(std::max(std::thread::hardware_concurrency(), 1u));
+  Threads = std::clamp(Threads, 1, Img.Width);
+  std::atomic<int32_t> Next{0};
+  std::atomic<bool> Stopped{false};
+  std::mutex Failed;
+  std::exception_ptr Error;
+  RunOnThreads(Threads, [&] {
+    try {
+      TComplexArray Buf = ColumnBuffer(Img.Height);
+      for (int32_t X = Next++; X < Img.Width && !Stopped.load(); X = Next++) {
+        if (!FullColumnThrough(Src, Img, X, Cancel, Lock, Buf)) {
+          Stopped.store(true);
+          return;
+        }
+        if (Done)
+          ++*Done;
+      }
+    } catch (...) {
+      // The first failure stops the other threads and reaches the caller.
+      const std::lock_guard<std::mutex> G(Failed);
+      if (!Error)
+        Error = std::current_exception();
+      Stopped.store(true);
+    }
+  });
+  if (Error)
+    std::rethrow_exception(Error);
+  return !Stopped.load();
 }
 
 void OverviewLevels(const TOverviewImage &Img, float &MinDb, float &MaxDb) {
@@ -165,11 +219,7 @@ void TOverviewJob::Run(std::string FileName, std::string FormatHint) {
   try {
     const TIQSource Src(FileName, FormatHint);
     if (Src.TotalSamples() > 0 && OverviewSampledPass(Src, FImg, FCancel, &FLock))
-      for (int32_t X = 0; X < FImg.Width; ++X) {
-        if (!OverviewFullColumn(Src, FImg, X, FCancel, &FLock))
-          break;
-        FColumnsDone.store(X + 1);
-      }
+      OverviewFullPass(Src, FImg, FCancel, &FLock, 0, &FColumnsDone);
   } catch (const std::exception &E) {
     const std::lock_guard<std::mutex> G(FLock);
     FFailure = E.what();

@@ -24,7 +24,7 @@ inline constexpr int32_t OVERVIEW_STRIP_H = 44;       // strip height in the vie
 inline constexpr int32_t OVERVIEW_SAMPLED_BLOCKS = 4; // transforms per column in the sampled pass
 inline constexpr int32_t OVERVIEW_MIN_NFFT = 64;
 inline constexpr int32_t OVERVIEW_MAX_NFFT = 1024;
-inline constexpr int64_t OVERVIEW_READ_SAMPLES = 1 << 20; // most samples read at once
+inline constexpr int64_t OVERVIEW_READ_SAMPLES = 1 << 18; // most samples read at once, per thread
 
 // Levels of the strip: Height rows of Width columns, row 0 the lowest frequency.
 struct TOverviewImage {
@@ -46,6 +46,11 @@ bool OverviewSampledPass(const TIQSource &Src, TOverviewImage &Img, const std::a
                          std::mutex *Lock = nullptr);
 bool OverviewFullColumn(const TIQSource &Src, TOverviewImage &Img, int32_t X, const std::atomic<bool> &Cancel,
                         std::mutex *Lock = nullptr);
+// Every column by the full pass, on Threads threads (0: one per processor) that take the columns
+// in order, so the picture still refines from the left; Done (may be null) counts the columns
+// finished. A read failure on any thread stops the others and is thrown here.
+bool OverviewFullPass(const TIQSource &Src, TOverviewImage &Img, const std::atomic<bool> &Cancel,
+                      std::mutex *Lock = nullptr, int32_t Threads = 0, std::atomic<int32_t> *Done = nullptr);
 
 // Level range for the picture: the 5th percentile of the levels to 3 dB above the strongest
 // (the same rule as the viewer's automatic levels); -10 .. 45 dB while nothing is computed.

@@ -33,6 +33,10 @@ void CheckSegments(const TIQSource &Src, const TComplexArray &All, std::mt19937 
     ASSERT_EQ(static_cast<int64_t>(S.size()), std::max<int64_t>(0, std::min<int64_t>(Count, Total - From)))
         << What << " " << Start << "+" << Count;
     ExpectSameSamples(S, All, From, What);
+    TComplexArray Into(static_cast<size_t>(Count));
+    Into.resize(Src.ReadSegment(Start, Into));
+    ExpectSameSamples(Into, All, From, What);
+    EXPECT_EQ(Into.size(), S.size()) << What;
   }
 }
 

@@ -82,6 +82,12 @@ TEST(LoadIQSegment, RawEncodingsBitExactAtEveryBoundary) {
       const int64_t Want = std::max<int64_t>(0, std::min<int64_t>(Max, Total - S));
       ASSERT_EQ(static_cast<int64_t>(Got.size()), Want) << C.Name << " " << Start << "+" << Max;
       ExpectSame(Got, B, C.Fmt, C.Header, static_cast<size_t>(S));
+      // The same samples into a caller's buffer (its size is the limit), the rest untouched.
+      TComplexArray Into(static_cast<size_t>(std::max(Max, 0)) + 1, TComplexSample{7.0f, 7.0f});
+      ASSERT_EQ(Src.ReadSegment(Start, std::span(Into.data(), Into.size() - 1)), Got.size());
+      EXPECT_EQ(Into.back().Re, 7.0f);
+      Into.resize(Got.size());
+      ExpectSame(Into, B, C.Fmt, C.Header, static_cast<size_t>(S));
     }
   }
 }

@@ -82,6 +82,14 @@ TEST(Overview, WorkerGivesTheSamePictureAndCancelsAtOnce) {
     for (int32_t X = 0; X < 16; ++X)
       OverviewFullColumn(Src, Want, X, Never);
     EXPECT_EQ(Got.Db, Want.Db);
+    // Any number of threads, the columns they take in turn give the same picture.
+    for (int32_t Threads : {1, 3, 40}) {
+      TOverviewImage Img = Blank(16, 20);
+      std::atomic<int32_t> Columns{0};
+      ASSERT_TRUE(OverviewFullPass(Src, Img, Never, nullptr, Threads, &Columns));
+      EXPECT_EQ(Img.Db, Want.Db) << Threads;
+      EXPECT_EQ(Columns.load(), 16);
+    }
   }
   // A long recording: cancelling stops the worker before its passes are through.
   const std::string Long = D.File("long.cs16");

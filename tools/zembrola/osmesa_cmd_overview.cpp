@@ -48,8 +48,7 @@ void RunOverview(const TOverviewOptions &O) {
   OverviewSampledPass(Src, Img, Never);
   const auto T1 = std::chrono::steady_clock::now();
   if (!O.Sampled)
-    for (int32_t C = 0; C < W; ++C)
-      OverviewFullColumn(Src, Img, C, Never);
+    OverviewFullPass(Src, Img, Never);
   const auto T2 = std::chrono::steady_clock::now();
   float Lo = 0, Hi = 0;
   OverviewLevels(Img, Lo, Hi);
