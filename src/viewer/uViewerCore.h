@@ -276,6 +276,10 @@ private:
   int32_t FDownX = 0, FDownY = 0, FLastDragX = 0;
   uint8_t FDownMods = 0;
   bool FButtonDown = false, FPanning = false, FStripDrag = false;
+  // The markers before the latest click placed one: a double-click's first click is a click
+  // too, and the double-click takes its marker back.
+  TMarker FMarkersBeforeClick[2];
+  bool FClickPlacedMarker = false;
   bool FOverviewOn = false;
   std::unique_ptr<TOverviewJob> FOverviewJob;
   // Before each frame: the peak hold and the overview strip brought up to date.

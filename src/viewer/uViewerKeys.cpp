@@ -30,6 +30,9 @@ std::span<const TViewerKey> ViewerKeys() {
 }
 
 const TViewerKey *FindViewerKey(uint32_t Key, uint8_t Mods) {
+  // "+" needs Shift on some layouts (US: Shift+=) and not on others (German): both zoom.
+  if (Key == KEY_OEM_PLUS && Mods == KMOD_SHIFT)
+    Mods = KMOD_NONE;
   for (const TViewerKey &K : ViewerKeys())
     if (K.Key == Key && K.Mods == Mods)
       return &K;

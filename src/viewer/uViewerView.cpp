@@ -470,11 +470,16 @@ void TViewerCore::ButtonUp(int32_t X, int32_t Y) noexcept {
   }
   const bool Click = FButtonDown && !FPanning;
   FButtonDown = FPanning = false;
+  // Only the latest click's marker can be taken back; it stays so until the next release, since
+  // GTK sends a double-click's second press before the double-click itself.
+  FClickPlacedMarker = false;
   if (!Click || !FRenderer || !FRenderer->IsWindowXYInPlot(X, Y))
     return;
   try {
     double TSec = 0;
     const bool InWaterfall = FRenderer->GetTimeAtWindowY(Y, TSec);
+    std::copy(std::begin(FMarkers), std::end(FMarkers), std::begin(FMarkersBeforeClick));
+    FClickPlacedMarker = true;
     SetMarker((FDownMods & KMOD_SHIFT) ? 1 : 0, FRenderer->GetFreqAtWindowX(X), InWaterfall, TSec);
   } catch (...) {
   }
@@ -485,6 +490,9 @@ void TViewerCore::DoubleClickAt(int32_t X, int32_t Y) noexcept {
   if (!FRenderer || !FRenderer->IsWindowXYInPlot(X, Y))
     return;
   FButtonDown = FPanning = false;
+  if (FClickPlacedMarker)
+    std::copy(std::begin(FMarkersBeforeClick), std::end(FMarkersBeforeClick), std::begin(FMarkers));
+  FClickPlacedMarker = false;
   FBandView.Reset();
   RenderFrame();
 }

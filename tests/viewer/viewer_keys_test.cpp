@@ -14,6 +14,10 @@ TEST(ViewerKeys, ClaimsNoHostKeyAndNoKeyTwice) {
     EXPECT_TRUE(Seen.insert({K.Key, K.Mods}).second) << K.KeyText;
     EXPECT_EQ(FindViewerKey(K.Key, K.Mods), &K) << K.KeyText;
   }
+  // "+" with or without Shift (layouts differ), but not with Ctrl; a shifted letter is not the letter.
+  EXPECT_EQ(FindViewerKey(KEY_OEM_PLUS, KMOD_SHIFT), FindViewerKey(KEY_OEM_PLUS, KMOD_NONE));
+  EXPECT_EQ(FindViewerKey(KEY_OEM_PLUS, KMOD_CTRL), nullptr);
+  EXPECT_EQ(FindViewerKey('M', KMOD_SHIFT), nullptr);
 }
 
 TEST(ViewerKeys, HostListerKeys) {
