@@ -1,6 +1,7 @@
 #include "viewer/gtk2_uDialogs.h"
 
 #include "base/uText.h"
+#include "viewer/uInfoText.h"
 #include "viewer/uSignalModel.h"
 #include "viewer/uViewerController.h"
 #include "viewer/uViewerCore.h"
@@ -95,4 +96,68 @@ void RunLegendDialog(GtkWidget *Root, const TViewerCore &Core) {
   gtk_dialog_run(GTK_DIALOG(Dlg));
   gtk_widget_destroy(Dlg);
   g_object_unref(Dlg);
+}
+
+void RunInfoDialog(GtkWidget *Root, const TViewerCore &Core) {
+  GtkWidget *Dlg =
+      gtk_dialog_new_with_buttons(INFO_TITLE, TopOf(Root), static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL),
+                                  LEGEND_CLOSE_UTF8, GTK_RESPONSE_CLOSE, nullptr);
+  gtk_window_set_default_size(GTK_WINDOW(Dlg), 560, 320);
+  // Read-only text, so that a path or a rate can be selected and copied.
+  std::string Text;
+  for (const TInfoRow &R : RecordingInfoRows(Core))
+    Text += ToGtk(R.Label) + ": " + ToGtk(R.Value) + "\n";
+  GtkWidget *View = gtk_text_view_new();
+  gtk_text_view_set_editable(GTK_TEXT_VIEW(View), FALSE);
+  gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(View)), Text.c_str(), -1);
+  GtkWidget *Scroll = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(Scroll), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+  gtk_container_add(GTK_CONTAINER(Scroll), View);
+  gtk_container_set_border_width(GTK_CONTAINER(Scroll), 8);
+  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(Dlg))), Scroll, TRUE, TRUE, 0);
+  gtk_widget_show_all(Dlg);
+  g_object_ref(Dlg);
+  gtk_dialog_run(GTK_DIALOG(Dlg));
+  gtk_widget_destroy(Dlg);
+  g_object_unref(Dlg);
+}
+
+bool RunSaveDialog(GtkWidget *Root, const std::string &Folder, const std::string &Suggested,
+                   const std::vector<uint8_t> &Bytes, std::string &Saved, std::string &Why) {
+  Why.clear();
+  GtkWidget *Dlg =
+      gtk_file_chooser_dialog_new("Save As", TopOf(Root), GTK_FILE_CHOOSER_ACTION_SAVE, GTK_STOCK_CANCEL,
+                                  GTK_RESPONSE_CANCEL, GTK_STOCK_SAVE, GTK_RESPONSE_ACCEPT, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(Dlg), GTK_RESPONSE_ACCEPT);
+  gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(Dlg), TRUE);
+  if (!Folder.empty())
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(Dlg), Folder.c_str());
+  gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(Dlg), ToGtk(Suggested).c_str());
+  GtkFileFilter *Png = gtk_file_filter_new();
+  gtk_file_filter_set_name(Png, "PNG (*.png)");
+  gtk_file_filter_add_pattern(Png, "*.png");
+  gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(Dlg), Png); // the chooser owns it now
+  gtk_widget_show_all(Dlg);
+  g_object_ref(Dlg);
+  std::string Path;
+  if (gtk_dialog_run(GTK_DIALOG(Dlg)) == GTK_RESPONSE_ACCEPT)
+    if (gchar *F = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(Dlg))) {
+      Path = F;
+      g_free(F);
+    }
+  gtk_widget_destroy(Dlg);
+  g_object_unref(Dlg);
+  if (Path.empty())
+    return false;
+  GError *Err = nullptr;
+  // Written to a temporary file and renamed, so that a failed write leaves no half a picture.
+  if (!g_file_set_contents(Path.c_str(), reinterpret_cast<const gchar *>(Bytes.data()),
+                           static_cast<gssize>(Bytes.size()), &Err)) {
+    Why = "cannot write " + Path + (Err ? std::string(": ") + Err->message : std::string());
+    if (Err)
+      g_error_free(Err);
+    return false;
+  }
+  Saved = Path;
+  return true;
 }

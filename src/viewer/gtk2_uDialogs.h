@@ -6,6 +6,10 @@
 
 #include "viewer/uViewerSettings.h"
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 class TViewerCore;
 
 // The settings dialog over Root's window, opened with Texts; on OK, Texts holds what the user
@@ -14,3 +18,12 @@ bool RunSettingsDialog(GtkWidget *Root, TSettingsTexts &Texts);
 
 // The legend of Core's signals over Root's window; returns when it is closed.
 void RunLegendDialog(GtkWidget *Root, const TViewerCore &Core);
+
+// The information box about Core's recording over Root's window; returns when it is closed.
+void RunInfoDialog(GtkWidget *Root, const TViewerCore &Core);
+
+// Asks where to save Bytes (Suggested offered in Folder, an existing file only after the user
+// agrees to replace it) and writes them there. False when cancelled (Why empty) or when the
+// file cannot be written (Why says so); Saved: the path written.
+bool RunSaveDialog(GtkWidget *Root, const std::string &Folder, const std::string &Suggested,
+                   const std::vector<uint8_t> &Bytes, std::string &Saved, std::string &Why);

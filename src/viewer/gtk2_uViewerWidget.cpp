@@ -619,11 +619,21 @@ gboolean TGtkViewer::OnKey(GtkWidget *, GdkEventKey *E, gpointer Self) {
     Mods |= KMOD_ALT;
   const uint32_t Key = GdkKeyToViewerKey(E->keyval);
   const TViewerKey *K = Key ? FindViewerKey(Key, Mods) : nullptr;
-  if (K && K->Action != TViewerAction::ShowInfo) { // no information box on this side yet
-    auto *V = static_cast<TGtkViewer *>(Self);
-    Guard("key", [&] { V->FCore->HandleViewerKey(Key, Mods); });
-  }
-  return K ? TRUE : FALSE;
+  if (!K)
+    return FALSE;
+  auto *V = static_cast<TGtkViewer *>(Self);
+  Guard("key", [&] {
+    if (K->Action != TViewerAction::ShowInfo) {
+      V->FCore->HandleViewerKey(Key, Mods); // Ctrl+S comes back through SaveFileAs
+    } else if (!V->FInDialog) {
+      V->FInDialog = true;
+      RunInfoDialog(V->FRoot, *V->FCore);
+      V->FInDialog = false;
+    }
+  });
+  if (V->FDeletePending)
+    Guard("destroy", [V] { delete V; });
+  return TRUE;
 }
 
 void TGtkViewer::OnButtonClicked(GtkButton *Btn, gpointer Self) {
@@ -632,6 +642,20 @@ void TGtkViewer::OnButtonClicked(GtkButton *Btn, gpointer Self) {
   Guard("HandleCommand", [&] { V->OnButton(B); });
   if (V->FDeletePending)
     Guard("destroy", [V] { delete V; });
+}
+
+bool TGtkViewer::SaveFileAs(const std::string &Suggested, const std::vector<uint8_t> &Bytes,
+                            std::string &Saved, std::string &Why) {
+  if (FInDialog || FDestroyed)
+    return false;
+  FCore->StopPlay(); // the dialog runs its own loop, as the settings dialog does
+  const std::string &File = FCore->FFileName;
+  const size_t Slash = File.find_last_of('/');
+  FInDialog = true;
+  const bool Ok = RunSaveDialog(FRoot, Slash == std::string::npos ? "" : File.substr(0, Slash), Suggested,
+                                Bytes, Saved, Why);
+  FInDialog = false;
+  return Ok;
 }
 
 void TGtkViewer::OnButton(TViewerButton B) {

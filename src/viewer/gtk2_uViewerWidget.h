@@ -72,6 +72,8 @@ public:
   void DrawableSize(int32_t &W, int32_t &H) override;
   void Present() override;
   void WakeForFill() noexcept override;
+  bool SaveFileAs(const std::string &Suggested, const std::vector<uint8_t> &Bytes, std::string &Saved,
+                  std::string &Why) override;
 
   // The frame as drawn onto the clipboard as an image; false when none is drawn yet.
   bool CopyFrame();

@@ -204,6 +204,39 @@ def main():
               "Legende opens the signal legend, Escape closes it")
         host.settle()
 
+        # I shows the information box; Ctrl+S saves the frame through the save dialog, first under
+        # the name it offers (in the recording's folder), then under a path typed into it.
+        host.focus(viewer)
+        host.key("i")
+        info = host.wait_window("^Information$", 10)
+        if info:
+            host.focus(info)
+            host.key("Escape")
+            time.sleep(0.5)
+        check(info is not None and info not in host.windows(".") and host.alive(),
+              "I opens the information box, Escape closes it")
+        typed = os.path.join(tmp, "typed.png")
+        for path, typing in ((os.path.join(rec, "demo_0.000s.png"), None), (typed, typed)):
+            host.focus(viewer)
+            host.key("ctrl+s")
+            dlg = host.wait_window("^Save As$", 10)
+            if dlg:
+                host.focus(dlg)
+                if typing:
+                    host.key("ctrl+a")
+                    host.xdo("type", "--delay", "10", typing)
+                host.key("Return")
+                time.sleep(1.0)
+            size = None
+            if os.path.exists(path):
+                with open(path, "rb") as f:
+                    head = f.read(24)
+                if head[:8] == b"\x89PNG\r\n\x1a\n":
+                    size = (int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big"))
+            check(dlg is not None and size == (fr[2], fr[3]) and dlg not in host.windows("."),
+                  f"Ctrl+S saves the frame as {os.path.basename(path)} through the save dialog ({size})")
+        host.settle()
+
         # A resized viewer draws a frame of its new size.
         host.xdo("windowsize", "--sync", viewer, "1000", "760")
         host.settle()
