@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -532,9 +533,101 @@ void TGLRenderer::PrepareStaging(int32_t NFFT, int32_t RowCount, bool &NeedNewTe
   // past the end of the buffer whenever 3 * width is not a multiple of 4.
   const int64_t Stride = (int64_t{TexW} * 3 + 3) / 4 * 4;
   NeedNewTex = FWaterfallTex == 0 || TexW != FTexWidth || RowCount != FTexHeight;
+  if (TexW != FTexWidth)
+    FTexHasLevels.clear(); // levels of another layout
   FTexWidth = TexW;
   FTexHeight = RowCount;
   FTexData.resize(static_cast<size_t>(Stride * RowCount), 0);
+  FRowGroup = RowGroupFor(RowCount);
+  if (FRowGroup > 1) {
+    FTexLevels.resize(static_cast<size_t>(TexW) * static_cast<size_t>(RowCount));
+    FTexHasLevels.resize(static_cast<size_t>(RowCount), 0);
+  }
+}
+
+int32_t TGLRenderer::RowGroupFor(int32_t RowCount) const {
+  if (!FColumnMaxHold || FWfHeight <= 0 || RowCount <= FWfHeight)
+    return 1;
+  return static_cast<int32_t>((int64_t{RowCount} + FWfHeight - 1) / FWfHeight);
+}
+
+void TGLRenderer::PoolRunsInTime(std::vector<int32_t> &Dirty, bool All) {
+  const int32_t N = FTexHeight, K = FRowGroup, W = FTexWidth;
+  if (K <= 1 || N <= 0 || W <= 0)
+    return;
+  const size_t Stride = static_cast<size_t>(TexStride(W)), Bytes = static_cast<size_t>(W) * 3;
+  FRunMax.resize(static_cast<size_t>(W));
+  FRunRGB.resize(Bytes);
+  // Display row I (0 the newest) is texture row (I + Top) mod N, older rows following.
+  const int32_t Top = FTexTopRow;
+  auto TexRowOf = [&](int32_t I) { return (I + Top) % N; };
+  auto CutAfter = [&](int32_t T) { return FRunsBySlot ? (N - 1 - T) % K == 0 : (T + 1) % K == 0; };
+  auto Finish = [&](int32_t A, int32_t B) { // display rows A .. B - 1
+    bool Any = false;
+    std::fill(FRunMax.begin(), FRunMax.end(), -std::numeric_limits<float>::infinity());
+    for (int32_t I = A; I < B; ++I) {
+      const int32_t T = TexRowOf(I);
+      if (!(FTexHasLevels[static_cast<size_t>(T)] & 1))
+        continue;
+      Any = true;
+      const float *L = FTexLevels.data() + static_cast<size_t>(T) * static_cast<size_t>(W);
+      for (int32_t C = 0; C < W; ++C)
+        FRunMax[static_cast<size_t>(C)] =
+            L[C] > FRunMax[static_cast<size_t>(C)] ? L[C] : FRunMax[static_cast<size_t>(C)];
+    }
+    if (!Any)
+      return; // rows never given keep their texels, as a short row does
+    FColours.MapRow(FRunMax.data(), static_cast<size_t>(W), FRunRGB.data());
+    for (int32_t I = A; I < B; ++I) {
+      uint8_t *Out = FTexData.data() + static_cast<size_t>(TexRowOf(I)) * Stride;
+      if (std::memcmp(Out, FRunRGB.data(), Bytes) != 0) {
+        std::memcpy(Out, FRunRGB.data(), Bytes);
+        Dirty.push_back(TexRowOf(I));
+      }
+    }
+  };
+  // Cut from the newest row on; a run that would be shorter than K goes on to the next cut, and
+  // a short last run joins the one before it.
+  FRuns.clear();
+  for (int32_t I = 0, A = 0; I < N; ++I)
+    if (I == N - 1 || (I + 1 - A >= K && CutAfter(TexRowOf(I)))) {
+      FRuns.emplace_back(A, I + 1);
+      A = I + 1;
+    }
+  if (FRuns.size() >= 2 && FRuns.back().second - FRuns.back().first < K) {
+    FRuns[FRuns.size() - 2].second = N;
+    FRuns.pop_back();
+  }
+  // Runs away from both ends whose rows are unchanged hold what they held: after a push only the
+  // ends move (the next few runs are redone too, as a short run may join or leave them).
+  const size_t Runs = FRuns.size();
+  for (size_t R = 0; R < Runs; ++R) {
+    const auto [A, B] = FRuns[R];
+    bool Redo = All || R < 3 || R + 3 >= Runs;
+    for (int32_t I = A; I < B && !Redo; ++I)
+      Redo = (FTexHasLevels[static_cast<size_t>(TexRowOf(I))] & 2) != 0;
+    if (Redo)
+      Finish(A, B);
+  }
+  for (uint8_t &H : FTexHasLevels)
+    H &= 1;
+}
+
+void TGLRenderer::UploadRows(std::vector<int32_t> &Rows) {
+  if (Rows.empty() || FWaterfallTex == 0 || !GLDrawingEntriesLoaded(GL))
+    return;
+  std::sort(Rows.begin(), Rows.end());
+  Rows.erase(std::unique(Rows.begin(), Rows.end()), Rows.end());
+  GL.glBindTexture(GL_TEXTURE_2D, FWaterfallTex);
+  const size_t Stride = static_cast<size_t>(TexStride(FTexWidth));
+  for (size_t I = 0; I < Rows.size();) {
+    size_t J = I + 1;
+    while (J < Rows.size() && Rows[J] == Rows[J - 1] + 1)
+      ++J;
+    GL.glTexSubImage2D(GL_TEXTURE_2D, 0, 0, Rows[I], FTexWidth, static_cast<GLsizei>(J - I), GL_RGB,
+                       GL_UNSIGNED_BYTE, FTexData.data() + static_cast<size_t>(Rows[I]) * Stride);
+    I = J;
+  }
 }
 
 bool TGLRenderer::PlanColumns(int32_t NFFT) {
@@ -584,8 +677,17 @@ void TGLRenderer::ColourRow(const TSingleArray &Row, int32_t TexRow) {
     return;
   const size_t Stride = static_cast<size_t>(TexStride(FTexWidth));
   uint8_t *Out = FTexData.data() + static_cast<size_t>(TexRow) * Stride;
+  // Rows pooled in time keep their levels; PoolRunsInTime colours the runs.
+  float *Keep = FRowGroup > 1
+                    ? FTexLevels.data() + static_cast<size_t>(TexRow) * static_cast<size_t>(FTexWidth)
+                    : nullptr;
+  if (Keep)
+    FTexHasLevels[static_cast<size_t>(TexRow)] = 3; // has levels (1), changed since pooled (2)
   if (FPoolCols <= 0) {
-    FColours.MapRow(Row.data(), static_cast<size_t>(FTexWidth), Out);
+    if (Keep)
+      std::copy_n(Row.data(), FTexWidth, Keep);
+    else
+      FColours.MapRow(Row.data(), static_cast<size_t>(FTexWidth), Out);
     return;
   }
   const float *Src = Row.data();
@@ -599,7 +701,10 @@ void TGLRenderer::ColourRow(const TSingleArray &Row, int32_t TexRow) {
       M = Src[K] > M ? Src[K] : M;
     FPoolRow[static_cast<size_t>(C)] = M;
   }
-  FColours.MapRow(FPoolRow.data(), static_cast<size_t>(FPoolCols), Out);
+  if (Keep)
+    std::copy(FPoolRow.begin(), FPoolRow.end(), Keep);
+  else
+    FColours.MapRow(FPoolRow.data(), static_cast<size_t>(FPoolCols), Out);
 }
 
 void TGLRenderer::UploadWhole(bool NeedNewTex) {
@@ -609,10 +714,17 @@ void TGLRenderer::UploadWhole(bool NeedNewTex) {
     FWaterfallTex = 0;
     GL.glGenTextures(1, &FWaterfallTex);
     GL.glBindTexture(GL_TEXTURE_2D, FWaterfallTex);
-    GL.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    GL.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    FTexMinFilter = 0;
   } else {
     GL.glBindTexture(GL_TEXTURE_2D, FWaterfallTex);
+  }
+  // Runs pooled in time are at least a pixel tall and must each be sampled whole: no filtering.
+  const GLint Min = FRowGroup > 1 ? GL_NEAREST : GL_LINEAR;
+  if (Min != FTexMinFilter) {
+    GL.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, Min);
+    if (FTexMinFilter == 0)
+      GL.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    FTexMinFilter = Min;
   }
   GL.glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(GL_RGB), FTexWidth, FTexHeight, 0, GL_RGB,
                   GL_UNSIGNED_BYTE, FTexData.data());
@@ -632,6 +744,9 @@ void TGLRenderer::UpdateWaterfallTexture(std::span<const TSingleArray> Rows, int
     ColourRow(Rows[static_cast<size_t>(r)], r);
   FTexTopRow = 0;
   FRingSlots = 0;
+  FRunsBySlot = false;
+  FDirtyRows.clear();
+  PoolRunsInTime(FDirtyRows, true);
   if (GLDrawingEntriesLoaded(GL))
     UploadWhole(NeedNewTex);
 }
@@ -650,7 +765,7 @@ void TGLRenderer::UpdateWaterfallRing(std::span<const TSingleArray> Ring, int32_
   const int32_t Top = N == H ? static_cast<int32_t>((H - W) % H) : 0;
   auto SlotOf = [&](int64_t I) { return static_cast<size_t>(((W - 1 - I) % H + H) % H); };
 
-  const bool SamePlan = !PlanColumns(NFFT);
+  const bool SamePlan = !PlanColumns(NFFT) && RowGroupFor(N) == FRowGroup;
   const bool Incremental = N == H && NewRows >= 0 && NewRows < N && FRingSlots == H && SamePlan &&
                            FTexWidth == (FPoolCols > 0 ? FPoolCols : NFFT) && FTexHeight == N &&
                            FColours.IsFor(MinDb, MaxDb) && (int64_t{FRingWriteIdx} + NewRows) % H == W &&
@@ -664,6 +779,9 @@ void TGLRenderer::UpdateWaterfallRing(std::span<const TSingleArray> Ring, int32_
     FTexTopRow = Top;
     FRingSlots = static_cast<int32_t>(H);
     FRingWriteIdx = W;
+    FRunsBySlot = N == H;
+    FDirtyRows.clear();
+    PoolRunsInTime(FDirtyRows, true);
     if (GLReady)
       UploadWhole(NeedNewTex);
     return;
@@ -675,6 +793,13 @@ void TGLRenderer::UpdateWaterfallRing(std::span<const TSingleArray> Ring, int32_
     return;
   for (int32_t I = 0; I < NewRows; ++I)
     ColourRow(Ring[SlotOf(I)], (I + Top) % N);
+  if (FRowGroup > 1) {
+    // The new rows and the runs at both ends of the picture changed.
+    FDirtyRows.clear();
+    PoolRunsInTime(FDirtyRows, false);
+    UploadRows(FDirtyRows);
+    return;
+  }
   if (!GLReady)
     return;
   GL.glBindTexture(GL_TEXTURE_2D, FWaterfallTex);
@@ -696,6 +821,7 @@ void TGLRenderer::UpdateWaterfallSlots(std::span<const TSingleArray> Ring, int32
   // A full ring keeps slot s in texture row H - 1 - s for good, so a slot's row can be redone
   // on its own; anything else about the image that changed needs the whole of it.
   const bool InPlace = H > 0 && RowCount >= H && FRingSlots == H && FTexHeight == H && !PlanColumns(NFFT) &&
+                       RowGroupFor(static_cast<int32_t>(H)) == FRowGroup &&
                        FTexWidth == (FPoolCols > 0 ? FPoolCols : NFFT) && FColours.IsFor(MinDb, MaxDb) &&
                        (WriteIdx % H + H) % H == FRingWriteIdx && (!GLReady || FWaterfallTex != 0);
   if (!InPlace) {
@@ -705,6 +831,15 @@ void TGLRenderer::UpdateWaterfallSlots(std::span<const TSingleArray> Ring, int32
   const size_t Stride = static_cast<size_t>(TexStride(FTexWidth));
   if (GLReady)
     GL.glBindTexture(GL_TEXTURE_2D, FWaterfallTex);
+  if (FRowGroup > 1) {
+    for (const int32_t S : Slots)
+      if (S >= 0 && S < H)
+        ColourRow(Ring[static_cast<size_t>(S)], static_cast<int32_t>(H - 1 - S));
+    FDirtyRows.clear();
+    PoolRunsInTime(FDirtyRows, false);
+    UploadRows(FDirtyRows);
+    return;
+  }
   for (const int32_t S : Slots) {
     if (S < 0 || S >= H)
       continue;

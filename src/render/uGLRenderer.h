@@ -98,8 +98,11 @@ public:
   // Where the visible bins outnumber the waterfall's pixel columns, the texture holds one texel
   // per column, the strongest level of the bins whose centres fall in that column: filtering
   // thousands of bins down to a few hundred pixels would sample two bins per pixel and drop the
-  // rest, narrow carriers included. Otherwise it holds one texel per bin. The columns follow the
-  // layout of the latest Resize and the band view, so call Resize first.
+  // rest, narrow carriers included. Otherwise it holds one texel per bin. Likewise, where rows
+  // outnumber the waterfall's pixel rows, every texel row shows the strongest level of a run of
+  // at least rows / pixel rows neighbouring rows and is drawn unfiltered, so a burst of one row
+  // is never skipped. Columns and runs follow the layout of the latest Resize and the band view,
+  // so call Resize first.
   void UpdateWaterfallTexture(std::span<const TSingleArray> Rows, int32_t RowCount, int32_t NFFT, float MinDb,
                               float MaxDb);
 
@@ -107,9 +110,9 @@ public:
   // pushed since the previous call are coloured and uploaded (glTexSubImage2D) into the texture
   // rows of their ring slots, and the drawing shifts the texture vertically so that the newest
   // row is at the top. The texture holds what UpdateWaterfallTexture would give for the ring's
-  // display list (newest first), rotated; where rows are minified, the linear filter works from
-  // shifted coordinates, so a rasteriser may round a colour channel one step differently at a
-  // few pixels.
+  // display list (newest first), rotated, except that runs of rows pooled in time are cut at
+  // fixed ring slots here (so that a push changes only the runs at both ends) and at fixed
+  // display rows there.
   //   Ring     the ring's slots; Ring.size() is its capacity. Slots holding rows have NFFT values.
   //   WriteIdx the slot the next row will go to: the newest row is in slot WriteIdx - 1, the
   //            k-th newest in WriteIdx - 1 - k, both modulo Ring.size().
@@ -186,6 +189,13 @@ private:
   void ColourRow(const TSingleArray &Row, int32_t TexRow);
   // Settles the texture's columns for NFFT bins; true when they differ from the previous plan.
   bool PlanColumns(int32_t NFFT);
+  // Rows per run for RowCount rows in the waterfall's height (1: every row its own texel row).
+  int32_t RowGroupFor(int32_t RowCount) const;
+  // Gives every texture row the strongest level of its run and colours it (All: every run; else
+  // the runs near the ends and those holding rows given since); rows whose colours changed are
+  // added to Dirty.
+  void PoolRunsInTime(std::vector<int32_t> &Dirty, bool All);
+  void UploadRows(std::vector<int32_t> &Rows);
   void DrawPSDRegion(const TFloatArray &Freqs, const TFloatArray &PSD_DB, double MinDb, double MaxDb,
                      double FreqLo, double FreqHi);
   void DrawGrid(int32_t ALeft, int32_t ABottom, int32_t AWidth, int32_t AHeight, double XMin, double XMax,
@@ -221,6 +231,20 @@ private:
   std::vector<float> FPoolRow;
   // What the texture holds after UpdateWaterfallRing; FRingSlots 0 when it holds something else.
   int32_t FRingSlots = 0, FRingWriteIdx = 0;
+  // Row plan: where rows outnumber the waterfall's pixel rows, the rows (in time order from the
+  // newest) are cut into runs of at least FRowGroup rows and every texel row shows the strongest
+  // level of its run, sampled without filtering: a run is taller than a pixel, so every run, and
+  // with it a burst of one row, reaches the screen. Runs are cut where ring slots are multiples
+  // of FRowGroup (FRunsBySlot) or display rows are, so that a push changes the runs at the two
+  // ends only. FTexLevels: each texture row's own levels, FTexHasLevels: 1 where it has
+  // any, plus 2 where they came since the last pooling.
+  int32_t FRowGroup = 1;
+  bool FRunsBySlot = false;
+  GLint FTexMinFilter = 0;
+  std::vector<float> FTexLevels, FRunMax;
+  std::vector<uint8_t> FTexHasLevels, FRunRGB;
+  std::vector<int32_t> FDirtyRows;
+  std::vector<std::pair<int32_t, int32_t>> FRuns; // display rows [first, end)
   int32_t FPsdLeft = 0, FPsdBottom = 0, FPsdWidth = 0, FPsdHeight = 0;
   int32_t FWfLeft = 0, FWfBottom = 0, FWfWidth = 0, FWfHeight = 0;
   int32_t FMarginLeft = 60;

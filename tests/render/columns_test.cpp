@@ -1,6 +1,7 @@
 // The waterfall texture keeps the strongest bin of every pixel column: against a reference that
 // assigns each bin to the column under its centre, for the whole band and for band views, on the
-// whole-image and the ring path; and frequency labels that tell neighbouring lines apart.
+// whole-image and the ring path; a burst of one row reaches the screen wherever it falls among
+// more rows than pixels; and frequency labels that tell neighbouring lines apart.
 #include "render/uColormap.h"
 #include "render/uGLRenderer.h"
 
@@ -188,6 +189,85 @@ TEST(WaterfallColumns, RingRebuildsWhenTheColumnsChange) {
   R.UpdateWaterfallRing(Ring, 1, 5, 0, 2048, -10, 45);
   EXPECT_EQ(Fake().Uploads.size(), Uploads + 3); // and the one of Whole
   EXPECT_EQ(R.TexWidth(), 580);
+}
+
+// A burst of one row (55 dB in bin 3 over a -5 dB floor) among 611 rows in 252 pixel rows: on the
+// whole-image path, the ring rebuilt, the ring pushed row by row or five at once, and the ring's
+// slot rewritten, the pixels that unfiltered sampling reads show it at full brightness, its
+// neighbours in time only within a few rows, and the other bins stay dark. The pushed and
+// rewritten rings hold the bytes of the rebuilt one, on the card as in staging.
+TEST(WaterfallRows, OneRowBurstIsNeverLost) {
+  const TFakeGLGuard Guard;
+  constexpr int H = 611, NFFT = 8, Burst = 3;
+  const TRGB Top = MapDbToColor(45, -10, 45), Floor = MapDbToColor(-5, -10, 45);
+  // Display rows (0 the newest) bright in bin B, as unfiltered sampling of 252 pixel rows sees
+  // them, and as the texture holds them.
+  auto Bright = [&](const TGLRenderer &R, int B, bool Sampled) {
+    std::vector<int> Rows;
+    const size_t Stride = static_cast<size_t>(R.TexRowStride());
+    for (int I = 0; I < R.TexHeight(); ++I) {
+      const uint8_t *Px = R.TexData().data() + static_cast<size_t>((I + R.TexTopRow()) % H) * Stride + 3 * B;
+      const bool Seen = !Sampled || [&] {
+        for (int P = 0; P < R.WfRect().Height; ++P)
+          if (static_cast<int>((P + 0.5) / R.WfRect().Height * H) == I)
+            return true;
+        return false;
+      }();
+      if (Seen && Px[0] == Top.R && Px[1] == Top.G && Px[2] == Top.B)
+        Rows.push_back(I);
+    }
+    return Rows;
+  };
+  auto RingWith = [&](int Write, int At) { // full ring, burst in display row At (-1: none)
+    TRowBuffer Slots(H, TSingleArray(NFFT, -5.0f));
+    if (At >= 0)
+      Slots[static_cast<size_t>(((Write - 1 - At) % H + H) % H)][Burst] = 55.0f;
+    return Slots;
+  };
+  for (const int Write : {0, 1, 2, 305, 608, 609, 610})
+    for (const int At : {0, 1, 2, 3, 4, 300, 606, 607, 608, 609, 610}) {
+      SCOPED_TRACE(testing::Message() << "write index " << Write << ", burst in display row " << At);
+      TGLRenderer Whole, Rebuilt, Pushed, Batch, Rewritten;
+      for (TGLRenderer *R : {&Whole, &Rebuilt, &Pushed, &Batch, &Rewritten})
+        R->Resize(800, 600);
+      const TRowBuffer Slots = RingWith(Write, At);
+      TRowBuffer Display;
+      for (int I = 0; I < H; ++I)
+        Display.push_back(Slots[static_cast<size_t>(((Write - 1 - I) % H + H) % H)]);
+      Whole.UpdateWaterfallTexture(Display, H, NFFT, -10, 45);
+      Rebuilt.UpdateWaterfallRing(Slots, Write, H, -1, NFFT, -10, 45);
+      ASSERT_EQ(Rebuilt.WfRect().Height, 252);
+      // The same ring reached by five single pushes, the burst among them or pushed long before.
+      TRowBuffer Before = Slots;
+      for (int K = 1; K <= 5; ++K)
+        Before[static_cast<size_t>(((Write - K) % H + H) % H)].assign(NFFT, 20.0f);
+      Pushed.UpdateWaterfallRing(Before, Write - 5, H, -1, NFFT, -10, 45);
+      Batch.UpdateWaterfallRing(Before, Write - 5, H, -1, NFFT, -10, 45);
+      Batch.UpdateWaterfallRing(Slots, Write, H, 5, NFFT, -10, 45);
+      for (int K = 4; K >= 0; --K) {
+        const size_t S = static_cast<size_t>(((Write - 1 - K) % H + H) % H);
+        Before[S] = Slots[S];
+        Pushed.UpdateWaterfallRing(Before, Write - K, H, 1, NFFT, -10, 45);
+      }
+      Rewritten.UpdateWaterfallRing(RingWith(Write, -1), Write, H, -1, NFFT, -10, 45);
+      const int32_t Slot = ((Write - 1 - At) % H + H) % H;
+      Rewritten.UpdateWaterfallSlots(Slots, Write, H, std::vector<int32_t>{Slot}, NFFT, -10, 45);
+      for (const TGLRenderer *R : {&Whole, &Rebuilt, &Pushed, &Batch, &Rewritten}) {
+        EXPECT_FALSE(Bright(*R, Burst, true).empty()) << "the burst is not on the screen";
+        const std::vector<int> Rows = Bright(*R, Burst, false);
+        ASSERT_FALSE(Rows.empty());
+        EXPECT_LE(Rows.front(), At);
+        EXPECT_GE(Rows.back(), At);
+        EXPECT_LE(Rows.back() - Rows.front(), 6); // runs of 3 rows, up to 7 at the ends
+        EXPECT_TRUE(Bright(*R, Burst - 1, false).empty());
+        const uint8_t *Px = R->TexData().data() + 3 * (Burst + 1);
+        EXPECT_EQ(std::vector<uint8_t>(Px, Px + 3), (std::vector<uint8_t>{Floor.R, Floor.G, Floor.B}));
+      }
+      for (const TGLRenderer *R : {&Pushed, &Batch, &Rewritten}) {
+        EXPECT_EQ(R->TexData(), Rebuilt.TexData());
+        EXPECT_EQ(Fake().Images[R->WaterfallTex()].Texels, R->TexData());
+      }
+    }
 }
 
 TEST(GridLabels, StepDecimals) {
