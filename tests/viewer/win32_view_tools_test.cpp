@@ -266,7 +266,7 @@ TEST_F(LiveViewTools, ClicksPlaceMarkersAndCClearsThem) {
 
 // Ctrl+S: the dialog suggests the recording's name and position; a typed name gets the frame as
 // PNG of the drawing window's size (an existing file after a Yes to the prompt), and the status
-// line says so; Cancel writes nothing and says nothing.
+// line says so; Cancel writes nothing and says nothing. The viewer has the keyboard back after.
 TEST_F(LiveViewTools, CtrlSSavesTheFrameThroughTheDialog) {
   SendMessageW(Root, WM_COMMAND, MAKEWPARAM(IDC_BTN_STEP, BN_CLICKED), 0); // off the start
   HostWindow::Pump();
@@ -286,6 +286,7 @@ TEST_F(LiveViewTools, CtrlSSavesTheFrameThroughTheDialog) {
     if (Row.Exists)
       TempFile(L"zb_tools_saved.png", {'o', 'l', 'd'});
     const std::wstring StatusBefore = WindowText(GetDlgItem(Root, IDC_STATUS));
+    SetFocus(Gl);
     const TDialogRun Run = SaveThroughDialog(Row.Typed);
     ASSERT_TRUE(Run.Seen) << "no save dialog within 10 s";
     EXPECT_FALSE(Run.Stuck) << "the dialog did not close; cancelled";
@@ -293,6 +294,9 @@ TEST_F(LiveViewTools, CtrlSSavesTheFrameThroughTheDialog) {
     EXPECT_EQ(swscanf(Run.Suggested.c_str(), L"zb_tools_a_%lfs.png", &Suggested), 1) << Run.Suggested;
     EXPECT_NEAR(Suggested, Pos, 0.006) << Run.Suggested;
     EXPECT_EQ(Run.Prompted, Row.Exists);
+    if (GetForegroundWindow() == Host.Wnd) { // not while another test's window is in front
+      EXPECT_EQ(GetFocus(), Gl) << "the keyboard stayed with the host's window";
+    }
     const std::wstring Status = WindowText(GetDlgItem(Root, IDC_STATUS));
     if (Row.Typed.empty()) {
       EXPECT_EQ(Status, StatusBefore);
