@@ -99,36 +99,6 @@ std::vector<TRecording> FiveRecordings() {
   return R;
 }
 
-// The clipboard's bitmap as RGB, top row first (empty when there is none of 24 bits).
-std::vector<uint8_t> ClipboardRgb(HWND Owner, int &W, int &H) {
-  std::vector<uint8_t> Rgb;
-  W = H = 0;
-  if (!OpenClipboard(Owner))
-    return Rgb;
-  if (HANDLE Mem = GetClipboardData(CF_DIB)) {
-    const auto *Bi = static_cast<const BITMAPINFOHEADER *>(GlobalLock(Mem));
-    if (Bi && Bi->biBitCount == 24 && Bi->biCompression == BI_RGB && Bi->biHeight > 0) {
-      W = Bi->biWidth;
-      H = Bi->biHeight;
-      const size_t Stride = (static_cast<size_t>(W) * 3 + 3) & ~size_t{3};
-      const auto *Px = reinterpret_cast<const uint8_t *>(Bi) + Bi->biSize;
-      Rgb.resize(static_cast<size_t>(W) * H * 3);
-      for (int Y = 0; Y < H; ++Y)
-        for (int X = 0; X < W; ++X) {
-          const uint8_t *S = Px + (H - 1 - Y) * Stride + X * 3;
-          uint8_t *D = &Rgb[(static_cast<size_t>(Y) * W + X) * 3];
-          D[0] = S[2];
-          D[1] = S[1];
-          D[2] = S[0];
-        }
-    }
-    if (Bi)
-      GlobalUnlock(Mem);
-  }
-  CloseClipboard();
-  return Rgb;
-}
-
 class FlipGL : public PluginSuite {
 protected:
   void SetUp() override {
