@@ -266,7 +266,7 @@ size_t ReadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t StartSa
                      std::span<TComplexSample> Out, int64_t HeaderBytes) {
   std::optional<TFCloseFile> F;
   const int64_t Count =
-      OpenIQAt(FileName, Fmt, StartSample, static_cast<int64_t>(std::min<size_t>(Out.size(), INT64_MAX)),
+      OpenIQAt(FileName, Fmt, StartSample, static_cast<int64_t>(std::min<uint64_t>(Out.size(), INT64_MAX)),
                HeaderBytes, F);
   if (Count <= 0)
     return 0;

@@ -71,6 +71,17 @@ LRESULT CALLBACK SettingsDlgWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LP
   return DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
 
+TKeepViewerFocus::TKeepViewerFocus(HWND Root) {
+  const HWND Focus = GetFocus();
+  if (Focus && (Focus == Root || IsChild(Root, Focus)))
+    FFocus = Focus;
+}
+
+TKeepViewerFocus::~TKeepViewerFocus() {
+  if (FFocus && IsWindow(FFocus))
+    SetFocus(FFocus);
+}
+
 int32_t RunModalLoop(HWND Root, HWND Dlg) {
   TDlgState State;
   SetPropW(Dlg, PROP_DLG_STATE, &State);
@@ -118,6 +129,7 @@ bool ShowSettingsDialog(HWND Root, TSettingsTexts &Texts) {
   const auto SC = [Scale](int32_t V) { return static_cast<int32_t>(std::nearbyint(V * Scale)); };
   const int32_t DlgW = SC(320), DlgH0 = SC(370);
   Log("ShowSettingsDialog: creating DlgWnd");
+  const TKeepViewerFocus Keep(Root); // outlives the dialog, whose end activates the host
   unique_hwnd Dlg(CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, DLG_WC, L"Zembrola Settings",
                                   WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 0, 0, DlgW, DlgH0, Root,
                                   nullptr, ThisModule(), nullptr));

@@ -24,6 +24,20 @@ LRESULT CALLBACK SettingsDlgWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LP
 // quit message ends the loop with 0 and is posted again for the host. Dialogs of several viewers
 // may nest: each ends by its own buttons only.
 int32_t RunModalLoop(HWND Root, HWND Dlg);
+
+// Held while a modal dialog over Root exists (made before the dialog's window, so that it ends
+// after it): disabling the viewer takes the keyboard from it and the dialog's end activates the
+// host's window, so the viewer's window that had it gets it back and its keys go on working.
+class TKeepViewerFocus {
+public:
+  explicit TKeepViewerFocus(HWND Root);
+  ~TKeepViewerFocus();
+  TKeepViewerFocus(const TKeepViewerFocus &) = delete;
+  TKeepViewerFocus &operator=(const TKeepViewerFocus &) = delete;
+
+private:
+  HWND FFocus = nullptr;
+};
 // Ends the dialog running over Root, if any, as its close box would (result 0). Its loop
 // returns once the message being handled now is done.
 void CloseDialogOver(HWND Root);

@@ -17,6 +17,7 @@ void ShowInfoDialog(HWND Owner, const TViewerCore &Core) {
   const int32_t DlgW = SC(BASE_INFO_W), DlgH = SC(BASE_INFO_H);
   TActCtxActivation Actctx;
   const std::wstring Title = TextToWide(INFO_TITLE);
+  const TKeepViewerFocus Keep(Owner); // outlives the dialog, whose end activates the host
   unique_hwnd Dlg(CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, DLG_WC, Title.c_str(),
                                   WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 0, 0, DlgW, DlgH, Owner,
                                   nullptr, ThisModule(), nullptr));

@@ -56,6 +56,7 @@ void ShowLegendDialog(HWND Root, const TViewerCore &Core) {
   const int32_t DlgW = SC(BASE_DLG_W), DlgH = SC(BASE_DLG_H);
   TActCtxActivation Actctx;
   Log("ShowLegendDialog: creating DlgWnd");
+  const TKeepViewerFocus Keep(Root); // outlives the dialog, whose end activates the host
   unique_hwnd Dlg(CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, DLG_WC, LEGEND_TITLE,
                                   WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 0, 0, DlgW, DlgH, Root,
                                   nullptr, ThisModule(), nullptr));

@@ -301,17 +301,10 @@ void TViewerForm::DrawableSize(int32_t &W, int32_t &H) {
 bool TViewerForm::SaveFileAs(const std::string &Suggested, const std::vector<uint8_t> &Bytes,
                              std::string &Saved, std::string &Why) {
   FCore.StopPlay(); // the dialog runs its own message loop, as the settings dialog does
-  // Closing, the dialog leaves the keyboard with the host's window: the viewer's window that had
-  // it gets it back, so that the view keys go on working after a save.
-  const HWND Focus = GetFocus();
-  const bool Ours = Focus && (Focus == FRootWnd.get() || IsChild(FRootWnd.get(), Focus));
+  const TKeepViewerFocus Keep(FRootWnd.get());
   const size_t Slash = FFileName.find_last_of("/\\");
-  const bool Ok =
-      SaveBytesWithDialog(FRootWnd.get(), Slash == std::string::npos ? "" : FFileName.substr(0, Slash),
-                          Suggested, Bytes, Saved, Why);
-  if (Ours && IsWindow(Focus))
-    SetFocus(Focus);
-  return Ok;
+  return SaveBytesWithDialog(FRootWnd.get(), Slash == std::string::npos ? "" : FFileName.substr(0, Slash),
+                             Suggested, Bytes, Saved, Why);
 }
 
 void TViewerForm::Present() {

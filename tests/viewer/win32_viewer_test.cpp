@@ -222,9 +222,13 @@ TEST_F(LiveViewerGL, SettingsDialogAcceptsRefusesAndCancels) {
   const auto RunDialog = [&](TDialogScript S) {
     S.Root = Root;
     GScript = &S;
+    SetFocus(FindWindowExW(Root, nullptr, L"ZembrolaGLWnd", nullptr));
     SetTimer(nullptr, 0, 20, DriveDialog);
-    Click(IDC_SETTINGS);
+    Click(IDC_SETTINGS); // the button takes the keyboard, and gets it back after the dialog
     GScript = nullptr;
+    if (GetForegroundWindow() == GetAncestor(Root, GA_ROOT)) { // not while another test's window is in front
+      EXPECT_EQ(GetFocus(), GetDlgItem(Root, IDC_SETTINGS)) << "the keyboard stayed with the host's window";
+    }
     EXPECT_TRUE(S.Seen);
     EXPECT_TRUE(S.RootDisabled) << "the viewer is disabled while its dialog runs";
     EXPECT_TRUE(IsWindowEnabled(Root));
