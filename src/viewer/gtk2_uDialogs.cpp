@@ -19,6 +19,20 @@ GtkWindow *TopOf(GtkWidget *W) {
   return Top && gtk_widget_is_toplevel(Top) ? GTK_WINDOW(Top) : nullptr;
 }
 
+// Shows View scrolled in Dlg's content area and runs Dlg until it is closed; then destroys it.
+void RunScrolled(GtkWidget *Dlg, GtkWidget *View) {
+  GtkWidget *Scroll = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(Scroll), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+  gtk_container_add(GTK_CONTAINER(Scroll), View);
+  gtk_container_set_border_width(GTK_CONTAINER(Scroll), 8);
+  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(Dlg))), Scroll, TRUE, TRUE, 0);
+  gtk_widget_show_all(Dlg);
+  g_object_ref(Dlg); // still ours to destroy if something destroys it meanwhile
+  gtk_dialog_run(GTK_DIALOG(Dlg));
+  gtk_widget_destroy(Dlg);
+  g_object_unref(Dlg);
+}
+
 } // namespace
 
 bool RunSettingsDialog(GtkWidget *Root, TSettingsTexts &Texts) {
@@ -86,16 +100,7 @@ void RunLegendDialog(GtkWidget *Root, const TViewerCore &Core) {
     gtk_tree_view_column_set_resizable(Col, TRUE);
     gtk_tree_view_append_column(GTK_TREE_VIEW(View), Col);
   }
-  GtkWidget *Scroll = gtk_scrolled_window_new(nullptr, nullptr);
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(Scroll), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
-  gtk_container_add(GTK_CONTAINER(Scroll), View);
-  gtk_container_set_border_width(GTK_CONTAINER(Scroll), 8);
-  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(Dlg))), Scroll, TRUE, TRUE, 0);
-  gtk_widget_show_all(Dlg);
-  g_object_ref(Dlg);
-  gtk_dialog_run(GTK_DIALOG(Dlg));
-  gtk_widget_destroy(Dlg);
-  g_object_unref(Dlg);
+  RunScrolled(Dlg, View);
 }
 
 void RunInfoDialog(GtkWidget *Root, const TViewerCore &Core) {
@@ -110,16 +115,7 @@ void RunInfoDialog(GtkWidget *Root, const TViewerCore &Core) {
   GtkWidget *View = gtk_text_view_new();
   gtk_text_view_set_editable(GTK_TEXT_VIEW(View), FALSE);
   gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(View)), Text.c_str(), -1);
-  GtkWidget *Scroll = gtk_scrolled_window_new(nullptr, nullptr);
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(Scroll), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
-  gtk_container_add(GTK_CONTAINER(Scroll), View);
-  gtk_container_set_border_width(GTK_CONTAINER(Scroll), 8);
-  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(Dlg))), Scroll, TRUE, TRUE, 0);
-  gtk_widget_show_all(Dlg);
-  g_object_ref(Dlg);
-  gtk_dialog_run(GTK_DIALOG(Dlg));
-  gtk_widget_destroy(Dlg);
-  g_object_unref(Dlg);
+  RunScrolled(Dlg, View);
 }
 
 bool RunSaveDialog(GtkWidget *Root, const std::string &Folder, const std::string &Suggested,

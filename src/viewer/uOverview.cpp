@@ -136,6 +136,8 @@ bool OverviewFullColumn(const TIQSource &Src, TOverviewImage &Img, int32_t X, co
 
 bool OverviewFullPass(const TIQSource &Src, TOverviewImage &Img, const std::atomic<bool> &Cancel,
                       std::mutex *Lock, int32_t Threads, std::atomic<int32_t> *Done) {
+  if (Img.Width <= 0)
+    return true;
   if (Threads <= 0)
     Threads = static_cast<int32_t>(std::max(std::thread::hardware_concurrency(), 1u));
   Threads = std::clamp(Threads, 1, Img.Width);

@@ -186,35 +186,25 @@ def main():
         shown = np.asarray(host.screenshot().crop(readout_box))
         host.xdo("mousemove", "--sync", "5", "1000")
         check(np.any(empty != shown), "the mouse over the plot shows the frequency readout")
-        host.click(x0 + 415, y0 - 16)
-        dlg = host.wait_window("Zembrola Settings", 10)
-        if dlg:
-            host.focus(dlg)
-            host.key("Escape")
-            time.sleep(0.5)
-        check(dlg is not None and dlg not in host.windows(".") and host.alive(),
-              "Settings opens the settings dialog, Escape cancels it")
-        host.click(x0 + 509, y0 - 16)
-        legend = host.wait_window("Signallegende", 10)
-        if legend:
-            host.focus(legend)
-            host.key("Escape")
-            time.sleep(0.5)
-        check(legend is not None and legend not in host.windows(".") and host.alive(),
-              "Legende opens the signal legend, Escape closes it")
+        def escapes(open_it, title, what):
+            open_it()
+            dlg = host.wait_window(title, 10)
+            if dlg:
+                host.focus(dlg)
+                host.key("Escape")
+                time.sleep(0.5)
+            check(dlg is not None and dlg not in host.windows(".") and host.alive(), what)
+
+        escapes(lambda: host.click(x0 + 415, y0 - 16), "Zembrola Settings",
+                "Settings opens the settings dialog, Escape cancels it")
+        escapes(lambda: host.click(x0 + 509, y0 - 16), "Signallegende",
+                "Legende opens the signal legend, Escape closes it")
         host.settle()
 
         # I shows the information box; Ctrl+S saves the frame through the save dialog, first under
         # the name it offers (in the recording's folder), then under a path typed into it.
-        host.focus(viewer)
-        host.key("i")
-        info = host.wait_window("^Information$", 10)
-        if info:
-            host.focus(info)
-            host.key("Escape")
-            time.sleep(0.5)
-        check(info is not None and info not in host.windows(".") and host.alive(),
-              "I opens the information box, Escape closes it")
+        escapes(lambda: (host.focus(viewer), host.key("i")), "^Information$",
+                "I opens the information box, Escape closes it")
         typed = os.path.join(tmp, "typed.png")
         for path, typing in ((os.path.join(rec, "demo_0.000s.png"), None), (typed, typed)):
             host.focus(viewer)
