@@ -82,6 +82,21 @@ TKeepViewerFocus::~TKeepViewerFocus() {
     SetFocus(FFocus);
 }
 
+unique_hwnd CreateDialogOver(HWND Owner, const wchar_t *Title, int32_t W, int32_t H, const char *What) {
+  unique_hwnd Dlg(CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, DLG_WC, Title,
+                                  WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 0, 0, W, H, Owner, nullptr,
+                                  ThisModule(), nullptr));
+  if (!Dlg) {
+    Log(std::string(What) + ": FAILED to create dialog window");
+    return Dlg;
+  }
+  RECT R{};
+  GetWindowRect(Owner, &R);
+  SetWindowPos(Dlg.get(), nullptr, R.left + (R.right - R.left - W) / 2, R.top + (R.bottom - R.top - H) / 2, 0,
+               0, SWP_NOSIZE | SWP_NOZORDER);
+  return Dlg;
+}
+
 int32_t RunModalLoop(HWND Root, HWND Dlg) {
   TDlgState State;
   SetPropW(Dlg, PROP_DLG_STATE, &State);
@@ -130,18 +145,9 @@ bool ShowSettingsDialog(HWND Root, TSettingsTexts &Texts) {
   const int32_t DlgW = SC(320), DlgH0 = SC(370);
   Log("ShowSettingsDialog: creating DlgWnd");
   const TKeepViewerFocus Keep(Root); // outlives the dialog, whose end activates the host
-  unique_hwnd Dlg(CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, DLG_WC, L"Zembrola Settings",
-                                  WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 0, 0, DlgW, DlgH0, Root,
-                                  nullptr, ThisModule(), nullptr));
-  LogFmt("ShowSettingsDialog: DlgWnd=%d err=%d", Dlg.get(), GetLastError());
-  if (!Dlg) {
-    Log("ShowSettingsDialog: FAILED to create dialog window");
+  const unique_hwnd Dlg = CreateDialogOver(Root, L"Zembrola Settings", DlgW, DlgH0, "ShowSettingsDialog");
+  if (!Dlg)
     return false;
-  }
-  RECT R{};
-  GetWindowRect(Root, &R);
-  SetWindowPos(Dlg.get(), nullptr, R.left + (R.right - R.left - DlgW) / 2,
-               R.top + (R.bottom - R.top - DlgH0) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 
   const auto Make = [&](DWORD ExStyle, const wchar_t *Cls, const std::wstring &Text, DWORD Style, int32_t X,
                         int32_t Y, int32_t W, int32_t H, WORD Id) {

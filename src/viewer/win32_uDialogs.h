@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "base/win32_uHandles.h"
 #include "viewer/uViewerSettings.h"
 
 #include <cstdint>
@@ -24,6 +25,10 @@ LRESULT CALLBACK SettingsDlgWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LP
 // quit message ends the loop with 0 and is posted again for the host. Dialogs of several viewers
 // may nest: each ends by its own buttons only.
 int32_t RunModalLoop(HWND Root, HWND Dlg);
+
+// A dialog window of the dialog class, W x H pixels, titled Title and centred over Owner; null
+// (and logged with What) when it cannot be made. Make the TKeepViewerFocus before it.
+unique_hwnd CreateDialogOver(HWND Owner, const wchar_t *Title, int32_t W, int32_t H, const char *What);
 
 // Held while a modal dialog over Root exists (made before the dialog's window, so that it ends
 // after it): disabling the viewer takes the keyboard from it and the dialog's end activates the

@@ -18,17 +18,9 @@ void ShowInfoDialog(HWND Owner, const TViewerCore &Core) {
   TActCtxActivation Actctx;
   const std::wstring Title = TextToWide(INFO_TITLE);
   const TKeepViewerFocus Keep(Owner); // outlives the dialog, whose end activates the host
-  unique_hwnd Dlg(CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, DLG_WC, Title.c_str(),
-                                  WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 0, 0, DlgW, DlgH, Owner,
-                                  nullptr, ThisModule(), nullptr));
-  if (!Dlg) {
-    Log("ShowInfoDialog: FAILED to create dialog window");
+  const unique_hwnd Dlg = CreateDialogOver(Owner, Title.c_str(), DlgW, DlgH, "ShowInfoDialog");
+  if (!Dlg)
     return;
-  }
-  RECT R{};
-  GetWindowRect(Owner, &R);
-  SetWindowPos(Dlg.get(), nullptr, R.left + (R.right - R.left - DlgW) / 2,
-               R.top + (R.bottom - R.top - DlgH) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   // A read-only edit control, so that a path or a rate can be selected and copied.
   const int32_t M = SC(8);
   const std::wstring Text = TextToWide(RecordingInfoText(Core));

@@ -57,17 +57,9 @@ void ShowLegendDialog(HWND Root, const TViewerCore &Core) {
   TActCtxActivation Actctx;
   Log("ShowLegendDialog: creating DlgWnd");
   const TKeepViewerFocus Keep(Root); // outlives the dialog, whose end activates the host
-  unique_hwnd Dlg(CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, DLG_WC, LEGEND_TITLE,
-                                  WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 0, 0, DlgW, DlgH, Root,
-                                  nullptr, ThisModule(), nullptr));
-  if (!Dlg) {
-    Log("ShowLegendDialog: FAILED to create dialog window");
+  const unique_hwnd Dlg = CreateDialogOver(Root, LEGEND_TITLE, DlgW, DlgH, "ShowLegendDialog");
+  if (!Dlg)
     return;
-  }
-  RECT R{};
-  GetWindowRect(Root, &R);
-  SetWindowPos(Dlg.get(), nullptr, R.left + (R.right - R.left - DlgW) / 2,
-               R.top + (R.bottom - R.top - DlgH) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 
   const int32_t M = SC(8);
   HWND List =
