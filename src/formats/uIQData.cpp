@@ -273,3 +273,45 @@ size_t ReadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t StartSa
   ReadIQPieces(*F, Fmt, static_cast<size_t>(Count), [&](size_t Done, size_t) { return Out.data() + Done; });
   return static_cast<size_t>(Count);
 }
+
+TIQRawReader::TIQRawReader(const std::string &FileName, TIQFormat Fmt, int64_t HeaderBytes)
+    : FFile(FileName), FFmt(Fmt), FHeaderBytes(std::max<int64_t>(HeaderBytes, 0)) {}
+
+size_t TIQRawReader::ReadBytes(int64_t StartSample, size_t MaxSamples, void *Dst) {
+  const int32_t BPS = BytesPerSample(FFmt);
+  if (BPS <= 0 || MaxSamples == 0)
+    return 0;
+  StartSample = std::max<int64_t>(StartSample, 0);
+  // Counted against the size now, as the one-off reads do: a file that grew gives its new samples.
+  const int64_t Left = SamplesIn(FFile.Size(), FHeaderBytes, BPS) - StartSample;
+  if (Left <= 0)
+    return 0;
+  const size_t Count = static_cast<size_t>(std::min<uint64_t>(MaxSamples, static_cast<uint64_t>(Left)));
+  FFile.Seek(FHeaderBytes + static_cast<int64_t>(BPS) * StartSample);
+  return FFile.ReadSome(Dst, Count * static_cast<size_t>(BPS)) / static_cast<size_t>(BPS);
+}
+
+size_t TIQRawReader::Read(int64_t StartSample, std::span<TComplexSample> Out) {
+  const size_t Bytes = static_cast<size_t>(BytesPerSample(FFmt));
+  size_t Done = 0;
+  while (Done < Out.size()) {
+    const size_t Want = std::min(Out.size() - Done, IQ_PIECE);
+    FBuf.resize(Want * Bytes);
+    const size_t Got = ReadBytes(StartSample + static_cast<int64_t>(Done), Want, FBuf.data());
+    ConvertIQ(FFmt, FBuf.data(), Got, Out.data() + Done);
+    Done += Got;
+    if (Got < Want)
+      break;
+  }
+  return Done;
+}
+
+bool StoredAsNativeInt16(TIQFormat Fmt) {
+  return Fmt == iqfInt16 && std::endian::native == std::endian::little;
+}
+
+size_t TIQRawReader::ReadInt16(int64_t StartSample, std::span<int16_t> Out) {
+  if (!StoredAsNativeInt16(FFmt))
+    return 0;
+  return ReadBytes(StartSample, Out.size() / 2, Out.data());
+}

@@ -2,6 +2,7 @@
 // Raw recordings are never held in memory; each read opens, seeks, reads and closes.
 #pragma once
 
+#include "base/uFileStream.h"
 #include "base/uGlobals.h"
 
 #include <cstdint>
@@ -48,6 +49,9 @@ const TRawExt *FindRawExt(const std::string &FileName);
 // extensions of the raw-type table as listed there, else int8.
 TIQFormat DetectFormat(const std::string &FileName);
 
+// Whether the values are 16-bit little-endian on a machine of that order, usable as stored.
+bool StoredAsNativeInt16(TIQFormat Fmt);
+
 // Bytes per complex sample: 2, 4 or 8; 0 for iqfNone (2 for anything unknown).
 int32_t BytesPerSample(TIQFormat Fmt);
 
@@ -64,3 +68,26 @@ TComplexArray LoadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t 
 // buffer; returns how many were written.
 size_t ReadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t StartSample,
                      std::span<TComplexSample> Out, int64_t HeaderBytes);
+
+// Stretch after stretch of one raw recording through one open file, for a pass over all of it:
+// opening the file again for every read costs more than reading a short stretch, and short
+// stretches stay in the processor's cache between the read and their use.
+class TIQRawReader {
+public:
+  // Opens the file; throws EFileStreamError when it cannot.
+  TIQRawReader(const std::string &FileName, TIQFormat Fmt, int64_t HeaderBytes);
+  // As ReadIQSegment.
+  size_t Read(int64_t StartSample, std::span<TComplexSample> Out);
+  // Up to Out.size() / 2 samples from StartSample as their I, Q values unscaled (2^-15 scales
+  // them as Read does); returns how many samples were read, none unless StoredAsNativeInt16.
+  size_t ReadInt16(int64_t StartSample, std::span<int16_t> Out);
+
+private:
+  // Up to MaxSamples whole samples' bytes from StartSample into Dst; returns the samples.
+  size_t ReadBytes(int64_t StartSample, size_t MaxSamples, void *Dst);
+
+  TFCloseFile FFile;
+  TIQFormat FFmt;
+  int64_t FHeaderBytes;
+  std::vector<uint8_t> FBuf;
+};

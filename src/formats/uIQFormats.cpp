@@ -336,3 +336,32 @@ size_t TIQSource::ReadSegment(int64_t StartSample, std::span<TComplexSample> Out
   std::copy(S.begin(), S.end(), Out.begin());
   return S.size();
 }
+
+bool TIQStretchReader::IsRaw() const {
+  const TIQKind K = FSrc.GetFormatInfo().Kind;
+  return K != iqkVita49 && K != iqkWav;
+}
+
+TIQRawReader &TIQStretchReader::Raw() {
+  if (!FRaw)
+    FRaw.emplace(FSrc.GetFileName(), FSrc.GetFormatInfo().RawFmt, FSrc.GetFormatInfo().HeaderBytes);
+  return *FRaw;
+}
+
+size_t TIQStretchReader::Read(int64_t StartSample, std::span<TComplexSample> Out) {
+  if (!IsRaw() || FSrc.TotalSamples() <= 0)
+    return FSrc.ReadSegment(StartSample, Out);
+  return Raw().Read(StartSample, Out);
+}
+
+bool TIQStretchReader::HasInt16() const {
+  return IsRaw() && StoredAsNativeInt16(FSrc.GetFormatInfo().RawFmt);
+}
+
+size_t TIQStretchReader::ReadInt16(int64_t StartSample, std::span<int16_t> Out) {
+  return HasInt16() && FSrc.TotalSamples() > 0 ? Raw().ReadInt16(StartSample, Out) : 0;
+}
+
+int64_t TIQStretchReader::StretchSamples() const {
+  return IsRaw() ? int64_t{1} << 14 : int64_t{1} << 18;
+}

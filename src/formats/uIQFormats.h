@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -112,4 +113,28 @@ private:
   TV49Index FVita;
   TWavLayout FWav;
   int64_t FTotalSamples = 0;
+};
+
+// A pass over a whole recording, stretch after stretch: raw kinds through one file kept open
+// (see TIQRawReader), the others through the source as any reader. Opens nothing until the
+// first read.
+class TIQStretchReader {
+public:
+  explicit TIQStretchReader(const TIQSource &Src) : FSrc(Src) {}
+  // As TIQSource::ReadSegment.
+  size_t Read(int64_t StartSample, std::span<TComplexSample> Out);
+  // Whether ReadInt16 serves this recording (16-bit little-endian raw samples).
+  bool HasInt16() const;
+  // Up to Out.size() / 2 samples as their I, Q values as stored (2^-15 scales them as Read does).
+  size_t ReadInt16(int64_t StartSample, std::span<int16_t> Out);
+  // Samples worth reading at once: short for raw kinds, kept open; longer for the others, whose
+  // every read opens the file again.
+  int64_t StretchSamples() const;
+
+private:
+  bool IsRaw() const;
+  TIQRawReader &Raw();
+
+  const TIQSource &FSrc;
+  std::optional<TIQRawReader> FRaw;
 };

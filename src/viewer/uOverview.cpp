@@ -1,6 +1,7 @@
 #include "viewer/uOverview.h"
 
 #include "dsp/uFFT.h"
+#include "dsp/uPowerHold.h"
 #include "formats/uIQFormats.h"
 #include "render/uColormap.h"
 
@@ -85,23 +86,37 @@ bool OverviewSampledPass(const TIQSource &Src, TOverviewImage &Img, const std::a
 
 namespace {
 
-// Column X from every whole transform of its stretch, read through Buf (a multiple of NFFT).
-bool FullColumnThrough(const TIQSource &Src, TOverviewImage &Img, int32_t X, const std::atomic<bool> &Cancel,
-                       std::mutex *Lock, TComplexArray &Buf) {
-  const int32_t NFFT = OverviewNFFT(Img.Height);
-  int64_t First = 0, End = 0;
-  OverviewColumnRange(Src.TotalSamples(), Img.Width, X, First, End);
-  // Whole transforms only; a column shorter than one transform takes one from its start.
+// What a thread of the full pass keeps from column to column: the open file, the held powers and
+// one stretch's buffer.
+struct TColumnWork {
+  TIQStretchReader Reader;
+  TPowerHold Hold;
+  int64_t Stretch; // samples per read, whole transforms
+  TComplexArray Samples;
+  std::vector<int16_t> Values;
+  TColumnWork(const TIQSource &Src, int32_t NFFT)
+      : Reader(Src), Hold(NFFT), Stretch(std::max<int64_t>(Reader.StretchSamples() / NFFT * NFFT, NFFT)) {
+    if (Reader.HasInt16())
+      Values.resize(static_cast<size_t>(2 * Stretch));
+    else
+      Samples.resize(static_cast<size_t>(Stretch));
+  }
+};
+
+// The column's row by the double-precision transform, for a stretch whose powers single
+// precision cannot hold (samples that are not numbers, or beyond its range).
+bool ExactColumnRow(const TIQSource &Src, int64_t First, int64_t End, int32_t NFFT,
+                    const std::atomic<bool> &Cancel, TSingleArray &Max) {
+  TComplexArray Buf(static_cast<size_t>(std::max<int64_t>(OVERVIEW_READ_SAMPLES / NFFT * NFFT, NFFT)));
   const int64_t Read = static_cast<int64_t>(Buf.size());
   TRowBuffer Rows(1);
-  TSingleArray Max;
+  Max.clear();
   for (int64_t At = First; At < End || At == First; At += Read) {
     if (Cancel.load(std::memory_order_relaxed))
       return false;
     const int64_t Want = std::max<int64_t>(std::min(Read, End - At), NFFT);
     const size_t Got = Src.ReadSegment(At, std::span<TComplexSample>(Buf.data(), static_cast<size_t>(Want)));
     int32_t Count = 0;
-    // One thread per column: the pass spreads its columns over the threads instead.
     ComputeWaterfallPooledRows(std::span<const TComplexSample>(Buf.data(), Got), NFFT, 0.0, 1, Rows, Count,
                                1);
     if (Count == 0)
@@ -112,26 +127,52 @@ bool FullColumnThrough(const TIQSource &Src, TOverviewImage &Img, int32_t X, con
       for (size_t K = 0; K < Max.size(); ++K)
         Max[K] = std::max(Max[K], Rows[0][K]);
   }
+  return true;
+}
+
+// Column X from every whole transform of its stretch; a column shorter than one transform takes
+// one from its start.
+bool FullColumnThrough(const TIQSource &Src, TOverviewImage &Img, int32_t X, const std::atomic<bool> &Cancel,
+                       std::mutex *Lock, TColumnWork &W) {
+  const int32_t NFFT = W.Hold.Size();
+  int64_t First = 0, End = 0;
+  OverviewColumnRange(Src.TotalSamples(), Img.Width, X, First, End);
+  W.Hold.Reset();
+  for (int64_t At = First; At < End || At == First; At += W.Stretch) {
+    if (Cancel.load(std::memory_order_relaxed))
+      return false;
+    const size_t Want = static_cast<size_t>(std::max<int64_t>(std::min(W.Stretch, End - At), NFFT));
+    size_t Got = 0;
+    if (W.Reader.HasInt16()) {
+      Got = W.Reader.ReadInt16(At, std::span<int16_t>(W.Values.data(), 2 * Want));
+      W.Hold.AddInt16(std::span<const int16_t>(W.Values.data(), 2 * Got), 3.0517578125e-05f);
+    } else {
+      Got = W.Reader.Read(At, std::span<TComplexSample>(W.Samples.data(), Want));
+      W.Hold.Add(std::span<const TComplexSample>(W.Samples.data(), Got));
+    }
+    if (Got < static_cast<size_t>(NFFT))
+      break;
+  }
+  TSingleArray Row;
+  if (W.Hold.Finite())
+    W.Hold.Levels(Row);
+  else if (!ExactColumnRow(Src, First, End, NFFT, Cancel, Row))
+    return false;
   std::unique_lock<std::mutex> L;
   if (Lock)
     L = std::unique_lock<std::mutex>(*Lock);
   ClearColumn(Img, X);
-  FoldRow(Img, X, Max);
+  FoldRow(Img, X, Row);
   Img.Pass[static_cast<size_t>(X)] = 2;
   return true;
-}
-
-TComplexArray ColumnBuffer(int32_t Height) {
-  const int64_t NFFT = OverviewNFFT(Height);
-  return TComplexArray(static_cast<size_t>(std::max<int64_t>(OVERVIEW_READ_SAMPLES / NFFT * NFFT, NFFT)));
 }
 
 } // namespace
 
 bool OverviewFullColumn(const TIQSource &Src, TOverviewImage &Img, int32_t X, const std::atomic<bool> &Cancel,
                         std::mutex *Lock) {
-  TComplexArray Buf = ColumnBuffer(Img.Height);
-  return FullColumnThrough(Src, Img, X, Cancel, Lock, Buf);
+  TColumnWork W(Src, OverviewNFFT(Img.Height));
+  return FullColumnThrough(Src, Img, X, Cancel, Lock, W);
 }
 
 bool OverviewFullPass(const TIQSource &Src, TOverviewImage &Img, const std::atomic<bool> &Cancel,
@@ -147,9 +188,9 @@ bool OverviewFullPass(const TIQSource &Src, TOverviewImage &Img, const std::atom
   std::exception_ptr Error;
   RunOnThreads(Threads, [&] {
     try {
-      TComplexArray Buf = ColumnBuffer(Img.Height);
+      TColumnWork W(Src, OverviewNFFT(Img.Height));
       for (int32_t X = Next++; X < Img.Width && !Stopped.load(); X = Next++) {
-        if (!FullColumnThrough(Src, Img, X, Cancel, Lock, Buf)) {
+        if (!FullColumnThrough(Src, Img, X, Cancel, Lock, W)) {
           Stopped.store(true);
           return;
         }

@@ -24,7 +24,7 @@ inline constexpr int32_t OVERVIEW_STRIP_H = 44;       // strip height in the vie
 inline constexpr int32_t OVERVIEW_SAMPLED_BLOCKS = 4; // transforms per column in the sampled pass
 inline constexpr int32_t OVERVIEW_MIN_NFFT = 64;
 inline constexpr int32_t OVERVIEW_MAX_NFFT = 1024;
-inline constexpr int64_t OVERVIEW_READ_SAMPLES = 1 << 18; // most samples read at once, per thread
+inline constexpr int64_t OVERVIEW_READ_SAMPLES = 1 << 18; // most samples read at once by the exact fallback
 
 // Levels of the strip: Height rows of Width columns, row 0 the lowest frequency.
 struct TOverviewImage {

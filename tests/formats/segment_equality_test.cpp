@@ -25,6 +25,7 @@ void CheckSegments(const TIQSource &Src, const TComplexArray &All, std::mt19937 
   const TComplexArray Whole = Src.LoadSegment(0, -1);
   ASSERT_EQ(Whole.size(), All.size()) << What;
   ExpectSameSamples(Whole, All, 0, What);
+  TIQStretchReader Kept(Src); // one open file for every segment below
   for (int R = 0; R < 40; ++R) {
     const int64_t Start = Total > 0 ? static_cast<int64_t>(Rng() % static_cast<uint32_t>(Total + 3)) - 1 : 0;
     const int32_t Count = static_cast<int32_t>(Rng() % 5000);
@@ -37,6 +38,17 @@ void CheckSegments(const TIQSource &Src, const TComplexArray &All, std::mt19937 
     Into.resize(Src.ReadSegment(Start, Into));
     ExpectSameSamples(Into, All, From, What);
     EXPECT_EQ(Into.size(), S.size()) << What;
+    Into.assign(static_cast<size_t>(Count), {});
+    Into.resize(Kept.Read(Start, Into));
+    ExpectSameSamples(Into, All, From, What + " kept open");
+    EXPECT_EQ(Into.size(), S.size()) << What << " kept open";
+    // The values as stored, where the recording has them, scale to the same samples.
+    std::vector<int16_t> Values(2 * static_cast<size_t>(Count));
+    Into.resize(Kept.ReadInt16(Start, Values));
+    for (size_t K = 0; K < Into.size(); ++K)
+      Into[K] = {Values[2 * K] * 3.0517578125e-05f, Values[2 * K + 1] * 3.0517578125e-05f};
+    EXPECT_EQ(Into.size(), Kept.HasInt16() ? S.size() : 0u) << What;
+    ExpectSameSamples(Into, All, From, What + " as stored");
   }
 }
 
