@@ -145,33 +145,65 @@ int64_t GetTotalSamples(const std::string &FileName, TIQFormat Fmt, int64_t Head
 
 namespace {
 
-// Values 8-bit values (signed or offset by 127.5) as floats scaled by 2^-7 into Dst, with SSE2
-// sixteen at a time (the compiler's own widening of byte vectors goes one value at a time). Each
-// result has at most nine significant bits, so single precision holds it exactly: the bits of
-// the formula in double precision.
-void Convert8Bit(bool Signed, const uint8_t *Buf, size_t Values, unsigned char *Dst) {
-  const float Zero = Signed ? 0.0f : 127.5f;
+// 8-bit values as 16-bit ones: signed bytes as they are (scale 2^-7), unsigned ones, whose zero
+// is 127.5, as 2x - 255 (scale 2^-8). Both then scale exactly to the formula's value.
+int16_t Widened(bool Signed, uint8_t X) {
+  return static_cast<int16_t>(Signed ? static_cast<int8_t>(X) : 2 * X - 255);
+}
+
+#if defined(__SSE2__)
+// Widened for sixteen values at once (the compiler's own widening of byte vectors goes one value
+// at a time).
+inline void Widened16(bool Signed, const uint8_t *Buf, __m128i &H0, __m128i &H1) {
+  const __m128i Z = _mm_setzero_si128();
+  const __m128i B = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Buf));
+  if (Signed) { // into the high half, then shifted down with its sign
+    H0 = _mm_srai_epi16(_mm_unpacklo_epi8(Z, B), 8);
+    H1 = _mm_srai_epi16(_mm_unpackhi_epi8(Z, B), 8);
+  } else {
+    const __m128i Mid = _mm_set1_epi16(255);
+    H0 = _mm_sub_epi16(_mm_slli_epi16(_mm_unpacklo_epi8(B, Z), 1), Mid);
+    H1 = _mm_sub_epi16(_mm_slli_epi16(_mm_unpackhi_epi8(B, Z), 1), Mid);
+  }
+}
+#endif
+
+void Widen8Bit(bool Signed, const uint8_t *Buf, size_t Values, int16_t *Out) {
   size_t I = 0;
 #if defined(__SSE2__)
-  const __m128i Z = _mm_setzero_si128();
-  const __m128 Off = _mm_set1_ps(Zero), Scale = _mm_set1_ps(0.0078125f);
   for (; I + 16 <= Values; I += 16) {
-    const __m128i B = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Buf + I));
-    // To 16 bits: a signed byte goes to the high half and is shifted down with its sign.
-    const __m128i H0 = Signed ? _mm_srai_epi16(_mm_unpacklo_epi8(Z, B), 8) : _mm_unpacklo_epi8(B, Z);
-    const __m128i H1 = Signed ? _mm_srai_epi16(_mm_unpackhi_epi8(Z, B), 8) : _mm_unpackhi_epi8(B, Z);
-    // To 32 bits the same way, each 16-bit value doubled.
-    const __m128i W[4] = {
-        _mm_srai_epi32(_mm_unpacklo_epi16(H0, H0), 16), _mm_srai_epi32(_mm_unpackhi_epi16(H0, H0), 16),
-        _mm_srai_epi32(_mm_unpacklo_epi16(H1, H1), 16), _mm_srai_epi32(_mm_unpackhi_epi16(H1, H1), 16)};
-    for (int K = 0; K < 4; ++K)
+    __m128i H0, H1;
+    Widened16(Signed, Buf + I, H0, H1);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(Out + I), H0);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(Out + I + 8), H1);
+  }
+#endif
+  for (; I < Values; ++I)
+    Out[I] = Widened(Signed, Buf[I]);
+}
+
+// Values 8-bit values as floats scaled to about +-1 into Dst. Each result has at most nine
+// significant bits, so single precision holds it exactly: the bits of the formula in double
+// precision.
+void Convert8Bit(bool Signed, const uint8_t *Buf, size_t Values, unsigned char *Dst) {
+  const float Scale = Signed ? 0.0078125f : 0.00390625f;
+  size_t I = 0;
+#if defined(__SSE2__)
+  const __m128 S = _mm_set1_ps(Scale);
+  for (; I + 16 <= Values; I += 16) {
+    __m128i H[2];
+    Widened16(Signed, Buf + I, H[0], H[1]);
+    for (int K = 0; K < 4; ++K) {
+      // To 32 bits: each 16-bit value doubled, then shifted down with its sign.
+      const __m128i &V = H[K / 2];
+      const __m128i W = _mm_srai_epi32(K % 2 ? _mm_unpackhi_epi16(V, V) : _mm_unpacklo_epi16(V, V), 16);
       _mm_storeu_ps(reinterpret_cast<float *>(Dst + (I + 4 * static_cast<size_t>(K)) * 4),
-                    _mm_mul_ps(_mm_sub_ps(_mm_cvtepi32_ps(W[K]), Off), Scale));
+                    _mm_mul_ps(_mm_cvtepi32_ps(W), S));
+    }
   }
 #endif
   for (; I < Values; ++I) {
-    const float F = Signed ? static_cast<float>(static_cast<int8_t>(Buf[I])) * 0.0078125f
-                           : (static_cast<float>(Buf[I]) - Zero) * 0.0078125f;
+    const float F = static_cast<float>(Widened(Signed, Buf[I])) * Scale;
     std::memcpy(Dst + I * 4, &F, 4);
   }
 }
@@ -340,12 +372,26 @@ size_t TIQRawReader::Read(int64_t StartSample, std::span<TComplexSample> Out) {
   return Done;
 }
 
-bool StoredAsNativeInt16(TIQFormat Fmt) {
-  return Fmt == iqfInt16 && std::endian::native == std::endian::little;
+float Int16Scale(TIQFormat Fmt) {
+  switch (Fmt) {
+  case iqfInt16:
+    return std::endian::native == std::endian::little ? 3.0517578125e-05f : 0.0f;
+  case iqfInt8:
+    return 0.0078125f;
+  case iqfUInt8:
+    return 0.00390625f;
+  default:
+    return 0.0f;
+  }
 }
 
 size_t TIQRawReader::ReadInt16(int64_t StartSample, std::span<int16_t> Out) {
-  if (!StoredAsNativeInt16(FFmt))
+  if (FFmt == iqfInt16)
+    return Int16Scale(FFmt) > 0 ? ReadBytes(StartSample, Out.size() / 2, Out.data()) : 0;
+  if (FFmt != iqfInt8 && FFmt != iqfUInt8)
     return 0;
-  return ReadBytes(StartSample, Out.size() / 2, Out.data());
+  FBuf.resize(Out.size() / 2 * 2);
+  const size_t Got = ReadBytes(StartSample, Out.size() / 2, FBuf.data());
+  Widen8Bit(FFmt == iqfInt8, FBuf.data(), Got * 2, Out.data());
+  return Got;
 }

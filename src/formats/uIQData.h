@@ -49,8 +49,11 @@ const TRawExt *FindRawExt(const std::string &FileName);
 // extensions of the raw-type table as listed there, else int8.
 TIQFormat DetectFormat(const std::string &FileName);
 
-// Whether the values are 16-bit little-endian on a machine of that order, usable as stored.
-bool StoredAsNativeInt16(TIQFormat Fmt);
+// What TIQRawReader::ReadInt16's values are multiplied by to give the samples Read gives: 2^-15
+// for 16-bit little-endian values on a machine of that order (the values as stored), 2^-7 for
+// signed bytes (as stored), 2^-8 for unsigned bytes (as 2x - 255, their zero being 127.5); 0
+// for the encodings it does not serve.
+float Int16Scale(TIQFormat Fmt);
 
 // Bytes per complex sample: 2, 4 or 8; 0 for iqfNone (2 for anything unknown).
 int32_t BytesPerSample(TIQFormat Fmt);
@@ -78,8 +81,8 @@ public:
   TIQRawReader(const std::string &FileName, TIQFormat Fmt, int64_t HeaderBytes);
   // As ReadIQSegment.
   size_t Read(int64_t StartSample, std::span<TComplexSample> Out);
-  // Up to Out.size() / 2 samples from StartSample as their I, Q values unscaled (2^-15 scales
-  // them as Read does); returns how many samples were read, none unless StoredAsNativeInt16.
+  // Up to Out.size() / 2 samples from StartSample as 16-bit I, Q values (see Int16Scale);
+  // returns how many samples were read, none where Int16Scale is 0.
   size_t ReadInt16(int64_t StartSample, std::span<int16_t> Out);
 
 private:

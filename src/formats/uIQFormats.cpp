@@ -354,12 +354,12 @@ size_t TIQStretchReader::Read(int64_t StartSample, std::span<TComplexSample> Out
   return Raw().Read(StartSample, Out);
 }
 
-bool TIQStretchReader::HasInt16() const {
-  return IsRaw() && StoredAsNativeInt16(FSrc.GetFormatInfo().RawFmt);
+float TIQStretchReader::Int16Scale() const {
+  return IsRaw() ? ::Int16Scale(FSrc.GetFormatInfo().RawFmt) : 0.0f;
 }
 
 size_t TIQStretchReader::ReadInt16(int64_t StartSample, std::span<int16_t> Out) {
-  return HasInt16() && FSrc.TotalSamples() > 0 ? Raw().ReadInt16(StartSample, Out) : 0;
+  return Int16Scale() > 0 && FSrc.TotalSamples() > 0 ? Raw().ReadInt16(StartSample, Out) : 0;
 }
 
 int64_t TIQStretchReader::StretchSamples() const {

@@ -123,9 +123,10 @@ public:
   explicit TIQStretchReader(const TIQSource &Src) : FSrc(Src) {}
   // As TIQSource::ReadSegment.
   size_t Read(int64_t StartSample, std::span<TComplexSample> Out);
-  // Whether ReadInt16 serves this recording (16-bit little-endian raw samples).
-  bool HasInt16() const;
-  // Up to Out.size() / 2 samples as their I, Q values as stored (2^-15 scales them as Read does).
+  // What ReadInt16's values are multiplied by to give Read's samples; 0 where it serves none
+  // (all but raw 16- and 8-bit recordings).
+  float Int16Scale() const;
+  // Up to Out.size() / 2 samples as 16-bit I, Q values, without converting them to floats.
   size_t ReadInt16(int64_t StartSample, std::span<int16_t> Out);
   // Samples worth reading at once: short for raw kinds, kept open; longer for the others, whose
   // every read opens the file again.

@@ -96,7 +96,7 @@ struct TColumnWork {
   std::vector<int16_t> Values;
   TColumnWork(const TIQSource &Src, int32_t NFFT)
       : Reader(Src), Hold(NFFT), Stretch(std::max<int64_t>(Reader.StretchSamples() / NFFT * NFFT, NFFT)) {
-    if (Reader.HasInt16())
+    if (Reader.Int16Scale() > 0)
       Values.resize(static_cast<size_t>(2 * Stretch));
     else
       Samples.resize(static_cast<size_t>(Stretch));
@@ -143,9 +143,9 @@ bool FullColumnThrough(const TIQSource &Src, TOverviewImage &Img, int32_t X, con
       return false;
     const size_t Want = static_cast<size_t>(std::max<int64_t>(std::min(W.Stretch, End - At), NFFT));
     size_t Got = 0;
-    if (W.Reader.HasInt16()) {
+    if (const float Scale = W.Reader.Int16Scale(); Scale > 0) {
       Got = W.Reader.ReadInt16(At, std::span<int16_t>(W.Values.data(), 2 * Want));
-      W.Hold.AddInt16(std::span<const int16_t>(W.Values.data(), 2 * Got), 3.0517578125e-05f);
+      W.Hold.AddInt16(std::span<const int16_t>(W.Values.data(), 2 * Got), Scale);
     } else {
       Got = W.Reader.Read(At, std::span<TComplexSample>(W.Samples.data(), Want));
       W.Hold.Add(std::span<const TComplexSample>(W.Samples.data(), Got));

@@ -45,12 +45,13 @@ void CheckSegments(const TIQSource &Src, const TComplexArray &All, std::mt19937 
     Into.resize(Kept.Read(Start, Into));
     ExpectSameSamples(Into, All, From, What + " kept open");
     EXPECT_EQ(Into.size(), S.size()) << What << " kept open";
-    // The values as stored, where the recording has them, scale to the same samples.
+    // The 16-bit values, where the recording has them, scale to the same samples.
     std::vector<int16_t> Values(2 * static_cast<size_t>(Count));
     Into.resize(Kept.ReadInt16(Start, Values));
+    const float Scale = Kept.Int16Scale();
     for (size_t K = 0; K < Into.size(); ++K)
-      Into[K] = {Values[2 * K] * 3.0517578125e-05f, Values[2 * K + 1] * 3.0517578125e-05f};
-    EXPECT_EQ(Into.size(), Kept.HasInt16() ? S.size() : 0u) << What;
+      Into[K] = {Values[2 * K] * Scale, Values[2 * K + 1] * Scale};
+    EXPECT_EQ(Into.size(), Scale > 0 ? S.size() : 0u) << What;
     ExpectSameSamples(Into, All, From, What + " as stored");
   }
 }
