@@ -9,9 +9,6 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 #include <string>
 #include <utility>
 
@@ -19,8 +16,9 @@
 // radix-2 ones, done on whole vectors with no shuffling, and the only shuffles are those that
 // turn rows of samples (one per transform) into columns (one per bin) as a batch is loaded.
 // Twiddles, window and bit reversal are those of the double-precision tables, rounded once.
-// The same operations in every lane, so AVX2 and AVX-512 give the same bits; SSE2, without fused
-// multiply-add, differs from them in the last bits.
+// The same operations in every lane. The compiler fuses multiplies and adds where the instruction
+// set has them (AVX2 with FMA, AVX-512), so those two give the same bits and SSE2 differs from
+// them in the last bits.
 
 namespace {
 

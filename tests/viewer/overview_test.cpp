@@ -7,6 +7,8 @@
 #include "viewer/uOverview.h"
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <limits>
 #include <thread>
 
@@ -61,6 +63,33 @@ TEST(Overview, FullPassFindsAShortBurstInItsColumnAndRow) {
   const TRGB C = MapDbToColor(Img.At(20, PeakRow(Img, 20)), Lo, Hi);
   EXPECT_EQ(RGB[Tone], C.R);
   EXPECT_EQ(RGB[Tone + 1], C.G);
+}
+
+// A sample too large for single precision's powers: its column is done in double precision and
+// shows the true level; the other columns stay as they are.
+TEST(Overview, HugeSampleKeepsItsTrueLevel) {
+  TTempDir D;
+  const std::string F = D.File("huge.cf32");
+  std::vector<float> V(2 * 64 * 64, 0.0f); // four columns of 16 transforms, silent
+  V[2 * (64 * 40 + 7)] = 3e30f;            // in column 2
+  std::FILE *Out = std::fopen(F.c_str(), "wb");
+  ASSERT_NE(Out, nullptr);
+  std::fwrite(V.data(), sizeof(float), V.size(), Out);
+  std::fclose(Out);
+  const TIQSource Src(F, "");
+  const std::atomic<bool> Never{false};
+  TOverviewImage Img = Blank(4, 32);
+  ASSERT_TRUE(OverviewFullPass(Src, Img, Never, nullptr, 1));
+  for (int32_t X = 0; X < 4; ++X)
+    for (int32_t Y = 0; Y < 32; ++Y) {
+      // 3e30 times the window's value at sample 7 of 64, squared: about 556 dB.
+      if (X == 2)
+        ASSERT_NEAR(Img.At(X, Y),
+                    10 * std::log10(std::pow(3e30 * 0.5 * (1 - std::cos(2 * 3.14159265358979 * 7 / 64)), 2)),
+                    0.01);
+      else
+        ASSERT_EQ(Img.At(X, Y), -120.0f);
+    }
 }
 
 TEST(Overview, WorkerGivesTheSamePictureAndCancelsAtOnce) {
