@@ -297,7 +297,7 @@ template <bool Check, class S>
   HoldAll<VF8, VI8, 8, Check>(I, Src, Count, W);
 }
 template <bool Check, class S>
-[[gnu::target("avx512f,avx512bw")]] void Hold16(TImpl &I, const S *Src, size_t Count, const float *W) {
+[[gnu::target("avx512f")]] void Hold16(TImpl &I, const S *Src, size_t Count, const float *W) {
   HoldAll<VF16, VI16, 16, Check>(I, Src, Count, W);
 }
 #endif
