@@ -44,19 +44,21 @@ namespace {
 
 using TImpl = TPowerHold::TImpl;
 
-// Lane J of the shuffle that moves rows A and B (H apart) one step towards their transpose:
-// in every block of 2H lanes, the low result takes the first H lanes of A's block and then of
-// B's, the high result the second H of each. log2(L) such steps transpose L rows of L.
-constexpr int TransposeLane(int L, int H, bool High, int J) {
-  const int Block = J / (2 * H) * 2 * H, Off = J % (2 * H), Base = Block + (High ? H : 0);
+// Lane J of the shuffle that moves rows A and B (H apart) one step towards their transpose, each
+// register of L lanes holding L / P blocks of P lanes that are transposed on their own: in every
+// stretch of 2H lanes of a block, the low result takes the first H lanes of A's and then of B's,
+// the high result the second H of each. log2(P) such steps over P registers transpose them.
+constexpr int TransposeLane(int L, int P, int H, bool High, int J) {
+  const int Part = J / P * P, I = J % P, Base = Part + I / (2 * H) * 2 * H + (High ? H : 0),
+            Off = I % (2 * H);
   return Off < H ? Base + Off : L + Base + Off - H;
 }
 
-template <class V, class VI, int L, int H, int... J>
+template <class V, class VI, int L, int P, int H, int... J>
 [[gnu::always_inline]] inline void TransposeStep(V *R, std::integer_sequence<int, J...>) {
-  constexpr VI Lo = {TransposeLane(L, H, false, J)...}, Hi = {TransposeLane(L, H, true, J)...};
+  constexpr VI Lo = {TransposeLane(L, P, H, false, J)...}, Hi = {TransposeLane(L, P, H, true, J)...};
 #pragma GCC unroll 16
-  for (int I = 0; I < L; ++I)
+  for (int I = 0; I < P; ++I)
     if (!(I & H)) {
       const V A = R[I], B = R[I + H];
       R[I] = __builtin_shuffle(A, B, Lo);
@@ -64,14 +66,16 @@ template <class V, class VI, int L, int H, int... J>
     }
 }
 
-template <class V, class VI, int L> [[gnu::always_inline]] inline void Transpose(V *R) {
+// P registers R of L lanes, each block of P lanes transposed on its own (P = L: the whole).
+template <class V, class VI, int L, int P> [[gnu::always_inline]] inline void Transpose(V *R) {
   constexpr auto Lanes = std::make_integer_sequence<int, L>{};
-  if constexpr (L >= 16)
-    TransposeStep<V, VI, L, 8>(R, Lanes);
-  if constexpr (L >= 8)
-    TransposeStep<V, VI, L, 4>(R, Lanes);
-  TransposeStep<V, VI, L, 2>(R, Lanes);
-  TransposeStep<V, VI, L, 1>(R, Lanes);
+  if constexpr (P >= 16)
+    TransposeStep<V, VI, L, P, 8>(R, Lanes);
+  if constexpr (P >= 8)
+    TransposeStep<V, VI, L, P, 4>(R, Lanes);
+  if constexpr (P >= 4)
+    TransposeStep<V, VI, L, P, 2>(R, Lanes);
+  TransposeStep<V, VI, L, P, 1>(R, Lanes);
 }
 
 typedef float VF4 __attribute__((vector_size(16)));
@@ -193,26 +197,7 @@ template <class V, class VI, int L>
 #pragma GCC unroll 16
   for (int T = 0; T < L; ++T)
     std::memcpy(&R[T], Row[T] + 2 * G, sizeof(V));
-  Transpose<V, VI, L>(R);
-}
-
-// Lane J of the shuffles that transpose the two halves of L / 2 registers, each half on its own:
-// as TransposeLane within a half of P = L / 2 lanes.
-constexpr int HalvesLane(int L, int H, bool High, int J) {
-  const int P = L / 2, Half = J / P, X = TransposeLane(P, H, High, J % P);
-  return X < P ? Half * P + X : L + Half * P + X - P;
-}
-
-template <class VI, int L, int H, int... J>
-[[gnu::always_inline]] inline void TransposeHalvesStep(VI *R, std::integer_sequence<int, J...>) {
-  constexpr VI Lo = {HalvesLane(L, H, false, J)...}, Hi = {HalvesLane(L, H, true, J)...};
-#pragma GCC unroll 8
-  for (int I = 0; I < L / 2; ++I)
-    if (!(I & H)) {
-      const VI A = R[I], B = R[I + H];
-      R[I] = __builtin_shuffle(A, B, Lo);
-      R[I + H] = __builtin_shuffle(A, B, Hi);
-    }
+  Transpose<V, VI, L, L>(R);
 }
 
 // Two registers of half the width side by side, in registers (through memory the wide load
@@ -239,11 +224,7 @@ template <class V, class VI, int L>
     std::memcpy(&Hi, Row[K + P] + 2 * G, sizeof Hi);
     Join(U[K], Lo, Hi, Lanes);
   }
-  if constexpr (P >= 8)
-    TransposeHalvesStep<VI, L, 4>(U, Lanes);
-  if constexpr (P >= 4)
-    TransposeHalvesStep<VI, L, 2>(U, Lanes);
-  TransposeHalvesStep<VI, L, 1>(U, Lanes);
+  Transpose<VI, VI, L, P>(U);
 #pragma GCC unroll 8
   for (int Q = 0; Q < P; ++Q) {
     static_assert(std::endian::native == std::endian::little, "I is the low half of the unit");

@@ -7,7 +7,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <stdexcept>
 
 #if defined(__SSE2__)
@@ -266,37 +265,33 @@ void ConvertIQ(TIQFormat Fmt, const uint8_t *Buf, size_t Len, TComplexSample *Ou
   }
 }
 
-// Opens FileName at StartSample and says how many of at most MaxSamples samples lie there
-// (0: nothing, the file is then not opened).
-int64_t OpenIQAt(const std::string &FileName, TIQFormat Fmt, int64_t StartSample, int64_t MaxSamples,
-                 int64_t HeaderBytes, std::optional<TFCloseFile> &F) {
-  if (!FileExists(FileName))
-    return 0;
-  if (StartSample < 0)
-    StartSample = 0;
+// Positions F at StartSample and says how many of at most MaxSamples samples lie there (0:
+// nothing). The size is taken now, so a file that has grown since it was opened yields the
+// newer samples.
+int64_t SeekIQ(TFCloseFile &F, TIQFormat Fmt, int64_t StartSample, int64_t MaxSamples, int64_t HeaderBytes) {
   const int32_t BPS = BytesPerSample(Fmt);
   if (BPS <= 0)
     return 0;
-  F.emplace(FileName);
-  // The size is taken now, so a file that has grown since it was opened yields the newer
-  // samples.
-  const int64_t TotalSamp = SamplesIn(F->Size(), HeaderBytes, BPS);
+  if (StartSample < 0)
+    StartSample = 0;
+  const int64_t TotalSamp = SamplesIn(F.Size(), HeaderBytes, BPS);
   if (StartSample >= TotalSamp)
     return 0;
   const int64_t Count = std::min(MaxSamples, TotalSamp - StartSample);
   if (Count <= 0)
     return 0;
-  F->Seek((HeaderBytes > 0 ? HeaderBytes : 0) + static_cast<int64_t>(BPS) * StartSample);
+  F.Seek((HeaderBytes > 0 ? HeaderBytes : 0) + static_cast<int64_t>(BPS) * StartSample);
   return Count;
 }
 
-// Read and converted piece by piece through one small buffer: a buffer of the whole request
+// Read and converted piece by piece through the small buffer Buf: a buffer of the whole request
 // would be a second copy of it (tens of MiB at high rates), and each piece is converted while
 // it is still in the cache. Grow(Done, Len) gives where the piece's samples go.
 constexpr size_t IQ_PIECE = 65536;
-template <class TGrow> void ReadIQPieces(TFCloseFile &F, TIQFormat Fmt, size_t N, TGrow Grow) {
+template <class TGrow>
+void ReadIQPieces(TFCloseFile &F, TIQFormat Fmt, size_t N, std::vector<uint8_t> &Buf, TGrow Grow) {
   const size_t Bytes = static_cast<size_t>(BytesPerSample(Fmt));
-  std::vector<uint8_t> Buf(std::min(N, IQ_PIECE) * Bytes);
+  Buf.resize(std::min(N, IQ_PIECE) * Bytes);
   for (size_t Done = 0; Done < N;) {
     const size_t Len = std::min(N - Done, IQ_PIECE);
     F.ReadExact(Buf.data(), Len * Bytes);
@@ -310,15 +305,19 @@ template <class TGrow> void ReadIQPieces(TFCloseFile &F, TIQFormat Fmt, size_t N
 TComplexArray LoadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t StartSample,
                             int32_t MaxSamples, int64_t HeaderBytes) {
   TComplexArray Result;
-  std::optional<TFCloseFile> F;
-  const int64_t Count = OpenIQAt(FileName, Fmt, StartSample, MaxSamples, HeaderBytes, F);
+  if (!FileExists(FileName) || BytesPerSample(Fmt) <= 0)
+    return Result;
+  TFCloseFile F(FileName);
+  const int64_t Count = SeekIQ(F, Fmt, StartSample, MaxSamples, HeaderBytes);
   if (Count <= 0)
     return Result;
   // On the 32-bit build a very large request would overflow the buffer size.
   if (static_cast<uint64_t>(Count) > static_cast<uint64_t>(SIZE_MAX / 16))
     throw std::runtime_error("LoadIQSegment: request of " + std::to_string(Count) + " samples is too large");
   Result.reserve(static_cast<size_t>(Count));
-  ReadIQPieces(*F, Fmt, static_cast<size_t>(Count), [&](size_t Done, size_t Len) {
+  std::vector<uint8_t> Buf;
+  // The samples are grown in step with the reads, so each piece is written while in the cache.
+  ReadIQPieces(F, Fmt, static_cast<size_t>(Count), Buf, [&](size_t Done, size_t Len) {
     Result.resize(Done + Len);
     return Result.data() + Done;
   });
@@ -327,49 +326,23 @@ TComplexArray LoadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t 
 
 size_t ReadIQSegment(const std::string &FileName, TIQFormat Fmt, int64_t StartSample,
                      std::span<TComplexSample> Out, int64_t HeaderBytes) {
-  std::optional<TFCloseFile> F;
-  const int64_t Count =
-      OpenIQAt(FileName, Fmt, StartSample, static_cast<int64_t>(std::min<uint64_t>(Out.size(), INT64_MAX)),
-               HeaderBytes, F);
-  if (Count <= 0)
+  if (!FileExists(FileName) || BytesPerSample(Fmt) <= 0)
     return 0;
-  ReadIQPieces(*F, Fmt, static_cast<size_t>(Count), [&](size_t Done, size_t) { return Out.data() + Done; });
-  return static_cast<size_t>(Count);
+  return TIQRawReader(FileName, Fmt, HeaderBytes).Read(StartSample, Out);
 }
 
 TIQRawReader::TIQRawReader(const std::string &FileName, TIQFormat Fmt, int64_t HeaderBytes)
-    : FFile(FileName), FFmt(Fmt), FHeaderBytes(std::max<int64_t>(HeaderBytes, 0)) {}
-
-size_t TIQRawReader::ReadBytes(int64_t StartSample, size_t MaxSamples, void *Dst) {
-  const int32_t BPS = BytesPerSample(FFmt);
-  if (BPS <= 0 || MaxSamples == 0)
-    return 0;
-  StartSample = std::max<int64_t>(StartSample, 0);
-  // Counted against the size now, as the one-off reads do: a file that grew gives its new samples.
-  const int64_t Left = SamplesIn(FFile.Size(), FHeaderBytes, BPS) - StartSample;
-  if (Left <= 0)
-    return 0;
-  const size_t Count = static_cast<size_t>(std::min<uint64_t>(MaxSamples, static_cast<uint64_t>(Left)));
-  FFile.Seek(FHeaderBytes + static_cast<int64_t>(BPS) * StartSample);
-  return FFile.ReadSome(Dst, Count * static_cast<size_t>(BPS)) / static_cast<size_t>(BPS);
-}
+    : FFile(FileName), FFmt(Fmt), FHeaderBytes(HeaderBytes) {}
 
 size_t TIQRawReader::Read(int64_t StartSample, std::span<TComplexSample> Out) {
-  // Little-endian float pairs are the samples as stored: no second copy.
+  const size_t Count = static_cast<size_t>(
+      SeekIQ(FFile, FFmt, StartSample, static_cast<int64_t>(std::min<uint64_t>(Out.size(), INT64_MAX)),
+             FHeaderBytes));
   if (FFmt == iqfFloat32 && std::endian::native == std::endian::little)
-    return ReadBytes(StartSample, Out.size(), Out.data());
-  const size_t Bytes = static_cast<size_t>(BytesPerSample(FFmt));
-  size_t Done = 0;
-  while (Done < Out.size()) {
-    const size_t Want = std::min(Out.size() - Done, IQ_PIECE);
-    FBuf.resize(Want * Bytes);
-    const size_t Got = ReadBytes(StartSample + static_cast<int64_t>(Done), Want, FBuf.data());
-    ConvertIQ(FFmt, FBuf.data(), Got, Out.data() + Done);
-    Done += Got;
-    if (Got < Want)
-      break;
-  }
-  return Done;
+    FFile.ReadExact(Out.data(), Count * sizeof(TComplexSample)); // the samples as stored: no second copy
+  else
+    ReadIQPieces(FFile, FFmt, Count, FBuf, [&](size_t Done, size_t) { return Out.data() + Done; });
+  return Count;
 }
 
 float Int16Scale(TIQFormat Fmt) {
@@ -386,12 +359,16 @@ float Int16Scale(TIQFormat Fmt) {
 }
 
 size_t TIQRawReader::ReadInt16(int64_t StartSample, std::span<int16_t> Out) {
-  if (FFmt == iqfInt16)
-    return Int16Scale(FFmt) > 0 ? ReadBytes(StartSample, Out.size() / 2, Out.data()) : 0;
-  if (FFmt != iqfInt8 && FFmt != iqfUInt8)
+  if (Int16Scale(FFmt) <= 0)
     return 0;
-  FBuf.resize(Out.size() / 2 * 2);
-  const size_t Got = ReadBytes(StartSample, Out.size() / 2, FBuf.data());
-  Widen8Bit(FFmt == iqfInt8, FBuf.data(), Got * 2, Out.data());
-  return Got;
+  const size_t Count = static_cast<size_t>(
+      SeekIQ(FFile, FFmt, StartSample, static_cast<int64_t>(Out.size() / 2), FHeaderBytes));
+  if (FFmt == iqfInt16) {
+    FFile.ReadExact(Out.data(), Count * 4);
+  } else {
+    FBuf.resize(Count * 2);
+    FFile.ReadExact(FBuf.data(), Count * 2);
+    Widen8Bit(FFmt == iqfInt8, FBuf.data(), Count * 2, Out.data());
+  }
+  return Count;
 }

@@ -86,9 +86,6 @@ public:
   size_t ReadInt16(int64_t StartSample, std::span<int16_t> Out);
 
 private:
-  // Up to MaxSamples whole samples' bytes from StartSample into Dst; returns the samples.
-  size_t ReadBytes(int64_t StartSample, size_t MaxSamples, void *Dst);
-
   TFCloseFile FFile;
   TIQFormat FFmt;
   int64_t FHeaderBytes;
