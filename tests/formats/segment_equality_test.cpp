@@ -22,10 +22,7 @@ void CheckSegments(const TIQSource &Src, const TComplexArray &All, std::mt19937 
                    const std::string &What) {
   const int64_t Total = static_cast<int64_t>(All.size());
   ASSERT_EQ(Src.TotalSamples(), Total) << What;
-  // A negative count reaches the end of packet and WAV recordings; raw ones are asked for all.
-  const TIQKind Kind = Src.GetFormatInfo().Kind;
-  const TComplexArray Whole =
-      Src.LoadSegment(0, Kind == iqkVita49 || Kind == iqkWav ? -1 : static_cast<int32_t>(Total));
+  const TComplexArray Whole = Src.LoadSegment(0, -1);
   ASSERT_EQ(Whole.size(), All.size()) << What;
   ExpectSameSamples(Whole, All, 0, What);
   TIQStretchReader Kept(Src); // one open file for every segment below
@@ -45,14 +42,6 @@ void CheckSegments(const TIQSource &Src, const TComplexArray &All, std::mt19937 
     Into.resize(Kept.Read(Start, Into));
     ExpectSameSamples(Into, All, From, What + " kept open");
     EXPECT_EQ(Into.size(), S.size()) << What << " kept open";
-    // The 16-bit values, where the recording has them, scale to the same samples.
-    std::vector<int16_t> Values(2 * static_cast<size_t>(Count));
-    Into.resize(Kept.ReadInt16(Start, Values));
-    const float Scale = Kept.Int16Scale();
-    for (size_t K = 0; K < Into.size(); ++K)
-      Into[K] = {Values[2 * K] * Scale, Values[2 * K + 1] * Scale};
-    EXPECT_EQ(Into.size(), Scale > 0 ? S.size() : 0u) << What;
-    ExpectSameSamples(Into, All, From, What + " as stored");
   }
 }
 
@@ -175,54 +164,4 @@ TEST(SegmentReads, VitaIndexIsSparse) {
   const TComplexArray S = Src.LoadSegment(59990, 100);
   ASSERT_EQ(S.size(), 10u);
   EXPECT_EQ(S[9].Re, 1 / 32768.0f);
-}
-
-namespace {
-
-// The value a component's bytes stand for, evaluated one at a time in double precision (float
-// samples are their bits, copied: returned by value, the 32-bit build's x87 return would quiet
-// a signalling NaN).
-void Component8(const uint8_t *P, float &Out) {
-  Out = static_cast<float>(static_cast<int8_t>(*P) / 128.0);
-}
-void ComponentU8(const uint8_t *P, float &Out) {
-  Out = static_cast<float>((*P - 127.5) / 128.0);
-}
-void Component16(const uint8_t *P, float &Out) {
-  Out = static_cast<float>(static_cast<int16_t>(P[0] | P[1] << 8) / 32768.0);
-}
-void Component32F(const uint8_t *P, float &Out) {
-  std::memcpy(&Out, P, 4);
-}
-
-} // namespace
-
-// Raw encodings with every byte value, lengths that end inside a vector of sixteen values, and a
-// header to skip: every reader against the formulas.
-TEST(SegmentReads, RawKindsEveryReader) {
-  TTempDir D;
-  std::mt19937 Rng(11);
-  const struct {
-    const char *Ext, *Hint;
-    size_t Header, Bytes; // bytes per component
-    void (*Value)(const uint8_t *, float &);
-  } Kinds[] = {{"cs8", "", 0, 1, Component8},
-               {"cu8", "", 0, 1, ComponentU8},
-               {"cs16", "", 0, 2, Component16},
-               {"cf32", "", 0, 4, Component32F},
-               {"x", "sigmf:cu8,header_bytes=3", 3, 1, ComponentU8},
-               {"y", "sigmf:ci16_le,header_bytes=5", 5, 2, Component16}};
-  for (const auto &K : Kinds)
-    for (int F = 0; F < 6; ++F) {
-      TBytes Data((F == 0 ? 70000 : 0) + Rng() % 3000);
-      for (uint8_t &X : Data)
-        X = static_cast<uint8_t>(Rng());
-      TComplexArray All;
-      for (size_t At = K.Header; At + 2 * K.Bytes <= Data.size(); At += 2 * K.Bytes)
-        K.Value(&Data[At], All.emplace_back().Re), K.Value(&Data[At + K.Bytes], All.back().Im);
-      const std::string P = D.File("r" + std::to_string(F) + "." + K.Ext);
-      WriteBytes(P, Data);
-      const TIQSource Src(P, K.Hint);
-      CheckSegments(Src, All, Rng, std::string(K.Ext) + " " + std::to_string(F));
-    }
 }

@@ -19,6 +19,9 @@ TComplexSample RefSample(const TBytes &B, TIQFormat Fmt, size_t Header, size_t K
   if (Fmt == iqfInt8) {
     S.Re = static_cast<float>(static_cast<int8_t>(B[Header + 2 * K]) / 128.0);
     S.Im = static_cast<float>(static_cast<int8_t>(B[Header + 2 * K + 1]) / 128.0);
+  } else if (Fmt == iqfUInt8) {
+    S.Re = static_cast<float>((B[Header + 2 * K] - 127.5) / 128.0);
+    S.Im = static_cast<float>((B[Header + 2 * K + 1] - 127.5) / 128.0);
   } else if (Fmt == iqfInt16) {
     const uint8_t *P = &B[Header + 4 * K];
     S.Re = static_cast<float>(static_cast<int16_t>(P[0] | P[1] << 8) / 32768.0);
@@ -49,9 +52,8 @@ TEST(LoadIQSegment, RawEncodingsBitExactAtEveryBoundary) {
     size_t Header;
     size_t Bytes;
   } Cases[] = {
-      {"r.cs8", iqfInt8, 0, 2 * 300 + 1},
-      {"r.cs16", iqfInt16, 0, 4 * 250 + 3},
-      {"r.cf32", iqfFloat32, 0, 8 * 120 + 4},
+      {"r.cs8", iqfInt8, 0, 2 * 300 + 1},        {"r.cu8", iqfUInt8, 0, 2 * 300 + 1},
+      {"r.cs16", iqfInt16, 0, 4 * 250 + 3},      {"r.cf32", iqfFloat32, 0, 8 * 120 + 4},
       {"r.sdriq", iqfInt16, 28, 28 + 4 * 5 + 3},
   };
   for (const auto &C : Cases) {
@@ -73,6 +75,7 @@ TEST(LoadIQSegment, RawEncodingsBitExactAtEveryBoundary) {
     const TIQSource Src = OpenSource(P);
     EXPECT_EQ(Src.TotalSamples(), Total) << C.Name;
     EXPECT_EQ(Src.GetFormatInfo().HeaderBytes, static_cast<int64_t>(C.Header));
+    TIQStretchReader Kept(Src); // one open file for every request below
     const std::pair<int64_t, int32_t> Reqs[] = {{0, 1},     {0, 1 << 20},   {Total - 10, 20}, {Total - 1, 1},
                                                 {Total, 1}, {Total + 5, 3}, {0, 0},           {3, 7},
                                                 {-4, 2},    {1, -1}};
@@ -87,6 +90,17 @@ TEST(LoadIQSegment, RawEncodingsBitExactAtEveryBoundary) {
       ASSERT_EQ(Src.ReadSegment(Start, std::span(Into.data(), Into.size() - 1)), Got.size());
       EXPECT_EQ(Into.back().Re, 7.0f);
       Into.resize(Got.size());
+      ExpectSame(Into, B, C.Fmt, C.Header, static_cast<size_t>(S));
+      // Through the file kept open: as samples, and as 16-bit values that scale to them.
+      Into.assign(static_cast<size_t>(std::max(Max, 0)), {});
+      ASSERT_EQ(Kept.Read(Start, Into), Got.size());
+      Into.resize(Got.size());
+      ExpectSame(Into, B, C.Fmt, C.Header, static_cast<size_t>(S));
+      std::vector<int16_t> Values(2 * static_cast<size_t>(std::max(Max, 0)));
+      Into.assign(Kept.ReadInt16(Start, Values), {});
+      EXPECT_EQ(Into.size(), C.Fmt == iqfFloat32 ? 0u : Got.size()) << C.Name;
+      for (size_t K = 0; K < Into.size(); ++K)
+        Into[K] = {Values[2 * K] * Kept.Int16Scale(), Values[2 * K + 1] * Kept.Int16Scale()};
       ExpectSame(Into, B, C.Fmt, C.Header, static_cast<size_t>(S));
     }
   }
